@@ -1,0 +1,88 @@
+#include "foundation/cached_secret_store.h"
+#include "platform/linux/secrets/file_secret_store.h"
+#include "platform/linux/secrets/keyring_secret_store.h"
+#include "support/memory_secret_store.h"
+
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUuid>
+
+#include <sys/stat.h>
+
+using namespace zapum;
+using namespace zapum::linux_platform;
+
+namespace {
+
+// Exercises the replace-on-write contract every back-end shares.
+void checkReplaceSemantics(SecretStore &store, const QString &account)
+{
+    QCOMPARE(store.read(account), std::nullopt);
+    QVERIFY(store.write(account, "first").ok());
+    QVERIFY(store.write(account, QByteArray("second\xff\x00third", 12)).ok());
+    QCOMPARE(store.read(account), std::optional<QByteArray>(QByteArray("second\xff\x00third", 12)));
+    store.remove(account);
+    QCOMPARE(store.read(account), std::nullopt);
+    store.remove(account);  // removing a missing item is fine
+}
+
+}  // namespace
+
+class TestSecretStores : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void fileStoreIsPrivate()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ZaPum/secrets.json"));
+        FileSecretStore store(path);
+        checkReplaceSemantics(store, QStringLiteral("voice.anthropic"));
+        QVERIFY(store.write(QStringLiteral("voice.elevenlabs"), "value").ok());
+
+        struct stat info {};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, 0600u);
+        QCOMPARE(::stat(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, 0700u);
+        QVERIFY(!QFile::exists(path + QStringLiteral(".tmp")));
+
+        FileSecretStore reopened(path);
+        QCOMPARE(reopened.read(QStringLiteral("voice.elevenlabs")), std::optional<QByteArray>("value"));
+    }
+
+    void keyringRoundTrip()
+    {
+        if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+            QSKIP("needs the test session's D-Bus and keyring");
+        // A service name of its own, so a run never touches real items.
+        KeyringSecretStore store(QStringLiteral("app.zapum.test.") + QUuid::createUuid().toString(QUuid::Id128));
+        QVERIFY(store.probe());
+        checkReplaceSemantics(store, QStringLiteral("zapum.session"));
+    }
+
+    void cacheServesReadsFromMemory()
+    {
+        auto backend = std::make_unique<test::MemorySecretStore>();
+        test::MemorySecretStore *raw = backend.get();
+        raw->items.insert(QStringLiteral("a"), "one");
+        CachedSecretStore cache(std::move(backend), {QStringLiteral("a"), QStringLiteral("b")});
+        const int readsAtStart = raw->reads;
+        QCOMPARE(readsAtStart, 2);
+
+        raw->items.insert(QStringLiteral("a"), "changed behind our back");
+        QCOMPARE(cache.read(QStringLiteral("a")), std::optional<QByteArray>("one"));
+        QCOMPARE(cache.read(QStringLiteral("b")), std::nullopt);
+        QCOMPARE(raw->reads, readsAtStart);
+
+        QVERIFY(cache.write(QStringLiteral("b"), "two").ok());
+        QCOMPARE(cache.read(QStringLiteral("b")), std::optional<QByteArray>("two"));
+
+        raw->failWrites = true;
+        QVERIFY(!cache.write(QStringLiteral("b"), "three").ok());
+        QCOMPARE(cache.read(QStringLiteral("b")), std::nullopt);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSecretStores)
+#include "tst_secret_stores.moc"
