@@ -5,6 +5,7 @@
 #include <QDateTime>
 
 #include <cstdio>
+#include <sys/socket.h>
 #include <thread>
 
 namespace zapum::devserver {
@@ -40,6 +41,12 @@ DevServer::DevServer(Store &store, DevServerTimings timings) : m_store(store), m
 void DevServer::configure(httplib::Server &server, const char *name)
 {
     server.set_payload_max_length(kMaxBody);
+    // httplib's default also sets SO_REUSEPORT, which lets a second server bind the same port and
+    // quietly take half of the requests. A port in use must be an error instead.
+    server.set_socket_options([](socket_t socket) {
+        const int yes = 1;
+        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     server.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request &, httplib::Response &response) {
         if (!response.body.empty())
             return httplib::Server::HandlerResponse::Unhandled;

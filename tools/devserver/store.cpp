@@ -8,7 +8,9 @@
 #include <QRegularExpression>
 
 #include <sqlite3.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 
@@ -158,16 +160,19 @@ std::unique_ptr<Store> Store::open(const QString &path, QString *error)
         ::chmod(QFile::encodeName(folder.path()).constData(), 0700);
     }
 
+    // Created private from the start; SQLite gives its journal files the same mode.
+    const QByteArray file = QFile::encodeName(info.absoluteFilePath());
+    if (const int fd = ::open(file.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600); fd >= 0)
+        ::close(fd);
+
     sqlite3 *db = nullptr;
-    const int rc = sqlite3_open_v2(QFile::encodeName(info.absoluteFilePath()).constData(), &db,
+    const int rc = sqlite3_open_v2(file.constData(), &db,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         *error = QStringLiteral("Cannot open %1: %2").arg(info.absoluteFilePath(), QString::fromUtf8(sqlite3_errstr(rc)));
         sqlite3_close(db);
         return nullptr;
     }
-    // Digests and memories are nobody else's business.
-    ::chmod(QFile::encodeName(info.absoluteFilePath()).constData(), 0600);
     sqlite3_busy_timeout(db, 5000);
 
     std::unique_ptr<Store> store(new Store(db));
@@ -177,6 +182,8 @@ std::unique_ptr<Store> Store::open(const QString &path, QString *error)
                      .arg(info.absoluteFilePath(), reason);
         return nullptr;
     }
+    // Digests and memories are nobody else's business, whoever made the file.
+    ::chmod(file.constData(), 0600);
     return store;
 }
 
