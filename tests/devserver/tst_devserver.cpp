@@ -17,7 +17,7 @@ struct Account {
     QString accessToken;
 };
 
-constexpr double kReferenceDate = 978307200.0;  // 2001-01-01 in Unix seconds
+constexpr double kReferenceDate = 978307200.0; // 2001-01-01 in Unix seconds
 const QString kState = QStringLiteral("0123456789abcdef0123456789abcdef");
 
 QJsonObject guidanceDocument(const QString &title)
@@ -29,7 +29,7 @@ QJsonObject guidanceDocument(const QString &title)
                                                                         {QStringLiteral("isDone"), false}}}}};
 }
 
-}  // namespace
+} // namespace
 
 class TestDevServer : public QObject {
     Q_OBJECT
@@ -39,8 +39,9 @@ private:
 
     Account signIn(const QString &email, const QString &token)
     {
-        const WireReply reply = sendJson("POST", m_server.api(QStringLiteral("v1/desktop/session")),
-                                         QJsonObject{{QStringLiteral("email"), email}, {QStringLiteral("token"), token}});
+        const WireReply reply =
+            sendJson("POST", m_server.api(QStringLiteral("v1/desktop/session")),
+                     QJsonObject{{QStringLiteral("email"), email}, {QStringLiteral("token"), token}});
         return Account{reply.json().value(QStringLiteral("userId")).toString(),
                        reply.json().value(QStringLiteral("accessToken")).toString()};
     }
@@ -91,7 +92,8 @@ private Q_SLOTS:
         QTest::newRow("known user") << "{\"email\":\"dev@zapum.local\",\"token\":" + token + "}" << 200;
         QTest::newRow("address in other case, with blanks")
             << "{\"email\":\"  DEV@Zapum.local \",\"token\":" + token + "}" << 200;
-        QTest::newRow("token with a trailing blank") << QByteArray("{\"email\":\"dev@zapum.local\",\"token\":\"@TOKEN@ \"}") << 401;
+        QTest::newRow("token with a trailing blank")
+            << QByteArray("{\"email\":\"dev@zapum.local\",\"token\":\"@TOKEN@ \"}") << 401;
         QTest::newRow("wrong token") << QByteArray("{\"email\":\"dev@zapum.local\",\"token\":\"zpt_nope\"}") << 401;
         QTest::newRow("unknown user") << "{\"email\":\"nobody@zapum.local\",\"token\":" + token + "}" << 401;
         QTest::newRow("no token") << QByteArray("{\"email\":\"dev@zapum.local\"}") << 400;
@@ -105,9 +107,9 @@ private Q_SLOTS:
         QFETCH(QByteArray, body);
         QFETCH(int, status);
         const double before = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0 - kReferenceDate;
-        const WireReply reply = sendRequest("POST", m_server.api(QStringLiteral("v1/desktop/session")),
-                                            body.replace("@TOKEN@", m_server.devToken().toUtf8()),
-                                            {{"Content-Type", "application/json"}});
+        const WireReply reply =
+            sendRequest("POST", m_server.api(QStringLiteral("v1/desktop/session")),
+                        body.replace("@TOKEN@", m_server.devToken().toUtf8()), {{"Content-Type", "application/json"}});
         QCOMPARE(reply.status, status);
         const QJsonObject session = reply.json();
         if (status != 200) {
@@ -129,13 +131,14 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("method");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("authorization");
-        const QList<QPair<QByteArray, QString>> endpoints{
-            {"GET", QStringLiteral("v1/desktop/guidance")},       {"POST", QStringLiteral("v1/desktop/ask")},
-            {"POST", QStringLiteral("v1/desktop/memory/search")}, {"POST", QStringLiteral("v1/desktop/memory/remember")},
-            {"GET", QStringLiteral("v1/desktop/commands")}};
+        const QList<QPair<QByteArray, QString>> endpoints{{"GET", QStringLiteral("v1/desktop/guidance")},
+                                                          {"POST", QStringLiteral("v1/desktop/ask")},
+                                                          {"POST", QStringLiteral("v1/desktop/memory/search")},
+                                                          {"POST", QStringLiteral("v1/desktop/memory/remember")},
+                                                          {"GET", QStringLiteral("v1/desktop/commands")}};
         for (const auto &[method, path] : endpoints) {
-            for (const QByteArray &authorization : {QByteArray(), QByteArray("Bearer "), QByteArray("Bearer zps_forged"),
-                                                    QByteArray("Basic ZGV2Onh4")}) {
+            for (const QByteArray &authorization :
+                 {QByteArray(), QByteArray("Bearer "), QByteArray("Bearer zps_forged"), QByteArray("Basic ZGV2Onh4")}) {
                 QTest::addRow("%s %s [%s]", method.constData(), qPrintable(path), authorization.constData())
                     << method << path << authorization;
             }
@@ -163,7 +166,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("errorPart");
         QTest::newRow("fresh code") << kState << false << 0 << 200 << QString();
         QTest::newRow("second use") << kState << true << 0 << 400 << QStringLiteral("already used");
-        QTest::newRow("other state") << QStringLiteral("ffff") << false << 0 << 400 << QStringLiteral("another sign-in");
+        QTest::newRow("other state") << QStringLiteral("ffff") << false << 0 << 400
+                                     << QStringLiteral("another sign-in");
         QTest::newRow("expired") << kState << false << 1300 << 400 << QStringLiteral("expired");
     }
     void browserPairing()
@@ -202,12 +206,15 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         const QString app = QStringLiteral("&redirect=zapum://auth/callback");
         QTest::newRow("as the app builds it") << QStringLiteral("state=") + kState + app << QByteArray() << 200;
-        QTest::newRow("scheme in capitals") << QStringLiteral("state=s1&redirect=ZAPUM://auth/callback") << QByteArray() << 200;
-        QTest::newRow("web redirect") << QStringLiteral("state=s1&redirect=https://example.com/cb") << QByteArray() << 400;
+        QTest::newRow("scheme in capitals")
+            << QStringLiteral("state=s1&redirect=ZAPUM://auth/callback") << QByteArray() << 200;
+        QTest::newRow("web redirect") << QStringLiteral("state=s1&redirect=https://example.com/cb") << QByteArray()
+                                      << 400;
         QTest::newRow("no redirect") << QStringLiteral("state=s1") << QByteArray() << 400;
         QTest::newRow("no state") << app.mid(1) << QByteArray() << 400;
         QTest::newRow("markup in state") << QStringLiteral("state=%3Cb%3E") + app << QByteArray() << 400;
-        QTest::newRow("another host name") << QStringLiteral("state=s1") + app << QByteArray("rebound.example:3100") << 403;
+        QTest::newRow("another host name")
+            << QStringLiteral("state=s1") + app << QByteArray("rebound.example:3100") << 403;
     }
     void linkPage()
     {
@@ -246,8 +253,9 @@ private Q_SLOTS:
         const Account other = signIn(QStringLiteral("other@zapum.local"), addUser(QStringLiteral("other@zapum.local")));
         QVERIFY(!other.accessToken.isEmpty());
         const QUrl setUrl = m_server.web(QStringLiteral("admin/api/guidance"));
-        QCOMPARE(sendJson("POST", setUrl, {{QStringLiteral("user"), QStringLiteral("other@zapum.local")},
-                                           {QStringLiteral("document"), guidanceDocument(QStringLiteral("Other's"))}})
+        QCOMPARE(sendJson("POST", setUrl,
+                          {{QStringLiteral("user"), QStringLiteral("other@zapum.local")},
+                           {QStringLiteral("document"), guidanceDocument(QStringLiteral("Other's"))}})
                      .status,
                  200);
 
@@ -261,11 +269,15 @@ private Q_SLOTS:
         }
         QCOMPARE(sendJson("GET", guidance, {}, other.accessToken).json(), guidanceDocument(QStringLiteral("Other's")));
 
-        QCOMPARE(sendJson("POST", setUrl, {{QStringLiteral("user"), other.userId}, {QStringLiteral("document"), QJsonValue()}})
+        QCOMPARE(sendJson("POST", setUrl,
+                          {{QStringLiteral("user"), other.userId}, {QStringLiteral("document"), QJsonValue()}})
                      .status,
                  200);
-        QVERIFY(sendJson("GET", guidance, {}, other.accessToken).json().value(QStringLiteral("subtitle")).toString().contains(
-            QStringLiteral("other@zapum.local")));
+        QVERIFY(sendJson("GET", guidance, {}, other.accessToken)
+                    .json()
+                    .value(QStringLiteral("subtitle"))
+                    .toString()
+                    .contains(QStringLiteral("other@zapum.local")));
     }
 
     void ask_data()
@@ -283,9 +295,12 @@ private Q_SLOTS:
                                   << 200;
         QTest::newRow("model the picker does not know")
             << body(QStringLiteral("Where is my invoice?"), QStringLiteral("@ME@"), QStringLiteral("my-model")) << 200;
-        QTest::newRow("someone else's id") << body(QStringLiteral("hi"), QStringLiteral("u2"), QStringLiteral("gpt-4o")) << 403;
-        QTest::newRow("blank question") << body(QStringLiteral(" \n"), QStringLiteral("@ME@"), QStringLiteral("gpt-4o")) << 400;
-        QTest::newRow("no question") << body(QJsonValue::Undefined, QStringLiteral("@ME@"), QStringLiteral("gpt-4o")) << 400;
+        QTest::newRow("someone else's id")
+            << body(QStringLiteral("hi"), QStringLiteral("u2"), QStringLiteral("gpt-4o")) << 403;
+        QTest::newRow("blank question") << body(QStringLiteral(" \n"), QStringLiteral("@ME@"), QStringLiteral("gpt-4o"))
+                                        << 400;
+        QTest::newRow("no question") << body(QJsonValue::Undefined, QStringLiteral("@ME@"), QStringLiteral("gpt-4o"))
+                                     << 400;
         QTest::newRow("model not text") << body(QStringLiteral("hi"), QStringLiteral("@ME@"), 4) << 400;
     }
     void ask()
@@ -313,25 +328,32 @@ private Q_SLOTS:
         const Account other = signIn(QStringLiteral("memories@zapum.local"), otherToken);
         const QUrl remember = m_server.api(QStringLiteral("v1/desktop/memory/remember"));
         const auto rememberAs = [&remember](const Account &account, const QString &user, const QString &assistant) {
-            QJsonArray messages{QJsonObject{{QStringLiteral("role"), QStringLiteral("user")}, {QStringLiteral("content"), user}}};
+            QJsonArray messages{
+                QJsonObject{{QStringLiteral("role"), QStringLiteral("user")}, {QStringLiteral("content"), user}}};
             if (!assistant.isEmpty())
                 messages.append(QJsonObject{{QStringLiteral("role"), QStringLiteral("assistant")},
                                             {QStringLiteral("content"), assistant}});
             return sendJson("POST", remember,
-                            {{QStringLiteral("messages"), messages}, {QStringLiteral("channel"), QStringLiteral("macos-voice")}},
+                            {{QStringLiteral("messages"), messages},
+                             {QStringLiteral("channel"), QStringLiteral("macos-voice")}},
                             account.accessToken)
                 .status;
         };
         QCOMPARE(rememberAs(dev, QStringLiteral("The quarterly report is due on Friday"), QString()), 200);
-        QCOMPARE(rememberAs(dev, QStringLiteral("My sister lives in Lisbon"), QStringLiteral("Lisbon is lovely in spring.")), 200);
-        QCOMPARE(rememberAs(dev, QStringLiteral("I keep the quarterly report and the annual report in Dropbox"), QString()), 200);
+        QCOMPARE(
+            rememberAs(dev, QStringLiteral("My sister lives in Lisbon"), QStringLiteral("Lisbon is lovely in spring.")),
+            200);
+        QCOMPARE(
+            rememberAs(dev, QStringLiteral("I keep the quarterly report and the annual report in Dropbox"), QString()),
+            200);
         QCOMPARE(rememberAs(other, QStringLiteral("Another user's quarterly report secret"), QString()), 200);
 
         const auto search = [this](const Account &account, const QJsonValue &query, const QJsonValue &limit) {
             QJsonObject body{{QStringLiteral("query"), query}};
             if (!limit.isUndefined())
                 body.insert(QStringLiteral("limit"), limit);
-            return sendJson("POST", m_server.api(QStringLiteral("v1/desktop/memory/search")), body, account.accessToken);
+            return sendJson("POST", m_server.api(QStringLiteral("v1/desktop/memory/search")), body,
+                            account.accessToken);
         };
         const auto memories = [](const WireReply &reply) {
             QStringList list;
@@ -343,8 +365,9 @@ private Q_SLOTS:
         // More matching words, and rarer ones, rank higher; other users' memories never show.
         const QStringList ranked = memories(search(dev, QStringLiteral("where is the annual report?"), 6));
         QVERIFY(ranked.size() >= 2);
-        QCOMPARE(ranked.mid(0, 2), (QStringList{QStringLiteral("I keep the quarterly report and the annual report in Dropbox"),
-                                                QStringLiteral("The quarterly report is due on Friday")}));
+        QCOMPARE(ranked.mid(0, 2),
+                 (QStringList{QStringLiteral("I keep the quarterly report and the annual report in Dropbox"),
+                              QStringLiteral("The quarterly report is due on Friday")}));
         QCOMPARE(memories(search(dev, QStringLiteral("reports"), 1)).size(), 1);
         QCOMPARE(memories(search(other, QStringLiteral("report"), 6)),
                  QStringList{QStringLiteral("Another user's quarterly report secret")});
@@ -356,7 +379,8 @@ private Q_SLOTS:
             const WireReply reply = search(dev, query, 6);
             QVERIFY2(reply.status == 200 && reply.json().value(QStringLiteral("results")).isArray(), qPrintable(query));
         }
-        for (const QJsonValue &limit : {QJsonValue(0), QJsonValue(2.5), QJsonValue(QStringLiteral("6")), QJsonValue(51)})
+        for (const QJsonValue &limit :
+             {QJsonValue(0), QJsonValue(2.5), QJsonValue(QStringLiteral("6")), QJsonValue(51)})
             QCOMPARE(search(dev, QStringLiteral("report"), limit).status, 400);
         QCOMPARE(search(dev, 7, 6).status, 400);
     }
@@ -368,7 +392,8 @@ private Q_SLOTS:
         QTest::newRow("empty list") << QByteArray("{\"messages\":[]}");
         QTest::newRow("unknown role") << QByteArray("{\"messages\":[{\"role\":\"system\",\"content\":\"x\"}]}");
         QTest::newRow("content not text") << QByteArray("{\"messages\":[{\"role\":\"user\",\"content\":1}]}");
-        QTest::newRow("channel not text") << QByteArray("{\"messages\":[{\"role\":\"user\",\"content\":\"x\"}],\"channel\":2}");
+        QTest::newRow("channel not text")
+            << QByteArray("{\"messages\":[{\"role\":\"user\",\"content\":\"x\"}],\"channel\":2}");
     }
     void rememberRefusesMalformedMessages()
     {
@@ -384,16 +409,20 @@ private Q_SLOTS:
         const Account dev = signInDev();
         const QUrl push = m_server.web(QStringLiteral("admin/api/push-guidance"));
         QJsonObject first = guidanceDocument(QStringLiteral("First"));
-        first.insert(QStringLiteral("extra"), QJsonObject{{QStringLiteral("n"), 2}, {QStringLiteral("t"), QStringLiteral("2")},
-                                                          {QStringLiteral("x"), 2.5}, {QStringLiteral("b"), true},
+        first.insert(QStringLiteral("extra"), QJsonObject{{QStringLiteral("n"), 2},
+                                                          {QStringLiteral("t"), QStringLiteral("2")},
+                                                          {QStringLiteral("x"), 2.5},
+                                                          {QStringLiteral("b"), true},
                                                           {QStringLiteral("z"), QJsonValue()},
                                                           {QStringLiteral("l"), QJsonArray{3, QStringLiteral("a")}}});
-        QCOMPARE(sendJson("POST", push, {{QStringLiteral("user"), QStringLiteral("dev@zapum.local")},
-                                         {QStringLiteral("document"), first}})
-                     .status,
-                 202);
-        QCOMPARE(sendJson("POST", push, {{QStringLiteral("user"), dev.userId},
-                                         {QStringLiteral("document"), guidanceDocument(QStringLiteral("Second"))}})
+        QCOMPARE(
+            sendJson("POST", push,
+                     {{QStringLiteral("user"), QStringLiteral("dev@zapum.local")}, {QStringLiteral("document"), first}})
+                .status,
+            202);
+        QCOMPARE(sendJson("POST", push,
+                          {{QStringLiteral("user"), dev.userId},
+                           {QStringLiteral("document"), guidanceDocument(QStringLiteral("Second"))}})
                      .status,
                  202);
 
@@ -405,7 +434,9 @@ private Q_SLOTS:
         QCOMPARE(list.at(0)[QStringLiteral("type")].toString(), QStringLiteral("push-guidance"));
         QCOMPARE(list.at(0)[QStringLiteral("payload")].toObject(), first);
         QCOMPARE(list.at(1)[QStringLiteral("payload")][QStringLiteral("title")].toString(), QStringLiteral("Second"));
-        QCOMPARE(sendJson("GET", commands, {}, dev.accessToken).json().value(QStringLiteral("commands")).toArray().size(), 0);
+        QCOMPARE(
+            sendJson("GET", commands, {}, dev.accessToken).json().value(QStringLiteral("commands")).toArray().size(),
+            0);
     }
 
     void adminRefusals_data()
@@ -416,8 +447,9 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("errorPart");
         const RawHeaders json{{"Content-Type", "application/json"}};
-        const QByteArray good = "{\"user\":\"dev@zapum.local\",\"document\":"
-                                + QJsonDocument(guidanceDocument(QStringLiteral("T"))).toJson(QJsonDocument::Compact) + "}";
+        const QByteArray good = "{\"user\":\"dev@zapum.local\",\"document\":" +
+                                QJsonDocument(guidanceDocument(QStringLiteral("T"))).toJson(QJsonDocument::Compact) +
+                                "}";
         const QString push = QStringLiteral("admin/api/push-guidance");
         QTest::newRow("step without isDone")
             << push
@@ -434,18 +466,17 @@ private Q_SLOTS:
                                         << json << 400 << QStringLiteral("primaryActionLabel");
         QTest::newRow("unknown user") << push << QByteArray(good).replace("dev@", "ghost@") << json << 404
                                       << QStringLiteral("ghost@zapum.local");
-        QTest::newRow("form post from a page") << push << QByteArray("user=dev")
-                                               << RawHeaders{{"Content-Type", "application/x-www-form-urlencoded"}} << 415
-                                               << QStringLiteral("JSON");
-        QTest::newRow("another site's page") << push << good
-                                             << RawHeaders{{"Content-Type", "application/json"},
-                                                           {"Origin", "https://evil.example"}}
-                                             << 403 << QStringLiteral("other sites");
-        QTest::newRow("user already there") << QStringLiteral("admin/api/users")
-                                            << QByteArray("{\"email\":\"DEV@zapum.local\"}") << json << 409
-                                            << QStringLiteral("already");
-        QTest::newRow("not an address") << QStringLiteral("admin/api/users") << QByteArray("{\"email\":\"dev\"}") << json
-                                        << 400 << QStringLiteral("e-mail");
+        QTest::newRow("form post from a page")
+            << push << QByteArray("user=dev") << RawHeaders{{"Content-Type", "application/x-www-form-urlencoded"}}
+            << 415 << QStringLiteral("JSON");
+        QTest::newRow("another site's page")
+            << push << good << RawHeaders{{"Content-Type", "application/json"}, {"Origin", "https://evil.example"}}
+            << 403 << QStringLiteral("other sites");
+        QTest::newRow("user already there")
+            << QStringLiteral("admin/api/users") << QByteArray("{\"email\":\"DEV@zapum.local\"}") << json << 409
+            << QStringLiteral("already");
+        QTest::newRow("not an address") << QStringLiteral("admin/api/users") << QByteArray("{\"email\":\"dev\"}")
+                                        << json << 400 << QStringLiteral("e-mail");
     }
     void adminRefusals()
     {
@@ -458,9 +489,9 @@ private Q_SLOTS:
         QCOMPARE(reply.status, status);
         QVERIFY2(reply.error().contains(errorPart), qPrintable(reply.error()));
         if (path.contains(QLatin1String("push"))) {
-            const QJsonObject wire = sendJson("GET", m_server.api(QStringLiteral("v1/desktop/commands")), {},
-                                              signInDev().accessToken)
-                                         .json();
+            const QJsonObject wire =
+                sendJson("GET", m_server.api(QStringLiteral("v1/desktop/commands")), {}, signInDev().accessToken)
+                    .json();
             QVERIFY(wire.value(QStringLiteral("commands")).toArray().isEmpty());
         }
     }
@@ -481,7 +512,8 @@ private Q_SLOTS:
     {
         const Account dev = signInDev();
         QCOMPARE(m_server.stop(), 0);
-        QCOMPARE(QFileInfo(m_server.dataFile()).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+        QCOMPARE(QFileInfo(m_server.dataFile()).permissions() & (QFile::ReadGroup | QFile::ReadOther),
+                 QFile::Permissions());
         const QByteArray stored = [this] {
             QFile file(m_server.dataFile());
             return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -502,8 +534,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("messagePart");
         QTest::newRow("port taken") << QStringList{QStringLiteral("--api-port"), QStringLiteral("@TAKEN@")} << 1
                                     << QStringLiteral("--api-port");
-        QTest::newRow("port out of range") << QStringList{QStringLiteral("--web-port"), QStringLiteral("70000")} << 2
-                                           << QStringLiteral("0 to 65535");
+        QTest::newRow("port out of range")
+            << QStringList{QStringLiteral("--web-port"), QStringLiteral("70000")} << 2 << QStringLiteral("0 to 65535");
         QTest::newRow("same ports") << QStringList{QStringLiteral("--api-port"), QStringLiteral("5000"),
                                                    QStringLiteral("--web-port"), QStringLiteral("5000")}
                                     << 2 << QStringLiteral("different ports");
@@ -523,15 +555,16 @@ private Q_SLOTS:
         arguments.replaceInStrings(QStringLiteral("@JUNK@"), junk.fileName());
         QProcess process;
         process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(devServerBinary(), QStringList{QStringLiteral("--data"), dir.filePath(QStringLiteral("d.sqlite3")),
-                                                     QStringLiteral("--api-port"), QStringLiteral("0"),
-                                                     QStringLiteral("--web-port"), QStringLiteral("0")}
-                                             + arguments);
+        process.start(devServerBinary(),
+                      QStringList{QStringLiteral("--data"), dir.filePath(QStringLiteral("d.sqlite3")),
+                                  QStringLiteral("--api-port"), QStringLiteral("0"), QStringLiteral("--web-port"),
+                                  QStringLiteral("0")} +
+                          arguments);
         QVERIFY(process.waitForFinished(10000));
         const QString output = QString::fromUtf8(process.readAll());
         QCOMPARE(process.exitCode(), exitCode);
         QVERIFY2(output.contains(messagePart), qPrintable(output));
-        QCOMPARE(junk.size(), 4096);  // a file that is not ours is left as it was
+        QCOMPARE(junk.size(), 4096); // a file that is not ours is left as it was
     }
 };
 

@@ -14,9 +14,15 @@
 
 namespace zapum::test {
 
-QString devServerBinary() { return QStringLiteral(ZAPUM_DEVSERVER_BINARY); }
+QString devServerBinary()
+{
+    return QStringLiteral(ZAPUM_DEVSERVER_BINARY);
+}
 
-QJsonObject WireReply::json() const { return QJsonDocument::fromJson(body).object(); }
+QJsonObject WireReply::json() const
+{
+    return QJsonDocument::fromJson(body).object();
+}
 
 QByteArray WireReply::header(const QByteArray &name) const
 {
@@ -77,11 +83,11 @@ DevServerProcess::~DevServerProcess()
 bool DevServerProcess::start(const QStringList &arguments)
 {
     m_output.clear();
-    m_process.start(devServerBinary(), QStringList{QStringLiteral("--api-port"), QStringLiteral("0"),
-                                                   QStringLiteral("--web-port"), QStringLiteral("0"),
-                                                   QStringLiteral("--data"), dataFile(),
-                                                   QStringLiteral("--dev-token-file"), tokenFile()}
-                                           + arguments);
+    m_process.start(devServerBinary(),
+                    QStringList{QStringLiteral("--api-port"), QStringLiteral("0"), QStringLiteral("--web-port"),
+                                QStringLiteral("0"), QStringLiteral("--data"), dataFile(),
+                                QStringLiteral("--dev-token-file"), tokenFile()} +
+                        arguments);
     static const QRegularExpression api(QStringLiteral("API  http://localhost:(\\d+)"));
     static const QRegularExpression web(QStringLiteral("Web  http://localhost:(\\d+)"));
     QDeadlineTimer deadline(std::chrono::seconds(10));
@@ -129,4 +135,4 @@ QUrl DevServerProcess::web(const QString &pathAndQuery) const
     return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(m_webPort) + pathAndQuery);
 }
 
-}  // namespace zapum::test
+} // namespace zapum::test

@@ -14,7 +14,7 @@ namespace zapum::test {
 
 // One HTTP exchange as a test sees it: redirects are not followed, so a Location stays visible.
 struct WireReply {
-    int status = 0;  // 0: no HTTP response at all
+    int status = 0; // 0: no HTTP response at all
     QByteArray body;
     QList<QPair<QByteArray, QByteArray>> headers;
 
@@ -63,4 +63,4 @@ private:
 
 QString devServerBinary();
 
-}  // namespace zapum::test
+} // namespace zapum::test

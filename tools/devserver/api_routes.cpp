@@ -22,8 +22,9 @@ std::optional<QString> requiredText(const QJsonObject &body, const char *key, ht
     const QJsonValue value = body.value(QLatin1String(key));
     if (!value.isString()) {
         sendError(response, 400,
-                  QStringLiteral("%1 %2.").arg(QLatin1String(key), value.isUndefined() ? QStringLiteral("is missing")
-                                                                                       : QStringLiteral("must be a text")));
+                  QStringLiteral("%1 %2.").arg(QLatin1String(key), value.isUndefined()
+                                                                       ? QStringLiteral("is missing")
+                                                                       : QStringLiteral("must be a text")));
         return std::nullopt;
     }
     return value.toString();
@@ -88,7 +89,7 @@ std::optional<int> searchLimit(const QJsonValue &value, httplib::Response &respo
 
 // The messages of a remember call as (role, trimmed content); blank contents are dropped.
 std::optional<QList<std::pair<QString, QString>>> rememberedMessages(const QJsonValue &value,
-                                                                      httplib::Response &response)
+                                                                     httplib::Response &response)
 {
     if (!value.isArray() || value.toArray().isEmpty()) {
         sendError(response, 400, QStringLiteral("messages must be a non-empty list of {role, content} objects."));
@@ -114,10 +115,30 @@ std::optional<QList<std::pair<QString, QString>>> rememberedMessages(const QJson
     return messages;
 }
 
-}  // namespace
+} // namespace
+
+void DevServer::answerWithNewSession(const User &user, const httplib::Request &request, httplib::Response &response)
+{
+    const double now = unixNow();
+    const QString accessToken = m_store.createSession(user.id, now);
+    if (accessToken.isEmpty())
+        throw std::runtime_error("session not stored");
+    sendJson(response, 200, sessionJson(user, accessToken, apiBaseSeenBy(request), now));
+}
 
 void DevServer::addApiRoutes()
 {
+    // The endpoints that take a JSON body from a signed-in user.
+    const auto authenticatedPost = [this](const char *path, auto handler) {
+        m_api.Post(path, [this, handler](const httplib::Request &request, httplib::Response &response) {
+            const std::optional<User> user = authenticate(request, response);
+            if (!user)
+                return;
+            if (const std::optional<QJsonObject> body = jsonBody(request, response))
+                handler(*user, *body, response);
+        });
+    };
+
     m_api.Post("/v1/desktop/session", [this](const httplib::Request &request, httplib::Response &response) {
         const std::optional<QJsonObject> body = jsonBody(request, response);
         if (!body)
@@ -134,11 +155,7 @@ void DevServer::addApiRoutes()
             sendError(response, 401, QStringLiteral("Unknown e-mail address or token."));
             return;
         }
-        const double now = unixNow();
-        const QString accessToken = m_store.createSession(user->id, now);
-        if (accessToken.isEmpty())
-            throw std::runtime_error("session not stored");
-        sendJson(response, 200, sessionJson(*user, accessToken, apiBaseSeenBy(request), now));
+        answerWithNewSession(*user, request, response);
     });
 
     m_api.Post("/v1/desktop/exchange", [this](const httplib::Request &request, httplib::Response &response) {
@@ -151,16 +168,12 @@ void DevServer::addApiRoutes()
         const std::optional<QString> state = requiredNonBlank(*body, "state", response);
         if (!state)
             return;
-        const double now = unixNow();
-        const RedeemResult redeemed = m_store.redeemPairingCode(*code, *state, now);
+        const RedeemResult redeemed = m_store.redeemPairingCode(*code, *state, unixNow());
         if (redeemed.outcome != Redeem::Ok || !redeemed.user) {
             sendError(response, 400, exchangeRefusal(redeemed.outcome));
             return;
         }
-        const QString accessToken = m_store.createSession(redeemed.user->id, now);
-        if (accessToken.isEmpty())
-            throw std::runtime_error("session not stored");
-        sendJson(response, 200, sessionJson(*redeemed.user, accessToken, apiBaseSeenBy(request), now));
+        answerWithNewSession(*redeemed.user, request, response);
     });
 
     m_api.Get("/v1/desktop/guidance", [this](const httplib::Request &request, httplib::Response &response) {
@@ -170,75 +183,61 @@ void DevServer::addApiRoutes()
         sendJson(response, 200, m_store.guidance(user->id).value_or(defaultGuidance(user->email, webBase())));
     });
 
-    m_api.Post("/v1/desktop/ask", [this](const httplib::Request &request, httplib::Response &response) {
-        const std::optional<User> user = authenticate(request, response);
-        if (!user)
-            return;
-        const std::optional<QJsonObject> body = jsonBody(request, response);
-        if (!body)
-            return;
-        const std::optional<QString> question = requiredNonBlank(*body, "question", response);
+    authenticatedPost("/v1/desktop/ask", [this](const User &user, const QJsonObject &body,
+                                                httplib::Response &response) {
+        const std::optional<QString> question = requiredNonBlank(body, "question", response);
         if (!question)
             return;
-        const std::optional<QString> userId = requiredText(*body, "userId", response);
+        const std::optional<QString> userId = requiredText(body, "userId", response);
         if (!userId)
             return;
-        const std::optional<QString> model = requiredNonBlank(*body, "model", response);
+        const std::optional<QString> model = requiredNonBlank(body, "model", response);
         if (!model)
             return;
-        if (*userId != user->id) {
+        if (*userId != user.id) {
             sendError(response, 403, QStringLiteral("userId does not belong to this access token."));
             return;
         }
         const QString asked = question->trimmed();
-        const QList<MemoryHit> memories = m_store.searchMemories(user->id, ftsMatchExpression(asked), kAskMemoryLines);
-        sendJson(response, 200, QJsonObject{{QStringLiteral("answer"), localAnswer(asked, model->trimmed(), memories)},
-                                            {QStringLiteral("model"), model->trimmed()}});
+        const QList<MemoryHit> memories = m_store.searchMemories(user.id, ftsMatchExpression(asked), kAskMemoryLines);
+        sendJson(response, 200,
+                 QJsonObject{{QStringLiteral("answer"), localAnswer(asked, model->trimmed(), memories)},
+                             {QStringLiteral("model"), model->trimmed()}});
     });
 
-    m_api.Post("/v1/desktop/memory/remember", [this](const httplib::Request &request, httplib::Response &response) {
-        const std::optional<User> user = authenticate(request, response);
-        if (!user)
-            return;
-        const std::optional<QJsonObject> body = jsonBody(request, response);
-        if (!body)
-            return;
-        const auto messages = rememberedMessages(body->value(QStringLiteral("messages")), response);
-        if (!messages)
-            return;
-        const QJsonValue channel = body->value(QStringLiteral("channel"));
-        if (!channel.isUndefined() && !channel.isNull() && !channel.isString()) {
-            sendError(response, 400, QStringLiteral("channel must be a text."));
-            return;
-        }
-        const int stored = m_store.remember(user->id, *messages, channel.toString(), unixNow());
-        if (stored < 0)
-            throw std::runtime_error("memories not stored");
-        sendJson(response, 200, QJsonObject{{QStringLiteral("stored"), stored}});
-    });
+    authenticatedPost("/v1/desktop/memory/remember",
+                      [this](const User &user, const QJsonObject &body, httplib::Response &response) {
+                          const auto messages = rememberedMessages(body.value(QStringLiteral("messages")), response);
+                          if (!messages)
+                              return;
+                          const QJsonValue channel = body.value(QStringLiteral("channel"));
+                          if (!channel.isUndefined() && !channel.isNull() && !channel.isString()) {
+                              sendError(response, 400, QStringLiteral("channel must be a text."));
+                              return;
+                          }
+                          const int stored = m_store.remember(user.id, *messages, channel.toString(), unixNow());
+                          if (stored < 0)
+                              throw std::runtime_error("memories not stored");
+                          sendJson(response, 200, QJsonObject{{QStringLiteral("stored"), stored}});
+                      });
 
-    m_api.Post("/v1/desktop/memory/search", [this](const httplib::Request &request, httplib::Response &response) {
-        const std::optional<User> user = authenticate(request, response);
-        if (!user)
-            return;
-        const std::optional<QJsonObject> body = jsonBody(request, response);
-        if (!body)
-            return;
-        const std::optional<QString> query = requiredText(*body, "query", response);
-        if (!query)
-            return;
-        const std::optional<int> limit = searchLimit(body->value(QStringLiteral("limit")), response);
-        if (!limit)
-            return;
-        QJsonArray results;
-        for (const MemoryHit &hit : m_store.searchMemories(user->id, ftsMatchExpression(*query), *limit)) {
-            results.append(QJsonObject{{QStringLiteral("memory"), hit.memory},
-                                       {QStringLiteral("role"), hit.role},
-                                       {QStringLiteral("channel"), hit.channel},
-                                       {QStringLiteral("score"), hit.score}});
-        }
-        sendJson(response, 200, QJsonObject{{QStringLiteral("results"), results}});
-    });
+    authenticatedPost(
+        "/v1/desktop/memory/search", [this](const User &user, const QJsonObject &body, httplib::Response &response) {
+            const std::optional<QString> query = requiredText(body, "query", response);
+            if (!query)
+                return;
+            const std::optional<int> limit = searchLimit(body.value(QStringLiteral("limit")), response);
+            if (!limit)
+                return;
+            QJsonArray results;
+            for (const MemoryHit &hit : m_store.searchMemories(user.id, ftsMatchExpression(*query), *limit)) {
+                results.append(QJsonObject{{QStringLiteral("memory"), hit.memory},
+                                           {QStringLiteral("role"), hit.role},
+                                           {QStringLiteral("channel"), hit.channel},
+                                           {QStringLiteral("score"), hit.score}});
+            }
+            sendJson(response, 200, QJsonObject{{QStringLiteral("results"), results}});
+        });
 
     m_api.Get("/v1/desktop/commands", [this](const httplib::Request &request, httplib::Response &response) {
         const std::optional<User> user = authenticate(request, response);
@@ -251,8 +250,9 @@ void DevServer::addApiRoutes()
                          command.payload ? QJsonValue(*command.payload) : QJsonValue(QJsonValue::Null));
             commands.append(entry);
         }
-        sendJson(response, 200, QJsonObject{{QStringLiteral("commands"), commands}, {QStringLiteral("userId"), user->id}});
+        sendJson(response, 200,
+                 QJsonObject{{QStringLiteral("commands"), commands}, {QStringLiteral("userId"), user->id}});
     });
 }
 
-}  // namespace zapum::devserver
+} // namespace zapum::devserver

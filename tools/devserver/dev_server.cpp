@@ -25,9 +25,12 @@ QString errorSentence(int status)
     }
 }
 
-}  // namespace
+} // namespace
 
-double unixNow() { return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0; }
+double unixNow()
+{
+    return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+}
 
 DevServer::DevServer(Store &store, DevServerTimings timings) : m_store(store), m_timings(timings)
 {
@@ -47,12 +50,13 @@ void DevServer::configure(httplib::Server &server, const char *name)
         const int yes = 1;
         ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-    server.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request &, httplib::Response &response) {
-        if (!response.body.empty())
-            return httplib::Server::HandlerResponse::Unhandled;
-        sendError(response, response.status, errorSentence(response.status));
-        return httplib::Server::HandlerResponse::Handled;
-    }));
+    server.set_error_handler(
+        httplib::Server::HandlerWithResponse([](const httplib::Request &, httplib::Response &response) {
+            if (!response.body.empty())
+                return httplib::Server::HandlerResponse::Unhandled;
+            sendError(response, response.status, errorSentence(response.status));
+            return httplib::Server::HandlerResponse::Handled;
+        }));
     server.set_exception_handler([](const httplib::Request &, httplib::Response &response, std::exception_ptr) {
         sendError(response, 500, QStringLiteral("The server failed while answering; see its log."));
     });
@@ -65,12 +69,14 @@ void DevServer::configure(httplib::Server &server, const char *name)
 bool DevServer::listen(int apiPort, int webPort, QString *error)
 {
     const auto bindOne = [error](httplib::Server &server, int port, const char *flag) {
-        const int bound = port == 0 ? server.bind_to_any_port(kLoopback) : (server.bind_to_port(kLoopback, port) ? port : -1);
+        const int bound =
+            port == 0 ? server.bind_to_any_port(kLoopback) : (server.bind_to_port(kLoopback, port) ? port : -1);
         if (bound <= 0)
-            *error = QStringLiteral("Cannot listen on %1:%2 (is another server using it?). Choose another port with %3.")
-                         .arg(QLatin1String(kLoopback))
-                         .arg(port)
-                         .arg(QLatin1String(flag));
+            *error =
+                QStringLiteral("Cannot listen on %1:%2 (is another server using it?). Choose another port with %3.")
+                    .arg(QLatin1String(kLoopback))
+                    .arg(port)
+                    .arg(QLatin1String(flag));
         return bound;
     };
     m_apiPort = bindOne(m_api, apiPort, "--api-port");
@@ -80,8 +86,14 @@ bool DevServer::listen(int apiPort, int webPort, QString *error)
     return m_webPort > 0;
 }
 
-QString DevServer::apiBase() const { return QStringLiteral("http://localhost:%1").arg(m_apiPort); }
-QString DevServer::webBase() const { return QStringLiteral("http://localhost:%1").arg(m_webPort); }
+QString DevServer::apiBase() const
+{
+    return QStringLiteral("http://localhost:%1").arg(m_apiPort);
+}
+QString DevServer::webBase() const
+{
+    return QStringLiteral("http://localhost:%1").arg(m_webPort);
+}
 
 void DevServer::run()
 {
@@ -108,7 +120,8 @@ std::optional<User> DevServer::authenticate(const httplib::Request &request, htt
     const QLatin1String scheme("Bearer ");
     if (!authorization.startsWith(scheme, Qt::CaseInsensitive)) {
         response.set_header("WWW-Authenticate", "Bearer");
-        sendError(response, 401, QStringLiteral("This endpoint needs the header Authorization: Bearer <access token>."));
+        sendError(response, 401,
+                  QStringLiteral("This endpoint needs the header Authorization: Bearer <access token>."));
         return std::nullopt;
     }
     std::optional<User> user = m_store.userByAccessToken(authorization.mid(scheme.size()));
@@ -119,4 +132,4 @@ std::optional<User> DevServer::authenticate(const httplib::Request &request, htt
     return user;
 }
 
-}  // namespace zapum::devserver
+} // namespace zapum::devserver

@@ -41,6 +41,7 @@ private:
     static void configure(httplib::Server &server, const char *name);
 
     std::optional<User> authenticate(const httplib::Request &request, httplib::Response &response);
+    void answerWithNewSession(const User &user, const httplib::Request &request, httplib::Response &response);
     // The base URL the desktop reached us by, so the session it keeps points back here.
     QString apiBaseSeenBy(const httplib::Request &request) const;
     // Refuses requests that name another host, or come from another site's page.
@@ -58,4 +59,4 @@ private:
 // Seconds since the Unix epoch, with fraction.
 double unixNow();
 
-}  // namespace zapum::devserver
+} // namespace zapum::devserver

@@ -19,7 +19,7 @@ QString textProblem(const QJsonObject &object, const QString &key, const QString
     return problem(where + key, optional ? "a text or null" : "a text");
 }
 
-}  // namespace
+} // namespace
 
 QString guidanceProblem(const QJsonValue &document)
 {
@@ -66,16 +66,17 @@ QJsonObject defaultGuidance(const QString &email, const QString &webBase)
         {QStringLiteral("subtitle"),
          QStringLiteral("Guidance for %1, served by zapum-devserver on this machine.").arg(email)},
         {QStringLiteral("steps"),
-         QJsonArray{step("sign-in", "Sign in from the desktop",
-                         QStringLiteral("Done \u2014 this checklist came from your local server."), true),
-                    step("ask", "Ask a typed question",
-                         QStringLiteral("The local server answers by rule and quotes your question."), false),
-                    step("push", "Push guidance to this desktop",
-                         QStringLiteral("Open %1/admin and push a document; it shows up at the next poll.").arg(webBase),
-                         false)}},
+         QJsonArray{
+             step("sign-in", "Sign in from the desktop",
+                  QStringLiteral("Done \u2014 this checklist came from your local server."), true),
+             step("ask", "Ask a typed question",
+                  QStringLiteral("The local server answers by rule and quotes your question."), false),
+             step("push", "Push guidance to this desktop",
+                  QStringLiteral("Open %1/admin and push a document; it shows up at the next poll.").arg(webBase),
+                  false)}},
         {QStringLiteral("primaryActionLabel"), QStringLiteral("Open the admin page")},
         {QStringLiteral("primaryActionURL"), QString(webBase + QStringLiteral("/admin"))},
     };
 }
 
-}  // namespace zapum::devserver
+} // namespace zapum::devserver

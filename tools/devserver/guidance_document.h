@@ -14,4 +14,4 @@ QString guidanceProblem(const QJsonValue &document);
 // What a user sees until someone sets or pushes their own document.
 QJsonObject defaultGuidance(const QString &email, const QString &webBase);
 
-}  // namespace zapum::devserver
+} // namespace zapum::devserver

@@ -62,4 +62,4 @@ bool isLoopbackAuthority(const QString &authority)
     return host == QLatin1String("localhost") || host == QLatin1String("127.0.0.1") || host == QLatin1String("[::1]");
 }
 
-}  // namespace zapum::devserver
+} // namespace zapum::devserver

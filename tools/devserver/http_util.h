@@ -23,4 +23,4 @@ QString header(const httplib::Request &request, const char *name);
 // matters.
 bool isLoopbackAuthority(const QString &authority);
 
-}  // namespace zapum::devserver
+} // namespace zapum::devserver

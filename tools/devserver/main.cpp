@@ -32,7 +32,8 @@ bool writePrivateFile(const QString &path, const QString &content)
     if (fd < 0)
         return false;
     const QByteArray bytes = content.toUtf8() + '\n';
-    const bool written = ::fchmod(fd, 0600) == 0 && ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    const bool written =
+        ::fchmod(fd, 0600) == 0 && ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
     return ::close(fd) == 0 && written;
 }
 
@@ -48,11 +49,12 @@ bool announceFirstUser(const NewUser &created, const Options &options)
         say(QStringLiteral("zapum-devserver: cannot write %1").arg(options.devTokenFile), stderr);
         return false;
     }
-    say(QStringLiteral("Created the user %1; its sign-in token is in %2.").arg(created.user.email, options.devTokenFile));
+    say(QStringLiteral("Created the user %1; its sign-in token is in %2.")
+            .arg(created.user.email, options.devTokenFile));
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv)
 {

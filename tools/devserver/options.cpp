@@ -15,7 +15,7 @@ std::optional<int> portValue(const QString &text)
     return port;
 }
 
-}  // namespace
+} // namespace
 
 QString defaultDataFile()
 {
@@ -28,20 +28,21 @@ QString defaultDataFile()
 ParsedOptions parseOptions(const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "A local stand-in for the ZaPum backend: the desktop API and the browser link and admin pages, "
-        "on 127.0.0.1 only."));
+    parser.setApplicationDescription(
+        QStringLiteral("A local stand-in for the ZaPum backend: the desktop API and the browser link and admin pages, "
+                       "on 127.0.0.1 only."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
     const QCommandLineOption apiPort(QStringLiteral("api-port"), QStringLiteral("Port of the API (0 = any free port)."),
                                      QStringLiteral("port"), QStringLiteral("4001"));
     const QCommandLineOption webPort(QStringLiteral("web-port"),
                                      QStringLiteral("Port of the link and admin pages (0 = any free port)."),
                                      QStringLiteral("port"), QStringLiteral("3100"));
-    const QCommandLineOption data(QStringLiteral("data"), QStringLiteral("SQLite data file (default %1).").arg(defaultDataFile()),
+    const QCommandLineOption data(QStringLiteral("data"),
+                                  QStringLiteral("SQLite data file (default %1).").arg(defaultDataFile()),
                                   QStringLiteral("file"));
     const QCommandLineOption devEmail(QStringLiteral("dev-email"),
-                                      QStringLiteral("E-mail of the user made at first start."), QStringLiteral("email"),
-                                      QStringLiteral("dev@zapum.local"));
+                                      QStringLiteral("E-mail of the user made at first start."),
+                                      QStringLiteral("email"), QStringLiteral("dev@zapum.local"));
     const QCommandLineOption tokenFile(QStringLiteral("dev-token-file"),
                                        QStringLiteral("Write the first user's sign-in token to this file instead of "
                                                       "printing it."),
@@ -89,4 +90,4 @@ ParsedOptions parseOptions(const QStringList &arguments)
     return result;
 }
 
-}  // namespace zapum::devserver
+} // namespace zapum::devserver

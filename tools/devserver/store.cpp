@@ -7,8 +7,8 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
-#include <sqlite3.h>
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -117,9 +117,12 @@ bool sameDigest(const QString &a, const QString &b)
     return diff == 0;
 }
 
-User userFrom(const Statement &row) { return User{row.text(0), row.text(1)}; }
+User userFrom(const Statement &row)
+{
+    return User{row.text(0), row.text(1)};
+}
 
-}  // namespace
+} // namespace
 
 QString randomToken(const char *prefix, int bytes)
 {
@@ -169,7 +172,8 @@ std::unique_ptr<Store> Store::open(const QString &path, QString *error)
     const int rc = sqlite3_open_v2(file.constData(), &db,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
     if (rc != SQLITE_OK) {
-        *error = QStringLiteral("Cannot open %1: %2").arg(info.absoluteFilePath(), QString::fromUtf8(sqlite3_errstr(rc)));
+        *error =
+            QStringLiteral("Cannot open %1: %2").arg(info.absoluteFilePath(), QString::fromUtf8(sqlite3_errstr(rc)));
         sqlite3_close(db);
         return nullptr;
     }
@@ -187,7 +191,10 @@ std::unique_ptr<Store> Store::open(const QString &path, QString *error)
     return store;
 }
 
-Store::~Store() { sqlite3_close(m_db); }
+Store::~Store()
+{
+    sqlite3_close(m_db);
+}
 
 bool Store::migrate(QString *error)
 {
@@ -251,24 +258,24 @@ QList<User> Store::users()
     return list;
 }
 
-std::optional<User> Store::userById(const QString &id)
+std::optional<User> Store::userWhere(const char *sql, const QString &value)
 {
     std::lock_guard lock(m_mutex);
-    Statement select(m_db, "SELECT id, email FROM users WHERE id = ?");
-    select.bind(1, id);
+    Statement select(m_db, sql);
+    select.bind(1, value);
     if (select.step() != SQLITE_ROW)
         return std::nullopt;
     return userFrom(select);
 }
 
+std::optional<User> Store::userById(const QString &id)
+{
+    return userWhere("SELECT id, email FROM users WHERE id = ?", id);
+}
+
 std::optional<User> Store::userByEmail(const QString &email)
 {
-    std::lock_guard lock(m_mutex);
-    Statement select(m_db, "SELECT id, email FROM users WHERE email = ?");
-    select.bind(1, email);
-    if (select.step() != SQLITE_ROW)
-        return std::nullopt;
-    return userFrom(select);
+    return userWhere("SELECT id, email FROM users WHERE email = ?", email);
 }
 
 std::optional<User> Store::userBySignIn(const QString &email, const QString &token)
@@ -298,9 +305,8 @@ QString Store::createSession(const QString &userId, double now)
 std::optional<User> Store::userByAccessToken(const QString &token)
 {
     std::lock_guard lock(m_mutex);
-    Statement select(m_db,
-                     "SELECT users.id, users.email FROM sessions JOIN users ON users.id = sessions.user_id "
-                     "WHERE sessions.token_hash = ?");
+    Statement select(m_db, "SELECT users.id, users.email FROM sessions JOIN users ON users.id = sessions.user_id "
+                           "WHERE sessions.token_hash = ?");
     select.bind(1, sha256Hex(token));
     if (select.step() != SQLITE_ROW)
         return std::nullopt;
@@ -326,9 +332,8 @@ RedeemResult Store::redeemPairingCode(const QString &code, const QString &state,
 {
     std::lock_guard lock(m_mutex);
     const QString digest = sha256Hex(code);
-    Statement select(m_db,
-                     "SELECT users.id, users.email, pairing_codes.state, pairing_codes.expires_at "
-                     "FROM pairing_codes JOIN users ON users.id = pairing_codes.user_id WHERE code_hash = ?");
+    Statement select(m_db, "SELECT users.id, users.email, pairing_codes.state, pairing_codes.expires_at "
+                           "FROM pairing_codes JOIN users ON users.id = pairing_codes.user_id WHERE code_hash = ?");
     select.bind(1, digest);
     if (select.step() != SQLITE_ROW)
         return {};
@@ -367,16 +372,15 @@ void Store::setGuidance(const QString &userId, const std::optional<QJsonObject> 
         remove.bind(1, userId).run();
         return;
     }
-    Statement upsert(m_db,
-                     "INSERT INTO guidance(user_id, document) VALUES(?, ?) "
-                     "ON CONFLICT(user_id) DO UPDATE SET document = excluded.document");
+    Statement upsert(m_db, "INSERT INTO guidance(user_id, document) VALUES(?, ?) "
+                           "ON CONFLICT(user_id) DO UPDATE SET document = excluded.document");
     upsert.bind(1, userId).bind(2, QString::fromUtf8(QJsonDocument(*document).toJson(QJsonDocument::Compact)));
     if (!upsert.run())
         m_lastError = QString::fromUtf8(sqlite3_errmsg(m_db));
 }
 
-int Store::remember(const QString &userId, const QList<std::pair<QString, QString>> &messages,
-                    const QString &channel, double now)
+int Store::remember(const QString &userId, const QList<std::pair<QString, QString>> &messages, const QString &channel,
+                    double now)
 {
     std::lock_guard lock(m_mutex);
     exec(m_db, "BEGIN", nullptr);
@@ -420,7 +424,9 @@ qint64 Store::enqueueCommand(const QString &userId, const QString &type, const Q
 {
     std::lock_guard lock(m_mutex);
     Statement insert(m_db, "INSERT INTO commands(user_id, type, payload, created_at) VALUES(?, ?, ?, ?)");
-    insert.bind(1, userId).bind(2, type).bind(3, QString::fromUtf8(QJsonDocument(payload).toJson(QJsonDocument::Compact)))
+    insert.bind(1, userId)
+        .bind(2, type)
+        .bind(3, QString::fromUtf8(QJsonDocument(payload).toJson(QJsonDocument::Compact)))
         .bind(4, now);
     if (!insert.run()) {
         m_lastError = QString::fromUtf8(sqlite3_errmsg(m_db));
@@ -455,4 +461,4 @@ QList<QueuedCommand> Store::takeCommands(const QString &userId)
     return commands;
 }
 
-}  // namespace zapum::devserver
+} // namespace zapum::devserver

@@ -27,7 +27,7 @@ struct MemoryHit {
     QString memory;
     QString role;
     QString channel;
-    double score = 0;  // higher is better
+    double score = 0; // higher is better
     double createdAt = 0;
 };
 
@@ -88,6 +88,7 @@ private:
     explicit Store(sqlite3 *db) : m_db(db) {}
     bool migrate(QString *error);
     std::optional<NewUser> insertUser(const QString &email);
+    std::optional<User> userWhere(const char *sql, const QString &value);
 
     std::mutex m_mutex;
     sqlite3 *m_db;
@@ -102,4 +103,4 @@ QString sha256Hex(const QString &text);
 // word may match. Empty when the text has no words.
 QString ftsMatchExpression(const QString &text);
 
-}  // namespace zapum::devserver
+} // namespace zapum::devserver

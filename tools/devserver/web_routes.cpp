@@ -26,9 +26,10 @@ pre { white-space: pre-wrap; background: #f3f3f3; padding: .5rem; border-radius:
 
 std::string page(const QString &title, const QString &body)
 {
-    return (QStringLiteral("<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-                           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
-                           "<title>%1 \u2014 ZaPum</title><style>%2</style></head>\n<body><main>\n%3\n</main></body></html>\n")
+    return (QStringLiteral(
+                "<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+                "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+                "<title>%1 \u2014 ZaPum</title><style>%2</style></head>\n<body><main>\n%3\n</main></body></html>\n")
                 .arg(title.toHtmlEscaped(), QLatin1String(kStyle), body))
         .toStdString();
 }
@@ -65,20 +66,28 @@ bool isAppRedirect(const QString &redirect)
     return url.isValid() && url.scheme().toLower() == QLatin1String("zapum");
 }
 
-// Checks the link parameters; on failure answers with a page that says what is wrong.
-bool linkParametersValid(const QString &state, const QString &redirect, httplib::Response &response)
+struct LinkParameters {
+    QString state;
+    QString redirect;
+};
+
+// The state and redirect of a link request (query or form); on failure answers with a page that
+// says what is wrong.
+std::optional<LinkParameters> linkParameters(const httplib::Request &request, httplib::Response &response)
 {
-    if (!isPlausibleState(state)) {
+    LinkParameters link{QString::fromStdString(request.get_param_value("state")),
+                        QString::fromStdString(request.get_param_value("redirect"))};
+    if (!isPlausibleState(link.state)) {
         sendPageError(response, 400,
                       QStringLiteral("This link has no valid state. Start the sign-in again from the ZaPum app."));
-        return false;
+        return std::nullopt;
     }
-    if (!isAppRedirect(redirect)) {
+    if (!isAppRedirect(link.redirect)) {
         sendPageError(response, 400,
                       QStringLiteral("This link may only send you back to the ZaPum app (a zapum:// address)."));
-        return false;
+        return std::nullopt;
     }
-    return true;
+    return link;
 }
 
 QString withQuery(const QString &redirect, const QString &code, const QString &state)
@@ -142,7 +151,7 @@ document.getElementById('guidance').addEventListener('submit', async (event) => 
 <p class="note">Pushed documents reach the desktop at its next command poll.</p>
 )html";
 
-}  // namespace
+} // namespace
 
 bool DevServer::isOwnSiteRequest(const httplib::Request &request, httplib::Response &response) const
 {
@@ -180,9 +189,8 @@ void DevServer::addWebRoutes()
     m_web.Get("/desktop/link", [this](const httplib::Request &request, httplib::Response &response) {
         if (!isOwnSiteRequest(request, response))
             return;
-        const QString state = QString::fromStdString(request.get_param_value("state"));
-        const QString redirect = QString::fromStdString(request.get_param_value("redirect"));
-        if (!linkParametersValid(state, redirect, response))
+        const std::optional<LinkParameters> link = linkParameters(request, response);
+        if (!link)
             return;
         QString options;
         for (const User &user : m_store.users()) {
@@ -190,25 +198,26 @@ void DevServer::addWebRoutes()
                            .arg(user.id.toHtmlEscaped(), user.email.toHtmlEscaped());
         }
         const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(m_timings.pairingLifetime).count();
-        sendPage(response, 200, QStringLiteral("Link this desktop"),
-                 QStringLiteral("<h1>Link this desktop</h1>\n"
-                                "<p>The ZaPum app on this computer asks to sign in. Choose the account it should use.</p>\n"
-                                "<form method=\"post\" action=\"/desktop/link\">\n"
-                                "<input type=\"hidden\" name=\"state\" value=\"%1\">\n"
-                                "<input type=\"hidden\" name=\"redirect\" value=\"%2\">\n"
-                                "<label>Account <select name=\"userId\">%3</select></label>\n"
-                                "<button type=\"submit\" id=\"link\">Link this desktop</button>\n</form>\n"
-                                "<p class=\"note\">Served by zapum-devserver. The app gets a one-time code that "
-                                "works for %4 minutes.</p>")
-                     .arg(state.toHtmlEscaped(), redirect.toHtmlEscaped(), options, QString::number(qMax<qint64>(1, minutes))));
+        sendPage(
+            response, 200, QStringLiteral("Link this desktop"),
+            QStringLiteral("<h1>Link this desktop</h1>\n"
+                           "<p>The ZaPum app on this computer asks to sign in. Choose the account it should use.</p>\n"
+                           "<form method=\"post\" action=\"/desktop/link\">\n"
+                           "<input type=\"hidden\" name=\"state\" value=\"%1\">\n"
+                           "<input type=\"hidden\" name=\"redirect\" value=\"%2\">\n"
+                           "<label>Account <select name=\"userId\">%3</select></label>\n"
+                           "<button type=\"submit\" id=\"link\">Link this desktop</button>\n</form>\n"
+                           "<p class=\"note\">Served by zapum-devserver. The app gets a one-time code that "
+                           "works for %4 minutes.</p>")
+                .arg(link->state.toHtmlEscaped(), link->redirect.toHtmlEscaped(), options,
+                     QString::number(qMax<qint64>(1, minutes))));
     });
 
     m_web.Post("/desktop/link", [this](const httplib::Request &request, httplib::Response &response) {
         if (!isOwnSiteRequest(request, response))
             return;
-        const QString state = QString::fromStdString(request.get_param_value("state"));
-        const QString redirect = QString::fromStdString(request.get_param_value("redirect"));
-        if (!linkParametersValid(state, redirect, response))
+        const std::optional<LinkParameters> link = linkParameters(request, response);
+        if (!link)
             return;
         const std::optional<User> user = m_store.userById(QString::fromStdString(request.get_param_value("userId")));
         if (!user) {
@@ -217,13 +226,13 @@ void DevServer::addWebRoutes()
         }
         const double now = unixNow();
         const double lifetime = double(m_timings.pairingLifetime.count()) / 1000.0;
-        const QString code = m_store.createPairingCode(user->id, state, now + lifetime, now);
+        const QString code = m_store.createPairingCode(user->id, link->state, now + lifetime, now);
         if (code.isEmpty())
             throw std::runtime_error("pairing code not stored");
         response.status = 303;
         response.set_header("Cache-Control", "no-store");
         response.set_header("Referrer-Policy", "no-referrer");
-        response.set_header("Location", withQuery(redirect, code, state).toStdString());
+        response.set_header("Location", withQuery(link->redirect, code, link->state).toStdString());
     });
 }
 
@@ -298,7 +307,8 @@ void DevServer::addAdminRoutes()
             sendError(response, 400, problem);
             return;
         }
-        const qint64 id = m_store.enqueueCommand(user->id, QStringLiteral("push-guidance"), document.toObject(), unixNow());
+        const qint64 id =
+            m_store.enqueueCommand(user->id, QStringLiteral("push-guidance"), document.toObject(), unixNow());
         if (id < 0)
             throw std::runtime_error("command not stored");
         sendJson(response, 202, QJsonObject{{QStringLiteral("queued"), id}, {QStringLiteral("userId"), user->id}});
@@ -321,4 +331,4 @@ void DevServer::addAdminRoutes()
     });
 }
 
-}  // namespace zapum::devserver
+} // namespace zapum::devserver
