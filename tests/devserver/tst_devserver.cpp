@@ -380,8 +380,9 @@ private Q_SLOTS:
             QVERIFY2(reply.status == 200 && reply.json().value(QStringLiteral("results")).isArray(), qPrintable(query));
         }
         for (const QJsonValue &limit :
-             {QJsonValue(0), QJsonValue(2.5), QJsonValue(QStringLiteral("6")), QJsonValue(51)})
+             {QJsonValue(0), QJsonValue(-1), QJsonValue(2.5), QJsonValue(QStringLiteral("6"))})
             QCOMPARE(search(dev, QStringLiteral("report"), limit).status, 400);
+        QCOMPARE(memories(search(dev, QStringLiteral("report"), 1e9)).size(), 2);
         QCOMPARE(search(dev, 7, 6).status, 400);
     }
 

@@ -5,6 +5,7 @@
 
 #include <QJsonArray>
 
+#include <algorithm>
 #include <cmath>
 
 namespace zapum::devserver {
@@ -74,17 +75,18 @@ QString localAnswer(const QString &question, const QString &model, const QList<M
     return answer + QStringLiteral("\n(Model %1, answered locally by zapum-devserver.)").arg(model);
 }
 
-// Whole numbers only: a search for 2.5 memories is a client bug worth hearing about.
+// Whole numbers only: a search for 2.5 memories is a client bug worth hearing about. A large
+// limit is merely generous and gets the most this server returns.
 std::optional<int> searchLimit(const QJsonValue &value, httplib::Response &response)
 {
     if (value.isUndefined() || value.isNull())
         return kDefaultSearchLimit;
     const double number = value.toDouble(-1);
-    if (!value.isDouble() || number != std::floor(number) || number < 1 || number > kMaxSearchLimit) {
-        sendError(response, 400, QStringLiteral("limit must be a whole number from 1 to %1.").arg(kMaxSearchLimit));
+    if (!value.isDouble() || number != std::floor(number) || number < 1) {
+        sendError(response, 400, QStringLiteral("limit must be a whole number of at least 1."));
         return std::nullopt;
     }
-    return int(number);
+    return int(std::min<double>(number, kMaxSearchLimit));
 }
 
 // The messages of a remember call as (role, trimmed content); blank contents are dropped.
