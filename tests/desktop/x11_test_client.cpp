@@ -109,7 +109,7 @@ xcb_window_t createWindow(xcb_connection_t *c, xcb_screen_t *screen, const Optio
     } else if (!title.empty()) {
         const bool useLatin1 = o.at("latin1") == "1";
         const std::string text = useLatin1 ? latin1(title) : title;
-        setProperty(c, w, XCB_ATOM_WM_NAME, useLatin1 ? XCB_ATOM_STRING : atom(c, "UTF8_STRING"), 8,
+        setProperty(c, w, XCB_ATOM_WM_NAME, useLatin1 ? xcb_atom_t(XCB_ATOM_STRING) : atom(c, "UTF8_STRING"), 8,
                     uint32_t(text.size()), text.data());
     }
 
