@@ -24,10 +24,19 @@ using namespace std::chrono_literals;
 
 namespace {
 
+QList<quint32> managedWindows(x11::X11Display &display)
+{
+    if (!display.isUsable())
+        return {};
+    const auto cookie = xcb_get_property(display.connection(), 0, display.root(), display.atoms()._NET_CLIENT_LIST,
+                                         XCB_ATOM_WINDOW, 0, 4096);
+    return x11::propertyItems(x11::takeReply(xcb_get_property_reply, display.connection(), cookie).get());
+}
+
 // One x11_test_client process with its windows; closing its input ends it.
 class TestClient {
 public:
-    explicit TestClient(const QStringList &windowSpecs, const QString &display = {})
+    explicit TestClient(const QStringList &windowSpecs, const QString &display = {}) : m_display(display)
     {
         QStringList arguments;
         for (const QString &spec : windowSpecs)
@@ -52,6 +61,12 @@ public:
         if (!m_process.waitForFinished(2000))
             m_process.kill();
         m_process.waitForFinished(1000);
+        // The next client may get the same window ids; a window manager that has not let go of
+        // the old windows yet would take the new ones for them.
+        x11::X11Display display(m_display.toLocal8Bit());
+        QDeadlineTimer deadline(3s);
+        while (!deadline.hasExpired() && managedWindows(display).contains(windows.value(0)))
+            QTest::qWait(10);
     }
 
     qint32 pid() const { return qint32(m_process.processId()); }
@@ -74,6 +89,7 @@ private:
             m_lines.append(m_process.readLine().trimmed());
     }
 
+    QString m_display;
     QProcess m_process;
     QList<QByteArray> m_lines;
 };
@@ -274,14 +290,13 @@ private Q_SLOTS:
         QVERIFY(m_backends.workspace->activateApp(first.pid()));
         // A2 was the front-most of the app's windows, so it ends in front and focused.
         QTRY_COMPARE_WITH_TIMEOUT(stackingOf({a1, a2, b}), (QList<quint32>{a2, a1, b}), 3000);
-        x11::X11Display display;
-        QTRY_COMPARE_WITH_TIMEOUT(
-            x11::propertyItems(x11::takeReply(xcb_get_property_reply, display.connection(),
-                                              xcb_get_property(display.connection(), 0, display.root(),
-                                                               display.atoms()._NET_ACTIVE_WINDOW,
-                                                               XCB_ATOM_WINDOW, 0, 1))
-                                   .get()),
-            QList<quint32>{a2}, 3000);
+        const auto activeWindow = [] {
+            x11::X11Display display;
+            const auto cookie = xcb_get_property(display.connection(), 0, display.root(),
+                                                 display.atoms()._NET_ACTIVE_WINDOW, XCB_ATOM_WINDOW, 0, 1);
+            return x11::propertyItems(x11::takeReply(xcb_get_property_reply, display.connection(), cookie).get());
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(activeWindow(), QList<quint32>{a2}, 3000);
 
         QVERIFY(m_backends.workspace->activateApp(second.pid()));
         QTRY_COMPARE_WITH_TIMEOUT(stackingOf({a1, a2, b}).value(0), b, 3000);
