@@ -62,19 +62,6 @@ private Q_SLOTS:
         QCOMPARE(makeStore()->isEnabled(), false);
     }
 
-    void permissionsAreReadAtConstruction()
-    {
-        m_capture.access = false;
-        m_input.trusted = true;
-        auto store = makeStore();
-        QCOMPARE(store->screenCaptureGranted(), false);
-        QCOMPARE(store->accessibilityGranted(), true);
-        QCOMPARE(store->screenCaptureNote(), QStringLiteral("Capture refused here."));
-        QCOMPARE(store->accessibilityNote(), QString());
-        QCOMPARE(store->windows().size(), 0);
-        QCOMPARE(store->lastWindowsRefresh(), std::nullopt);
-    }
-
     void switchingOnRefreshesAndOffKeepsSnapshots()
     {
         WindowServerEntry own;
@@ -86,10 +73,16 @@ private Q_SLOTS:
         m_windows.entries = {own, other};
         m_workspace.apps = {{77, ActivationPolicy::Regular, QStringLiteral("Mail"), std::nullopt, true}};
         m_input.trusted = false;
+        m_capture.access = false;
         auto store = makeStore();
+        QCOMPARE(store->accessibilityGranted(), false);
+        QCOMPARE(store->accessibilityNote(), QStringLiteral("Not trusted here."));
+        QCOMPARE(store->screenCaptureNote(), QStringLiteral("Capture refused here."));
+        QCOMPARE(store->windows().size(), 0);  // no snapshot until one is asked for
         m_input.trusted = true;
 
         store->setEnabled(true);
+        QCOMPARE(store->accessibilityNote(), QString());
         QCOMPARE(store->accessibilityGranted(), true);
         QCOMPARE(store->windows().size(), 1);
         QCOMPARE(store->windows().first().windowId, 2u);
@@ -203,17 +196,6 @@ private Q_SLOTS:
         store.reset();  // a pending re-read must not touch a store that is gone
         QTest::qWait(150);
         QCOMPARE(m_input.trustChecks - checksBefore, 2);
-    }
-
-    void settingsPanesReportWhenThereAreNone()
-    {
-        auto store = makeStore();
-        QVERIFY(store->openScreenRecordingSettings().ok());
-        m_workspace.privacySettingsResult = Failure{QStringLiteral("Desktop"), 0, QStringLiteral("None here.")};
-        const Status status = store->openAccessibilitySettings();
-        QVERIFY(!status.ok());
-        QCOMPARE(status.failure().message, QStringLiteral("None here."));
-        QCOMPARE(m_workspace.openedPanes, (QList<PrivacyPane>{PrivacyPane::ScreenCapture, PrivacyPane::Accessibility}));
     }
 };
 

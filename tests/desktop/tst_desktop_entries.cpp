@@ -52,7 +52,6 @@ private Q_SLOTS:
         writeEntry(system(), u"py-b.desktop"_qs, "[Desktop Entry]\nType=Application\nName=B\nExec=python3 b.py\n");
         writeEntry(system(), u"term.desktop"_qs,
                    "[Desktop Entry]\nType=Application\nName=Term\nExec=termtool\nTerminal=true\n");
-        writeEntry(system(), u"link.desktop"_qs, "[Desktop Entry]\nType=Link\nName=Website\nURL=https://x\n");
         writeEntry(system(), u"escaped.desktop"_qs, "[Desktop Entry]\nType=Application\nName=Two\\sWords\n");
     }
 
@@ -67,8 +66,6 @@ private Q_SLOTS:
                                         << identity(u"Viewer"_qs, viewerId);
         QTest::newRow("localized name") << AppHints{{}, u"viewer-main"_qs, {}} << u"de_DE"_qs
                                         << identity(u"Betrachter"_qs, viewerId);
-        QTest::newRow("no name in that language") << AppHints{{}, u"viewer-main"_qs, {}} << u"fr_FR"_qs
-                                                  << identity(u"Viewer"_qs, viewerId);
         QTest::newRow("file id ignoring case") << AppHints{{}, u"Org.Example.Viewer"_qs, {}} << QString()
                                                << identity(u"Viewer"_qs, viewerId);
         QTest::newRow("file id from a subfolder") << AppHints{u"vendor-tool"_qs, u"Other"_qs, {}} << QString()
@@ -83,13 +80,10 @@ private Q_SLOTS:
                                                     << identity(u"python3"_qs);
         QTest::newRow("terminal program") << AppHints{{}, {}, u"termtool"_qs} << QString()
                                           << identity(u"termtool"_qs);
-        QTest::newRow("links are no apps") << AppHints{{}, u"link"_qs, {}} << QString() << identity(u"link"_qs);
         QTest::newRow("escaped name") << AppHints{{}, u"escaped"_qs, {}} << QString() << identity(u"Two Words"_qs,
                                                                                                   u"escaped.desktop"_qs);
         QTest::newRow("class before instance") << AppHints{u"inst"_qs, u"Cls"_qs, u"proc"_qs} << QString()
                                                << identity(u"Cls"_qs);
-        QTest::newRow("instance before process") << AppHints{u"inst"_qs, {}, u"proc"_qs} << QString()
-                                                 << identity(u"inst"_qs);
         QTest::newRow("nothing known") << AppHints{} << QString() << std::optional<AppIdentity>();
     }
 
