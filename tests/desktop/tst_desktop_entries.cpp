@@ -104,6 +104,8 @@ private Q_SLOTS:
         QCOMPARE(index.identify({{}, u"late"_qs, {}}), identity(u"late"_qs));
         QTest::qWait(20);  // a folder's time stamp has millisecond resolution here
         writeEntry(folder.path(), u"late.desktop"_qs, "[Desktop Entry]\nType=Application\nName=Late App\n");
+        QCOMPARE(index.identify({{}, u"late"_qs, {}}), identity(u"late"_qs));
+        index.refreshIfChanged();
         QCOMPARE(index.identify({{}, u"late"_qs, {}}), identity(u"Late App"_qs, u"late.desktop"_qs));
     }
 

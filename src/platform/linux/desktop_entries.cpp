@@ -145,7 +145,7 @@ QString DesktopEntryIndex::defaultLocaleName()
     return locale.language() == QLocale::C ? QString() : locale.name();
 }
 
-void DesktopEntryIndex::rescanIfChanged()
+void DesktopEntryIndex::refreshIfChanged()
 {
     QList<QDateTime> stamps;
     stamps.reserve(m_dirs.size());
@@ -225,7 +225,8 @@ const DesktopEntryIndex::Entry *DesktopEntryIndex::find(const AppHints &hints) c
 
 std::optional<AppIdentity> DesktopEntryIndex::identify(const AppHints &hints)
 {
-    rescanIfChanged();
+    if (!m_scanned)
+        refreshIfChanged();
     if (const Entry *entry = find(hints))
         return AppIdentity{entry->name, entry->id};
     for (const QString &name : {hints.wmClass, hints.wmInstance, hints.processName}) {

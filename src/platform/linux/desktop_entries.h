@@ -34,6 +34,10 @@ public:
     static QStringList defaultApplicationDirs();
     static QString defaultLocaleName();
 
+    // Re-reads the entries when an application folder changed since the last look. Once per
+    // listing is enough; identify() itself never looks at the folders again.
+    void refreshIfChanged();
+
     // The app's name and desktop file id from the entry that matches, in this order: the
     // entry's StartupWMClass equals the window class; the desktop file id equals the window class
     // (ignoring case); the one entry that starts a program of the process's name. Without an
@@ -46,7 +50,6 @@ private:
         QString name;
     };
 
-    void rescanIfChanged();
     void scan();
     void addFolder(const QString &folder, const QString &prefix, QSet<QString> &seen);
     const Entry *find(const AppHints &hints) const;

@@ -29,6 +29,7 @@ X11WindowServer::X11WindowServer(std::shared_ptr<X11Display> display, std::share
 QList<WindowServerEntry> X11WindowServer::onScreenWindows()
 {
     const DesktopState state = readDesktopState(*m_display);
+    m_entries->refreshIfChanged();
     QHash<qint32, QString> processNames;
     QList<WindowServerEntry> entries;
     entries.reserve(state.bottomToTop.size());

@@ -20,6 +20,7 @@ X11Workspace::X11Workspace(std::shared_ptr<X11Display> display, std::shared_ptr<
 QList<RunningApplication> X11Workspace::runningApplications()
 {
     const DesktopState state = readDesktopState(*m_display);
+    m_entries->refreshIfChanged();
     QHash<xcb_window_t, const ClientWindow *> byWindow;
     for (const ClientWindow &window : state.bottomToTop)
         byWindow.insert(window.window, &window);
