@@ -1,7 +1,5 @@
 #include "platform/linux/x11/x11_desktop_state.h"
 
-#include "platform/linux/desktop_entries.h"
-
 #include <xcb/res.h>
 
 #include <algorithm>
@@ -252,10 +250,6 @@ DesktopState readDesktopState(X11Display &display)
     display.discardQueuedEvents();
     return state;
 }
-
-}  // namespace zapum::x11
-
-namespace zapum::x11 {
 
 std::optional<AppIdentity> identifyOwner(DesktopEntryIndex &index, const ClientWindow &window,
                                          QHash<qint32, QString> &processNames)

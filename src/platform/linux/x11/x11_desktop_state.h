@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/linux/desktop_entries.h"
 #include "platform/linux/x11/x11_display.h"
 
 #include <QHash>
@@ -43,15 +44,6 @@ struct DesktopState {
 // One consistent reading of the desktop's top-level windows, in a handful of round trips.
 // Without a window manager, the root's mapped top-level windows stand in for the client list.
 DesktopState readDesktopState(X11Display &display);
-
-}  // namespace zapum::x11
-
-namespace zapum {
-class DesktopEntryIndex;
-struct AppIdentity;
-}  // namespace zapum
-
-namespace zapum::x11 {
 
 // Names a window's owner the same way for the window list and the app list. processNames caches
 // /proc reads for the duration of one listing.
