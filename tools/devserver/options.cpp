@@ -61,7 +61,9 @@ ParsedOptions parseOptions(const QStringList &arguments)
     if (!parser.parse(arguments))
         return fail(parser.errorText());
     if (parser.isSet(help)) {
-        result.message = parser.helpText();
+        // Without a QCoreApplication the parser cannot know the program's name.
+        result.message =
+            parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("zapum-devserver"));
         return result;
     }
     if (!parser.positionalArguments().isEmpty())
