@@ -49,24 +49,25 @@ async function startModel() {
   const wingRest = wings.map((w) => w.quaternion.clone());
 
   const scene = new THREE.Scene();
-  scene.add(new THREE.HemisphereLight(0xffffff, 0x554433, 2.2));
-  const sun = new THREE.DirectionalLight(0xffffff, 2.0);
+  scene.add(new THREE.HemisphereLight(0xffffff, 0x776655, 3.2));
+  const sun = new THREE.DirectionalLight(0xffffff, 2.6);
   sun.position.set(2, 3, 4);
   scene.add(sun);
 
   const holder = new THREE.Group();
   holder.add(bee);
-  holder.rotation.y = -0.6;  // three-quarter view, head towards the viewer
+  holder.rotation.y = -0.45;  // three-quarter view, head towards the viewer
   scene.add(holder);
 
+  // Frame the bee tightly: the box it fills as seen from the front, with a little room for the bob.
   const box = new THREE.Box3().setFromObject(holder);
-  const centre = box.getCenter(new THREE.Vector3());
-  const radius = box.getBoundingSphere(new THREE.Sphere()).radius;
-  bee.position.sub(centre);
-
+  bee.position.sub(box.getCenter(new THREE.Vector3()));
+  const size = box.getSize(new THREE.Vector3());
+  const radius = Math.max(size.x, size.y) / 2;
+  const halfFov = THREE.MathUtils.degToRad(30 / 2);
   const camera = new THREE.PerspectiveCamera(30, 1, 0.1, 50);
-  const distance = radius / Math.sin(THREE.MathUtils.degToRad(30 / 2)) * 1.08;
-  camera.position.set(0, radius * 0.35, distance);
+  const distance = (radius * 1.02) / Math.tan(halfFov) + size.z / 2;
+  camera.position.set(0, radius * 0.25, distance);
   camera.lookAt(0, 0, 0);
 
   function resize() {
@@ -89,7 +90,7 @@ async function startModel() {
       wing.quaternion.copy(wingRest[i]).premultiply(flap);
     });
     holder.position.y = 0.06 * radius * Math.sin(t * 2 * Math.PI * 0.6);
-    holder.rotation.y = -0.6 + 0.12 * Math.sin(t * 2 * Math.PI * 0.15);
+    holder.rotation.y = -0.45 + 0.12 * Math.sin(t * 2 * Math.PI * 0.15);
     renderer.render(scene, camera);
   });
 }

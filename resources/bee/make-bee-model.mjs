@@ -141,11 +141,11 @@ function tube(r0, r1, height, around = 8) {
   return { positions, normals, indices };
 }
 
-const yellow = material('stripe-yellow', [1.0, 0.74, 0.1, 1]);
+const yellow = material('stripe-yellow', [1.0, 0.8, 0.12, 1]);
 const black = material('stripe-black', [0.08, 0.07, 0.06, 1], { roughness: 0.7 });
 const eyeMaterial = material('eye', [0.02, 0.02, 0.03, 1], { roughness: 0.15 });
 const glint = material('eye-glint', [1, 1, 1, 1], { roughness: 0.2 });
-const wingMaterial = material('wing', [0.86, 0.93, 1.0, 0.55], { roughness: 0.2, blend: true, doubleSided: true });
+const wingMaterial = material('wing', [0.88, 0.95, 1.0, 0.7], { roughness: 0.2, blend: true, doubleSided: true });
 
 const children = [];
 
@@ -184,8 +184,11 @@ children.push(addNode({ name: 'stinger', mesh: stinger, translation: [-0.6, 0, 0
 
 // Wings: roots on the back, the nodes' origins are the hinges the page rotates about.
 const wingMesh = addMesh('wing', wing(0.9, 0.5), wingMaterial);
-children.push(addNode({ name: 'wingRight', mesh: wingMesh, translation: [0.15, 0.42, 0.08], rotation: quatY(-0.35) }));
-children.push(addNode({ name: 'wingLeft', mesh: wingMesh, translation: [0.15, 0.42, -0.08], rotation: quatY(Math.PI + 0.35) }));
+// Swept back and raised, so they show from the front as well as from the side.
+children.push(addNode({ name: 'wingRight', mesh: wingMesh, translation: [0.15, 0.42, 0.08],
+  rotation: multiply(axisAngle([1, 0, 0], -0.5), quatY(-0.35)) }));
+children.push(addNode({ name: 'wingLeft', mesh: wingMesh, translation: [0.15, 0.42, -0.08],
+  rotation: multiply(axisAngle([1, 0, 0], 0.5), quatY(Math.PI + 0.35)) }));
 
 nodes.push({ name: 'bee', children });
 const root = nodes.length - 1;

@@ -37,8 +37,9 @@ void paintGlow(QPainter &painter, const QRectF &bar, const QColor &colour, doubl
 {
     if (radius <= 0.0)
         return;
+    // Half strength at the bar's edge, fading to nothing at the radius, as a blur would.
     QColor layer = colour;
-    layer.setAlphaF(float(colour.alphaF() * opacity / kGlowLayers));
+    layer.setAlphaF(float(colour.alphaF() * opacity * 0.5 / kGlowLayers));
     painter.setBrush(layer);
     for (int i = kGlowLayers; i >= 1; --i) {
         const double grow = radius * i / kGlowLayers;

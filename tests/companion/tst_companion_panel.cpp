@@ -1,0 +1,300 @@
+// The companion panel as a real window under Xvfb + openbox: placement, strolling, dragging,
+// freezing for the popover, focus, and what the bee looks like.
+#include "companion/companion_manager.h"
+#include "support/companion_graph.h"
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QProcess>
+#include <QQuickItem>
+#include <QQuickView>
+#include <QRasterWindow>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+#include <QtWebEngineQuick/qtwebenginequickglobal.h>
+
+#include <memory>
+
+using namespace zapum;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Quick strolls so a test sees several walks in a few seconds.
+CompanionTimings quickTimings()
+{
+    CompanionTimings t;
+    t.patrol.walkSeconds = 1.0;
+    t.patrol.firstPauseMin = 0.2;
+    t.patrol.firstPauseMax = 0.3;
+    t.patrol.laterPauseMin = 0.2;
+    t.patrol.laterPauseMax = 0.3;
+    return t;
+}
+
+QString xdotool(const QStringList &arguments)
+{
+    QProcess p;
+    p.start(QStringLiteral("xdotool"), arguments);
+    if (!p.waitForFinished(10000))
+        return {};
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+QString arg(double v)
+{
+    return QString::number(qRound(v));
+}
+
+// Warnings from QML and from the companion itself; other components' chatter (the web engine's,
+// the GL stack's) is not ours to judge.
+QStringList g_ownWarnings;
+QtMessageHandler g_previousHandler = nullptr;
+void recordWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    const QString category = QString::fromLatin1(context.category ? context.category : "");
+    if (type >= QtWarningMsg
+        && (category.startsWith(QLatin1String("zapum")) || category.startsWith(QLatin1String("qt.qml"))
+            || message.contains(QLatin1String(".qml:")) || category == QLatin1String("js")))
+        g_ownWarnings << message;
+    g_previousHandler(type, context, message);
+}
+
+// Share of pixels in `area` that are clearly amber or yellow (the bee's stripes, the bars).
+double yellowShare(const QImage &image, const QRect &area)
+{
+    int yellow = 0, all = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            ++all;
+            if (c.red() > 180 && c.green() > 110 && c.blue() < 110)
+                ++yellow;
+        }
+    return all ? double(yellow) / all : 0.0;
+}
+
+}  // namespace
+
+class TestCompanionPanel : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<test::CompanionGraph> m_graph;
+
+    QRect availableArea() const { return QGuiApplication::primaryScreen()->availableGeometry(); }
+    QQuickView *panel() const { return m_graph->manager.panel(); }
+
+    void startCompanion(CompanionTimings timings = quickTimings())
+    {
+        m_graph = std::make_unique<test::CompanionGraph>(timings);
+        m_graph->manager.setup();
+        QVERIFY(panel());
+        QVERIFY(QTest::qWaitForWindowExposed(panel()));
+    }
+
+    // Waits until the window system shows the panel where the manager put it.
+    void waitForPlacement()
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry(), m_graph->manager.panelFrame().toRect(), 5000);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("ZAPUM_TEST_SESSION"))
+            QSKIP("needs the test desktop (scripts/test-session.sh)");
+        g_previousHandler = qInstallMessageHandler(recordWarnings);
+    }
+
+    void init() { g_ownWarnings.clear(); }
+
+    void cleanup()
+    {
+        m_graph.reset();
+        QVERIFY2(g_ownWarnings.isEmpty(), qPrintable(g_ownWarnings.join(QLatin1Char('\n'))));
+    }
+
+    void sitsAboveTheBottomAndStrolls()
+    {
+        startCompanion();
+        waitForPlacement();
+        const QRect area = availableArea();
+        QCOMPARE(panel()->geometry().bottom(), area.bottom() - 18);
+        QCOMPARE(panel()->geometry().size(), QSize(90, 90));
+        QVERIFY(m_graph->manager.isVisible());
+
+        // Several walks: the panel moves along the rail and stays on its line; the patrol's own
+        // moves never count as the user's.
+        QSet<int> xs;
+        for (int i = 0; i < 40; ++i) {
+            QTest::qWait(100);
+            xs.insert(panel()->geometry().x());
+            QCOMPARE(panel()->geometry().bottom(), area.bottom() - 18);
+        }
+        QVERIFY2(xs.size() > 5, "the bee strolls");
+        QVERIFY(!m_graph->manager.userChoseFreePosition());
+        const PatrolRail rail = patrolRail(QRectF(area), 72.0);
+        for (int x : std::as_const(xs))
+            QVERIFY(x >= qFloor(rail.left - 9) && x <= qCeil(rail.right - 9));
+    }
+
+    void dragStopsThePatrol()
+    {
+        startCompanion();
+        waitForPlacement();
+        const QRect from = panel()->geometry();
+        const QPoint grab = from.center();
+        const QPoint drop(300, 200);
+        xdotool({QStringLiteral("mousemove"), arg(grab.x()), arg(grab.y()), QStringLiteral("mousedown"),
+                 QStringLiteral("1")});
+        for (int step = 1; step <= 10; ++step) {
+            const QPoint p = grab + (drop - grab) * step / 10;
+            xdotool({QStringLiteral("mousemove"), arg(p.x()), arg(p.y())});
+            QTest::qWait(20);
+        }
+        xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+
+        QTRY_VERIFY_WITH_TIMEOUT(m_graph->manager.userChoseFreePosition(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(QRect(panel()->geometry()).contains(drop), 3000);
+        const QRect dropped = panel()->geometry();
+        QVERIFY(!m_graph->bee.popoverOpen());  // a drag is not a click
+        QTest::qWait(1500);  // longer than a pause and a walk
+        QCOMPARE(panel()->geometry(), dropped);
+        QCOMPARE(m_graph->manager.panelFrame().toRect(), dropped);
+    }
+
+    void dropOffScreenIsPulledBackOn()
+    {
+        startCompanion();
+        waitForPlacement();
+        const QPoint grab = panel()->geometry().center();
+        const QRect area = availableArea();
+        const QPoint past(area.right() - 5, area.bottom() - 5);
+        xdotool({QStringLiteral("mousemove"), arg(grab.x()), arg(grab.y()), QStringLiteral("mousedown"),
+                 QStringLiteral("1"), QStringLiteral("mousemove"), arg(grab.x() + 30), arg(grab.y()),
+                 QStringLiteral("mousemove"), arg(past.x()), arg(past.y()), QStringLiteral("mouseup"),
+                 QStringLiteral("1")});
+        QTRY_VERIFY_WITH_TIMEOUT(m_graph->manager.userChoseFreePosition(), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry().bottomRight(), area.bottomRight(), 3000);
+    }
+
+    void popoverFreezesTheBee()
+    {
+        startCompanion();
+        waitForPlacement();
+        const QPoint bee = panel()->geometry().center() + QPoint(0, 9);
+        xdotool({QStringLiteral("mousemove"), arg(bee.x()), arg(bee.y()), QStringLiteral("click"), QStringLiteral("1")});
+        QTRY_VERIFY_WITH_TIMEOUT(m_graph->bee.popoverOpen(), 3000);
+        QVERIFY(m_graph->manager.isPatrolSuspended());
+        QTest::qWait(100);
+        const QRect frozen = panel()->geometry();
+        QTest::qWait(1500);
+        QCOMPARE(panel()->geometry(), frozen);
+
+        m_graph->bee.setPopoverOpen(false);
+        QVERIFY(!m_graph->manager.isPatrolSuspended());
+        QTRY_VERIFY_WITH_TIMEOUT(panel()->geometry() != frozen, 3000);
+        QVERIFY(!m_graph->manager.userChoseFreePosition());
+    }
+
+    void voiceTurnGrowsAndShrinksThePanel()
+    {
+        startCompanion();
+        waitForPlacement();
+        const int bottom = panel()->geometry().bottom();
+        m_graph->voice.setLastTranscript(QStringLiteral("open my calendar"));
+        m_graph->voice.setBeeState(VoiceBeeState::listening());
+        QVERIFY(m_graph->manager.isVoiceExpanded());
+        QVERIFY(m_graph->manager.isPatrolSuspended());
+        QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry().size(), QSize(240, 199), 3000);
+        QCOMPARE(panel()->geometry().bottom(), bottom);
+        auto *card = panel()->rootObject()->findChild<QQuickItem *>(QStringLiteral("voiceCard"));
+        QVERIFY(card);
+        QTRY_COMPARE_WITH_TIMEOUT(card->opacity(), 1.0, 3000);
+
+        m_graph->voice.setBeeState(VoiceBeeState::idle());
+        QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry().size(), QSize(90, 90), 3000);
+        QCOMPARE(panel()->geometry().bottom(), bottom);
+        QTRY_VERIFY_WITH_TIMEOUT(!card->isVisible(), 3000);
+        QVERIFY(!m_graph->manager.isPatrolSuspended());
+    }
+
+    void tappingTheCardTogglesPushToTalk()
+    {
+        startCompanion();
+        waitForPlacement();
+        m_graph->voice.setBeeState(VoiceBeeState::listening());
+        QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry().size(), QSize(240, 199), 3000);
+        const QRect g = panel()->geometry();
+        const QPoint cardPoint(g.center().x(), g.top() + 40);
+        xdotool({QStringLiteral("mousemove"), arg(cardPoint.x()), arg(cardPoint.y()), QStringLiteral("click"),
+                 QStringLiteral("1")});
+        QTRY_COMPARE_WITH_TIMEOUT(m_graph->pushToTalkToggles, 1, 3000);
+        QVERIFY(!m_graph->bee.popoverOpen());
+    }
+
+    void neverTakesFocus()
+    {
+        QRasterWindow work;
+        work.setTitle(QStringLiteral("the user's window"));
+        work.setGeometry(100, 100, 400, 300);
+        work.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&work));
+        work.requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(&work));
+        const QString workId = QString::number(work.winId());
+        QTRY_COMPARE_WITH_TIMEOUT(xdotool({QStringLiteral("getactivewindow")}), workId, 3000);
+
+        startCompanion();
+        waitForPlacement();
+        QTest::qWait(600);
+        QCOMPARE(xdotool({QStringLiteral("getactivewindow")}), workId);
+        m_graph->voice.setBeeState(VoiceBeeState::thinking());
+        QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry().size(), QSize(240, 199), 3000);
+        m_graph->manager.hide();
+        m_graph->manager.show();
+        QTest::qWait(300);
+        QCOMPARE(xdotool({QStringLiteral("getactivewindow")}), workId);
+        QVERIFY(work.isActive());
+    }
+
+    void screenshotShowsTheBeeAndTheCard()
+    {
+        startCompanion();
+        waitForPlacement();
+        m_graph->voice.setLastTranscript(QStringLiteral("What is on my calendar today?"));
+        m_graph->voice.setBeeState(VoiceBeeState::listening());
+        m_graph->amplitude.setLevels({0.3f, 0.5f, 0.8f, 1.0f, 0.8f, 0.5f, 0.3f});
+        QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry().size(), QSize(240, 199), 3000);
+        // The page needs a moment to load three.js and the model.
+        QTest::qWait(2500);
+        const QImage shot = panel()->grabWindow();
+        QVERIFY(!shot.isNull());
+        const QString path = QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/companion-listening.png");
+        QVERIFY(shot.save(path));
+        qInfo("screenshot: %s", qPrintable(path));
+
+        const double scale = shot.width() / 240.0;
+        const QRect beeArea = QRect(84, 118, 72, 72).adjusted(0, 0, 0, 0);
+        const QRect barsArea(0, 9, 240, 60);
+        auto scaled = [scale](const QRect &r) {
+            return QRect(qRound(r.x() * scale), qRound(r.y() * scale), qRound(r.width() * scale), qRound(r.height() * scale));
+        };
+        QVERIFY2(yellowShare(shot, scaled(beeArea)) > 0.03, "the bee is drawn");
+        QVERIFY2(yellowShare(shot, scaled(barsArea)) > 0.03, "the voice bars are drawn");
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    // The web engine must be set up before the application object.
+    QtWebEngineQuick::initialize();
+    if (qEnvironmentVariableIsEmpty("ZAPUM_TEST_SESSION"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    TestCompanionPanel test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_companion_panel.moc"
