@@ -39,6 +39,11 @@ QRectF railFrame(const PatrolRail &rail, double t, const QRectF &visibleFrame, d
     return {x, y, panel.width(), panel.height()};
 }
 
+QRectF beeFrameInPanel(const QRectF &panel, double side)
+{
+    return {panel.center().x() - side / 2.0, panel.bottom() - side, side, side};
+}
+
 QRectF resizedAroundCentre(const QRectF &current, QSizeF size, std::optional<QRectF> visibleFrame)
 {
     const QPointF centre = current.center();

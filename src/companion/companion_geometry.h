@@ -44,6 +44,9 @@ inline constexpr double kPanelBottomGap = 18.0;
 // The panel frame for rail position t (0 = rail start, 1 = rail end), 18 points above the bottom.
 QRectF railFrame(const PatrolRail &rail, double t, const QRectF &visibleFrame, double side, QSizeF panel);
 
+// Where the bee is inside its panel: bottom-aligned and centred, side x side.
+QRectF beeFrameInPanel(const QRectF &panel, double side);
+
 // A resize that keeps the panel's centre, then holds it inside the visible frame when one is known
 // (the top edge wins when the panel is taller than the frame).
 QRectF resizedAroundCentre(const QRectF &current, QSizeF size, std::optional<QRectF> visibleFrame);

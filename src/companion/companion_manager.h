@@ -75,6 +75,8 @@ public:
     // it a moment later).
     QQuickView *panel() const;
     QRectF panelFrame() const { return m_frame; }
+    // Where the bee itself is on screen, for what opens next to it.
+    QRectF beeFrame() const { return beeFrameInPanel(m_frame, side()); }
 
 Q_SIGNALS:
     void isVisibleChanged();

@@ -2,10 +2,10 @@
 // freezing for the popover, focus, and what the bee looks like.
 #include "companion/companion_manager.h"
 #include "support/companion_graph.h"
+#include "support/desktop_driver.h"
 
 #include <QGuiApplication>
 #include <QImage>
-#include <QProcess>
 #include <QQuickItem>
 #include <QQuickView>
 #include <QRasterWindow>
@@ -17,6 +17,7 @@
 #include <memory>
 
 using namespace zapum;
+using test::xdotool;
 using namespace std::chrono_literals;
 
 namespace {
@@ -33,32 +34,9 @@ CompanionTimings quickTimings()
     return t;
 }
 
-QString xdotool(const QStringList &arguments)
-{
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), arguments);
-    if (!p.waitForFinished(10000))
-        return {};
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-}
-
 QString arg(double v)
 {
     return QString::number(qRound(v));
-}
-
-// Warnings from QML and from the companion itself; other components' chatter (the web engine's,
-// the GL stack's) is not ours to judge.
-QStringList g_ownWarnings;
-QtMessageHandler g_previousHandler = nullptr;
-void recordWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    const QString category = QString::fromLatin1(context.category ? context.category : "");
-    if (type >= QtWarningMsg
-        && (category.startsWith(QLatin1String("zapum")) || category.startsWith(QLatin1String("qt.qml"))
-            || message.contains(QLatin1String(".qml:")) || category == QLatin1String("js")))
-        g_ownWarnings << message;
-    g_previousHandler(type, context, message);
 }
 
 // Share of pixels in `area` that are clearly amber or yellow (the bee's stripes, the bars).
@@ -80,6 +58,7 @@ double yellowShare(const QImage &image, const QRect &area)
 class TestCompanionPanel : public QObject {
     Q_OBJECT
 
+    test::OwnWarnings m_warnings;
     std::unique_ptr<test::CompanionGraph> m_graph;
 
     QRect availableArea() const { return QGuiApplication::primaryScreen()->availableGeometry(); }
@@ -104,15 +83,15 @@ private Q_SLOTS:
     {
         if (qEnvironmentVariableIsEmpty("ZAPUM_TEST_SESSION"))
             QSKIP("needs the test desktop (scripts/test-session.sh)");
-        g_previousHandler = qInstallMessageHandler(recordWarnings);
     }
 
-    void init() { g_ownWarnings.clear(); }
+    void init() { m_warnings.take(); }
 
     void cleanup()
     {
         m_graph.reset();
-        QVERIFY2(g_ownWarnings.isEmpty(), qPrintable(g_ownWarnings.join(QLatin1Char('\n'))));
+        const QStringList warnings = m_warnings.take();
+        QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(QLatin1Char('\n'))));
     }
 
     void sitsAboveTheBottomAndStrolls()
@@ -184,7 +163,7 @@ private Q_SLOTS:
         startCompanion();
         waitForPlacement();
         const QPoint bee = panel()->geometry().center() + QPoint(0, 9);
-        xdotool({QStringLiteral("mousemove"), arg(bee.x()), arg(bee.y()), QStringLiteral("click"), QStringLiteral("1")});
+        test::clickAt(bee);
         QTRY_VERIFY_WITH_TIMEOUT(m_graph->bee.popoverOpen(), 3000);
         QVERIFY(m_graph->manager.isPatrolSuspended());
         QTest::qWait(100);
@@ -209,7 +188,7 @@ private Q_SLOTS:
         QVERIFY(m_graph->manager.isPatrolSuspended());
         QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry().size(), QSize(240, 199), 3000);
         QCOMPARE(panel()->geometry().bottom(), bottom);
-        auto *card = panel()->rootObject()->findChild<QQuickItem *>(QStringLiteral("voiceCard"));
+        auto *card = test::findItem(panel()->rootObject(), QStringLiteral("voiceCard"));
         QVERIFY(card);
         QTRY_COMPARE_WITH_TIMEOUT(card->opacity(), 1.0, 3000);
 
@@ -228,8 +207,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry().size(), QSize(240, 199), 3000);
         const QRect g = panel()->geometry();
         const QPoint cardPoint(g.center().x(), g.top() + 40);
-        xdotool({QStringLiteral("mousemove"), arg(cardPoint.x()), arg(cardPoint.y()), QStringLiteral("click"),
-                 QStringLiteral("1")});
+        test::clickAt(cardPoint);
         QTRY_COMPARE_WITH_TIMEOUT(m_graph->pushToTalkToggles, 1, 3000);
         QVERIFY(!m_graph->bee.popoverOpen());
     }

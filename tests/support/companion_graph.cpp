@@ -16,7 +16,10 @@ CompanionGraph::CompanionGraph(CompanionTimings timings, const QString &beePageD
     : settings(dir.filePath(QStringLiteral("settings.json"))),
       bee(settings, voice, amplitude, notifications, [this] { ++pushToTalkToggles; },
           chooseBeePage(beePageDirectory, webEngineReady), [] { return false; }),
-      manager(settings, voice, notifications, bee, engine, timings)
+      manager(settings, voice, notifications, bee, engine, timings),
+      popover({[this](const QString &q) { questions << q; }, [this] { ++responseClears; },
+               [this](const QUrl &url) { openedUrls << url; }, [this](const QString &text) { copied << text; }}),
+      popoverHost(bee, popover, engine, [this] { return manager.beeFrame(); })
 {
 }
 

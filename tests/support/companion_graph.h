@@ -4,6 +4,8 @@
 #include "companion/bee_view_model.h"
 #include "companion/companion_manager.h"
 #include "foundation/settings_storage.h"
+#include "ui/guidance_popover_host.h"
+#include "ui/guidance_popover_model.h"
 #include "support/memory_secret_store.h"
 #include "voice/voice_amplitude_publisher.h"
 #include "voice/voice_keychain.h"
@@ -18,7 +20,8 @@ namespace zapum::test {
 QString builtBeePageDirectory();
 
 // The companion's object graph as the composition root builds it, with private settings, an
-// in-memory keychain and a counter in place of the voice session's push-to-talk.
+// in-memory keychain, a counter in place of the voice session's push-to-talk, and recorders in
+// place of the popover's services.
 struct CompanionGraph {
     explicit CompanionGraph(CompanionTimings timings = {}, const QString &beePageDirectory = builtBeePageDirectory(),
                             bool webEngineReady = true);
@@ -34,6 +37,14 @@ struct CompanionGraph {
     int pushToTalkToggles = 0;
     BeeViewModel bee;
     CompanionManager manager;
+
+    // The popover's actions, recorded.
+    QStringList questions;
+    int responseClears = 0;
+    QList<QUrl> openedUrls;
+    QStringList copied;
+    GuidancePopoverModel popover;
+    GuidancePopoverHost popoverHost;
 };
 
 }  // namespace zapum::test

@@ -10,7 +10,7 @@ Rectangle {
 
     property int selectedTab: 0  // 0 = Ask, 1 = Activity
 
-    width: 360
+    width: 380
     height: Math.min(column.implicitHeight, 560)
     color: theme.window
     border.color: theme.hairline
