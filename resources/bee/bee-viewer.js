@@ -5,8 +5,11 @@ import * as THREE from 'three';
 import { GLTFLoader } from 'three/examples/jsm/loaders/GLTFLoader.js';
 
 let canvas = document.getElementById('bee');
-// A small view needs few frames: 24 a second keeps the wings lively at a fraction of the cost.
-const FRAME_INTERVAL = 1000 / 24;
+// Every frame the page shows costs the whole web pipeline, so the bee rests most of the time and
+// now and then flutters: a short burst of wing beats and a small lift, then stillness again.
+const FRAME_INTERVAL = 1000 / 12;
+const CYCLE_SECONDS = 7.0;
+const FLUTTER_SECONDS = 1.6;
 const WING_BEATS_PER_SECOND = 3.2;
 
 function readModel(url) {
@@ -26,16 +29,27 @@ function parseModel(buffer) {
   return new Promise((resolve, reject) => new GLTFLoader().parse(buffer, '', resolve, reject));
 }
 
-function every(interval, draw) {
-  let last = -Infinity;
-  function frame(now) {
-    if (now - last >= interval) {
-      last = now;
-      draw(now / 1000);
+// Calls draw(t, flutter) on a timer rather than on every display frame, so the page wakes only
+// when it has something new to show. `flutter` runs 0..1 through a burst and is null at rest,
+// when one frame is drawn and the page sleeps until the next burst.
+function animate(draw) {
+  function tick() {
+    const t = (performance.now() + performance.timeOrigin) / 1000;
+    const phase = t % CYCLE_SECONDS;
+    if (phase < FLUTTER_SECONDS) {
+      draw(t, phase / FLUTTER_SECONDS);
+      setTimeout(tick, FRAME_INTERVAL);
+    } else {
+      draw(t, null);
+      setTimeout(tick, (CYCLE_SECONDS - phase) * 1000);
     }
-    requestAnimationFrame(frame);
   }
-  requestAnimationFrame(frame);
+  tick();
+}
+
+// How far the wings and the body move at this point of a burst: they ease in and out of it.
+function envelope(flutter) {
+  return flutter === null ? 0 : Math.sin(Math.PI * flutter);
 }
 
 async function startModel() {
@@ -82,15 +96,16 @@ async function startModel() {
 
   const flap = new THREE.Quaternion();
   const axis = new THREE.Vector3(1, 0, 0);
-  every(FRAME_INTERVAL, (t) => {
-    const beat = Math.sin(t * 2 * Math.PI * WING_BEATS_PER_SECOND);
+  animate((t, flutter) => {
+    const strength = envelope(flutter);
+    const beat = strength * Math.sin(t * 2 * Math.PI * WING_BEATS_PER_SECOND);
     wings.forEach((wing, i) => {
       // Both wings rise and fall together: mirror the beat for the left one.
       flap.setFromAxisAngle(axis, (i === 0 ? -1 : 1) * 0.55 * beat);
       wing.quaternion.copy(wingRest[i]).premultiply(flap);
     });
-    holder.position.y = 0.06 * radius * Math.sin(t * 2 * Math.PI * 0.6);
-    holder.rotation.y = -0.45 + 0.12 * Math.sin(t * 2 * Math.PI * 0.15);
+    holder.position.y = 0.08 * radius * strength;
+    holder.rotation.y = -0.45 + 0.08 * strength;
     renderer.render(scene, camera);
   });
 }
@@ -110,13 +125,14 @@ function startDrawing(reason) {
   }
   window.addEventListener('resize', resize);
   resize();
-  every(FRAME_INTERVAL, (t) => {
+  animate((t, flutter) => {
+    const strength = envelope(flutter);
     const w = canvas.width, h = canvas.height;
     const s = Math.min(w, h) / 100;
     ctx.setTransform(1, 0, 0, 1, 0, 0);
     ctx.clearRect(0, 0, w, h);
-    ctx.setTransform(s, 0, 0, s, w / 2, h / 2 + 3 * s * Math.sin(t * 2 * Math.PI * 0.6));
-    const beat = Math.sin(t * 2 * Math.PI * WING_BEATS_PER_SECOND);
+    ctx.setTransform(s, 0, 0, s, w / 2, h / 2 - 4 * s * strength);
+    const beat = strength * Math.sin(t * 2 * Math.PI * WING_BEATS_PER_SECOND);
     ctx.fillStyle = 'rgba(220, 236, 255, 0.7)';
     for (const side of [-1, 1]) {
       ctx.save();
