@@ -4,7 +4,9 @@
 #include "support/companion_graph.h"
 #include "support/desktop_driver.h"
 
+#include <QFile>
 #include <QGuiApplication>
+#include <QTemporaryDir>
 #include <QImage>
 #include <QQuickItem>
 #include <QQuickView>
@@ -64,9 +66,10 @@ class TestCompanionPanel : public QObject {
     QRect availableArea() const { return QGuiApplication::primaryScreen()->availableGeometry(); }
     QQuickView *panel() const { return m_graph->manager.panel(); }
 
-    void startCompanion(CompanionTimings timings = quickTimings())
+    void startCompanion(CompanionTimings timings = quickTimings(),
+                        const QString &beePage = test::builtBeePageDirectory())
     {
-        m_graph = std::make_unique<test::CompanionGraph>(timings);
+        m_graph = std::make_unique<test::CompanionGraph>(timings, beePage);
         m_graph->manager.setup();
         QVERIFY(panel());
         QVERIFY(QTest::qWaitForWindowExposed(panel()));
@@ -235,6 +238,41 @@ private Q_SLOTS:
         QTest::qWait(300);
         QCOMPARE(xdotool({QStringLiteral("getactivewindow")}), workId);
         QVERIFY(work.isActive());
+    }
+
+    void missingOrFailedPageShowsTheBobbingEmoji_data()
+    {
+        QTest::addColumn<bool>("pageThere");
+        QTest::newRow("no page") << false;
+        QTest::newRow("page vanished before it loaded") << true;
+    }
+    void missingOrFailedPageShowsTheBobbingEmoji()
+    {
+        QFETCH(bool, pageThere);
+        QTemporaryDir dir;
+        for (const char *name : {"bee-viewer.html", "bee-runtime.glb"}) {
+            if (!pageThere && QByteArray(name).endsWith("html"))
+                continue;
+            QFile f(dir.filePath(QLatin1String(name)));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        m_graph = std::make_unique<test::CompanionGraph>(quickTimings(), dir.path());
+        // The page goes missing after it was chosen: the load itself fails.
+        QFile::remove(dir.filePath(QStringLiteral("bee-viewer.html")));
+        m_graph->manager.setup();
+        QVERIFY(QTest::qWaitForWindowExposed(panel()));
+        QQuickItem *emoji = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((emoji = test::findItem(panel()->rootObject(), QStringLiteral("emojiBee"))), 5000);
+        QVERIFY(m_graph->bee.beePageUrl().isEmpty());
+        double low = 10, high = -10;
+        for (int i = 0; i < 40; ++i) {
+            QTest::qWait(40);
+            const double bob = emoji->property("bob").toDouble();
+            low = std::min(low, bob);
+            high = std::max(high, bob);
+        }
+        QVERIFY2(low >= -3.0 && high <= 3.0 && high - low > 4.0, qPrintable(QStringLiteral("%1..%2").arg(low).arg(high)));
+        m_warnings.take();  // the failed load is reported, as it should be
     }
 
     void screenshotShowsTheBeeAndTheCard()
