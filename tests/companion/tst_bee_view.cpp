@@ -102,6 +102,25 @@ private:
     quint32 m_count = 0;
 };
 
+// What a bee view reads and announces through, with private settings.
+struct Stores {
+    explicit Stores(const QString &settingsPath) : storage(settingsPath) {}
+    SettingsStorage storage;
+    test::MemorySecretStore secrets;
+    VoiceKeychain keychain{secrets};
+    VoiceSettingsStore voice{storage, keychain};
+    VoiceAmplitudePublisher amplitude;
+    AppNotifications notifications;
+
+    struct Parts {
+        SettingsStorage &storage;
+        VoiceSettingsStore &voice;
+        VoiceAmplitudePublisher &amplitude;
+        AppNotifications &notifications;
+    };
+    Parts parts() { return {storage, voice, amplitude, notifications}; }
+};
+
 }  // namespace
 
 class TestBeeView : public QObject {
@@ -304,12 +323,8 @@ private Q_SLOTS:
 
     void modelAnnouncesChanges()
     {
-        SettingsStorage storage(m_dir.filePath(QStringLiteral("announce.json")));
-        test::MemorySecretStore secrets;
-        VoiceKeychain keychain(secrets);
-        VoiceSettingsStore voice(storage, keychain);
-        VoiceAmplitudePublisher amplitude;
-        AppNotifications notifications;
+        Stores stores(m_dir.filePath(QStringLiteral("announce.json")));
+        auto [storage, voice, amplitude, notifications] = stores.parts();
         int pushes = 0;
         BeeViewModel bee(storage, voice, amplitude, notifications, [&pushes] { ++pushes; }, {}, [] { return true; });
 
@@ -385,12 +400,8 @@ private Q_SLOTS:
 
     void pageFailureFallsBackForGood()
     {
-        SettingsStorage storage(m_dir.filePath(QStringLiteral("fallback.json")));
-        test::MemorySecretStore secrets;
-        VoiceKeychain keychain(secrets);
-        VoiceSettingsStore voice(storage, keychain);
-        VoiceAmplitudePublisher amplitude;
-        AppNotifications notifications;
+        Stores stores(m_dir.filePath(QStringLiteral("fallback.json")));
+        auto [storage, voice, amplitude, notifications] = stores.parts();
         const QUrl page = QUrl::fromLocalFile(QStringLiteral("/opt/zapum/bee/bee-viewer.html"));
         BeeViewModel bee(storage, voice, amplitude, notifications, {}, {page, {}}, {});
         QSignalSpy changed(&bee, &BeeViewModel::beePageUrlChanged);
