@@ -70,7 +70,7 @@ QCoro::Task<void> RemoteAssistantCoordinator::tick()
     if (!self)
         co_return;
     if (!reply) {
-        qCDebug(lcBackend) << "command poll failed:" << reply.failure().message;
+        qCDebug(lcBackend).noquote() << "command poll failed:" << reply.failure().message;
         co_return;
     }
     if (!isSuccessStatus(reply.value().status))
