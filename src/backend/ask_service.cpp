@@ -120,7 +120,12 @@ QCoro::Task<AskResponse> AskService::answer(QString question)
 
     const std::optional<QUrl> root = parseApiRoot(m_settings.storedText(kApiBaseUrl).value_or(QString()));
     if (!root || !m_sessions.session()) {
-        co_await QCoro::sleepFor(m_timings.placeholderDelay);
+        // A plain timer rather than QCoro::sleepFor: that coroutine template trips clang's
+        // function sanitizer in the fuzzing build.
+        QTimer pause;
+        pause.setSingleShot(true);
+        pause.start(m_timings.placeholderDelay);
+        co_await pause;
         co_return AskResponse::answer(placeholderAnswer(question));
     }
     co_return co_await askBackend(*root, question);

@@ -9,25 +9,41 @@
 #include <QTimer>
 #include <QUrlQuery>
 
-#include <QCoro/QCoroSignal>
 
 #include <array>
+#include <coroutine>
 #include <utility>
 
 namespace zapum {
 
 // One handoff: its own watchdog and the outcome it resumes its waiter with. A watchdog that
-// belongs to one handoff can never end a later one.
+// belongs to one handoff can never end a later one. Awaited directly (rather than through a signal
+// and QCoro's signal task, whose template coroutine clang's function sanitizer cannot build).
 class PendingHandoff : public QObject {
-    Q_OBJECT
 public:
     explicit PendingHandoff(QObject *parent) : QObject(parent) { watchdog.setSingleShot(true); }
 
-    QTimer watchdog;
-    std::optional<Result<QUrl>> outcome;
+    void finish(Result<QUrl> result)
+    {
+        watchdog.stop();
+        outcome = std::move(result);
+        if (waiter)
+            std::exchange(waiter, {}).resume();
+    }
 
-Q_SIGNALS:
-    void ended();
+    struct Awaiter {
+        PendingHandoff *handoff;
+        bool await_ready() const noexcept { return handoff->outcome.has_value(); }
+        void await_suspend(std::coroutine_handle<> handle) noexcept { handoff->waiter = handle; }
+        Result<QUrl> await_resume() { return std::move(*handoff->outcome); }
+    };
+    Awaiter ended() { return Awaiter{this}; }
+
+    QTimer watchdog;
+
+private:
+    std::optional<Result<QUrl>> outcome;
+    std::coroutine_handle<> waiter;
 };
 
 namespace {
@@ -136,8 +152,7 @@ QCoro::Task<Result<QUrl>> BrowserAuthCoordinator::beginHandoff(QString webBaseUR
         qCWarning(lcBackend) << "no handler opened the sign-in page";
 
     // The handoff is our child: while it is alive, so are we.
-    co_await qCoro(handoff, &PendingHandoff::ended);
-    Result<QUrl> outcome = std::move(*handoff->outcome);
+    Result<QUrl> outcome = co_await handoff->ended();
     handoff->deleteLater();
     co_return outcome;
 }
@@ -169,11 +184,8 @@ void BrowserAuthCoordinator::finishPending(Result<QUrl> outcome)
 {
     // Taken before resuming, so callback, cancel and watchdog can never resume the waiter twice.
     PendingHandoff *handoff = std::exchange(m_pending, nullptr).data();
-    if (!handoff)
-        return;
-    handoff->watchdog.stop();
-    handoff->outcome = std::move(outcome);
-    Q_EMIT handoff->ended();
+    if (handoff)
+        handoff->finish(std::move(outcome));
 }
 
 Result<QUrl> BrowserAuthCoordinator::apiBaseURL(const QString &apiBase) const
@@ -224,5 +236,3 @@ QCoro::Task<Result<ZaPumUserSession>> BrowserAuthCoordinator::exchangeCode(QUrl 
 }
 
 }  // namespace zapum
-
-#include "browser_auth_coordinator.moc"

@@ -38,8 +38,9 @@ double referenceDateSeconds(const QDateTime &date)
 
 std::optional<QDateTime> dateFromReferenceSeconds(double seconds)
 {
-    // Roughly ±100 000 years: beyond that QDateTime cannot hold it and the sender is confused anyway.
-    constexpr double kLimit = 3.0e12;
+    // About ±10 000 years, enough for any four-digit year of a date text, and small enough that
+    // milliseconds survive a round trip through a double exactly.
+    constexpr double kLimit = 3.2e11;
     if (!std::isfinite(seconds) || std::abs(seconds) > kLimit)
         return std::nullopt;
     const QDateTime date = referenceDate().addMSecs(qint64(std::llround(seconds * 1000.0)));

@@ -103,6 +103,10 @@ private Q_SLOTS:
         remote.apiBaseURL = QStringLiteral("https://api.example.com");
         remote.issuedAt = QDateTime::currentDateTimeUtc();
         QCOMPARE(ZaPumUserSession::fromJsonBytes(remote.toJsonBytes()), remote);
+        // The latest date a date text can name still reads back the same from the stored record.
+        remote.issuedAt = parseInternetDateTime(QStringLiteral("9999-12-31T23:59:59-14:00"));
+        QVERIFY(remote.issuedAt);
+        QCOMPARE(ZaPumUserSession::fromJsonBytes(remote.toJsonBytes()), remote);
         remote.issuedAt.reset();
         QVERIFY(!remote.toJsonBytes().contains("null"));
     }
