@@ -138,16 +138,10 @@ QCoro::Task<AskResponse> AskService::askBackend(QUrl root, QString question)
     if (model.isEmpty())
         model = kDefaultModel;
 
-    BackendCall call;
-    call.method = "POST";
-    call.root = root;
-    call.endpoint = backend_paths::kAsk;
-    call.bearerToken = user.accessToken;
-    call.json = QJsonObject{{QStringLiteral("question"), question},
-                            {QStringLiteral("userId"), user.userId},
-                            {QStringLiteral("model"), model}};
-
-    const HttpResult reply = co_await m_backend->send(std::move(call));
+    const QJsonObject body{{QStringLiteral("question"), question},
+                           {QStringLiteral("userId"), user.userId},
+                           {QStringLiteral("model"), model}};
+    const HttpResult reply = co_await m_backend->send(BackendCall::post(root, backend_paths::kAsk, body, user.accessToken));
     if (!reply) {
         if (transportErrorOf(reply.failure()) == TransportError::TimedOut)
             co_return AskResponse::error(QStringLiteral("Request timed out."));

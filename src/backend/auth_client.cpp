@@ -79,14 +79,9 @@ QCoro::Task<Result<ZaPumUserSession>> AuthClient::signIn(QString apiBase, QStrin
     if (!root)
         co_return root.failure();
 
-    BackendCall call;
-    call.method = "POST";
-    call.root = root.value();
-    call.endpoint = backend_paths::kSession;
-    call.json = QJsonObject{{QStringLiteral("email"), address}, {QStringLiteral("token"), token}};
-
+    const QJsonObject body{{QStringLiteral("email"), address}, {QStringLiteral("token"), token}};
     QPointer<AuthClient> self(this);
-    const HttpResult reply = co_await m_backend->send(std::move(call));
+    const HttpResult reply = co_await m_backend->send(BackendCall::post(root.value(), backend_paths::kSession, body));
     if (!self)
         co_return transportFailure(TransportError::Cancelled);
     if (!reply)

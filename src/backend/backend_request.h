@@ -55,6 +55,16 @@ struct BackendCall {
     std::optional<QString> bearerToken;
     // Sent as the body with "Content-Type: application/json" when present.
     std::optional<QJsonObject> json;
+
+    static BackendCall post(QUrl root, QString endpoint, QJsonObject json,
+                            std::optional<QString> bearerToken = std::nullopt)
+    {
+        return {"POST", std::move(root), std::move(endpoint), std::move(bearerToken), std::move(json)};
+    }
+    static BackendCall get(QUrl root, QString endpoint, QString bearerToken)
+    {
+        return {"GET", std::move(root), std::move(endpoint), std::move(bearerToken), std::nullopt};
+    }
 };
 
 // The one place that forms backend requests: URL joining, headers, JSON body, the https rule and

@@ -215,14 +215,9 @@ QCoro::Task<Result<ZaPumUserSession>> BrowserAuthCoordinator::exchangeCode(QUrl 
     if (!root)
         co_return root.failure();
 
-    BackendCall call;
-    call.method = "POST";
-    call.root = root.value();
-    call.endpoint = backend_paths::kExchange;
-    call.json = QJsonObject{{QStringLiteral("code"), code}, {QStringLiteral("state"), state}};
-
+    const QJsonObject body{{QStringLiteral("code"), code}, {QStringLiteral("state"), state}};
     QPointer<BrowserAuthCoordinator> self(this);
-    const HttpResult reply = co_await m_backend->send(std::move(call));
+    const HttpResult reply = co_await m_backend->send(BackendCall::post(root.value(), backend_paths::kExchange, body));
     if (!self)
         co_return transportFailure(TransportError::Cancelled);
     if (!reply)

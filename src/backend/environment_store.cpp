@@ -161,10 +161,7 @@ QString EnvironmentStore::apiBaseUrl() const
 
 void EnvironmentStore::setApiBaseUrl(const QString &text)
 {
-    const QString before = apiBaseUrl();
-    m_settings.setValue(kApiBaseUrl, text);
-    if (before != text)
-        Q_EMIT apiBaseUrlChanged();
+    writeText(kApiBaseUrl, text, &EnvironmentStore::apiBaseUrlChanged);
 }
 
 QString EnvironmentStore::webBaseUrl() const
@@ -174,10 +171,15 @@ QString EnvironmentStore::webBaseUrl() const
 
 void EnvironmentStore::setWebBaseUrl(const QString &text)
 {
-    const QString before = webBaseUrl();
-    m_settings.setValue(kWebBaseUrl, text);
-    if (before != text)
-        Q_EMIT webBaseUrlChanged();
+    writeText(kWebBaseUrl, text, &EnvironmentStore::webBaseUrlChanged);
+}
+
+void EnvironmentStore::writeText(const QString &key, const QString &text, void (EnvironmentStore::*changed)())
+{
+    const bool differs = m_settings.storedText(key) != text;
+    m_settings.setValue(key, text);
+    if (differs)
+        Q_EMIT(this->*changed)();
 }
 
 QString EnvironmentStore::resolvedApiBase() const

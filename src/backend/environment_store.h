@@ -85,6 +85,8 @@ Q_SIGNALS:
     void webBaseUrlChanged();
 
 private:
+    void writeText(const QString &key, const QString &text, void (EnvironmentStore::*changed)());
+
     SettingsStorage &m_settings;
     ZaPumEnvironment m_current = ZaPumEnvironment::Production;
     bool m_isPaused = false;

@@ -31,13 +31,8 @@ QCoro::Task<void> GuidanceService::refreshFromAPI(QString apiBase)
     setLoading(true);
     setLastError(std::nullopt);
 
-    BackendCall call;
-    call.root = *root;
-    call.endpoint = backend_paths::kGuidance;
-    call.bearerToken = user->accessToken;
-
     QPointer<GuidanceService> self(this);
-    const HttpResult reply = co_await m_backend->send(std::move(call));
+    const HttpResult reply = co_await m_backend->send(BackendCall::get(*root, backend_paths::kGuidance, user->accessToken));
     if (!self)
         co_return;
 

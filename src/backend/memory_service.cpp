@@ -73,14 +73,9 @@ QCoro::Task<QString> MemoryService::recall(QString query, int limit)
     if (!auth)
         co_return QString();
 
-    BackendCall call;
-    call.method = "POST";
-    call.root = auth->root;
-    call.endpoint = backend_paths::kMemorySearch;
-    call.bearerToken = auth->accessToken;
-    call.json = QJsonObject{{QStringLiteral("query"), trimmed}, {QStringLiteral("limit"), limit}};
-
-    const HttpResult reply = co_await m_backend->send(std::move(call));
+    const QJsonObject body{{QStringLiteral("query"), trimmed}, {QStringLiteral("limit"), limit}};
+    const HttpResult reply =
+        co_await m_backend->send(BackendCall::post(auth->root, backend_paths::kMemorySearch, body, auth->accessToken));
     if (!reply) {
         logLine(QStringLiteral("recall failed: ") + reply.failure().message);
         co_return QString();
@@ -104,16 +99,10 @@ void MemoryService::remember(const QString &userText, const QString &assistantTe
     if (!assistant.isEmpty())
         messages.append(QJsonObject{{QStringLiteral("role"), QStringLiteral("assistant")}, {QStringLiteral("content"), assistant}});
 
-    BackendCall call;
-    call.method = "POST";
-    call.root = auth->root;
-    call.endpoint = backend_paths::kMemoryRemember;
-    call.bearerToken = auth->accessToken;
     // The wire name the backend files desktop voice exchanges under.
-    call.json = QJsonObject{{QStringLiteral("messages"), messages}, {QStringLiteral("channel"), QStringLiteral("macos-voice")}};
-
+    const QJsonObject body{{QStringLiteral("messages"), messages}, {QStringLiteral("channel"), QStringLiteral("macos-voice")}};
     // Nobody waits for this: the task runs on by itself once its handle is dropped.
-    (void)upload(std::move(call));
+    (void)upload(BackendCall::post(auth->root, backend_paths::kMemoryRemember, body, auth->accessToken));
 }
 
 QCoro::Task<void> MemoryService::upload(BackendCall call)

@@ -60,13 +60,9 @@ QCoro::Task<void> RemoteAssistantCoordinator::tick()
     if (!root)
         co_return;
 
-    BackendCall call;
-    call.root = *root;
-    call.endpoint = backend_paths::kCommands;
-    call.bearerToken = m_sessions.session()->accessToken;
-
     QPointer<RemoteAssistantCoordinator> self(this);
-    const HttpResult reply = co_await m_backend->send(std::move(call));
+    const HttpResult reply =
+        co_await m_backend->send(BackendCall::get(*root, backend_paths::kCommands, m_sessions.session()->accessToken));
     if (!self)
         co_return;
     if (!reply) {

@@ -2,7 +2,6 @@
 // and a server that stalls or trickles past the client's own time-outs.
 #include "support/await_task.h"
 #include "support/backend_graph.h"
-#include "support/fake_http_server.h"
 
 #include <QTest>
 #include <QUrlQuery>
@@ -71,19 +70,27 @@ QString run(BackendGraph &graph, const QString &client, const QString &base, Fak
     return graph.guidance.session() == MockGuidance::session() ? QString() : QStringLiteral("guidance replaced");
 }
 
+// One row per client: what it shows the user, or the line it logs instead.
 void addClientRows(const char *suffix, const QString &signIn, const QString &guidance, const QString &ask,
-                   const QString &recallLog, const QString &rememberLog, const QString &commandsLog)
+                   const QString &failureWords, const QString &commandsLog)
 {
-    const auto row = [suffix](const char *client) -> QTestData & {
-        return QTest::newRow(qPrintable(QLatin1String(client) + QLatin1String(suffix))) << QString::fromLatin1(client);
+    const auto row = [suffix](const char *client, const QString &shown, const QString &logLine) {
+        QTest::newRow(qPrintable(QLatin1String(client) + QLatin1String(suffix))) << QString::fromLatin1(client) << shown << logLine;
     };
-    row("token sign-in") << signIn << QString();
-    row("browser exchange") << signIn << QString();
-    row("guidance") << guidance << QString();
-    row("ask") << ask << QString();
-    row("memory recall") << QString() << recallLog;
-    row("memory remember") << QString() << rememberLog;
-    row("commands") << QString() << commandsLog;
+    row("token sign-in", signIn, {});
+    row("browser exchange", signIn, {});
+    row("guidance", guidance, {});
+    row("ask", ask, {});
+    row("memory recall", {}, QStringLiteral("[MemoryService] recall failed: ") + failureWords);
+    row("memory remember", {}, QStringLiteral("[MemoryService] remember failed: ") + failureWords);
+    row("commands", {}, commandsLog);
+}
+
+void addColumns()
+{
+    QTest::addColumn<QString>("client");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("logLine");
 }
 
 }  // namespace
@@ -93,12 +100,9 @@ class TestBackendLimits : public QObject {
 private Q_SLOTS:
     void httpsRule_data()
     {
-        QTest::addColumn<QString>("client");
-        QTest::addColumn<QString>("shown");
-        QTest::addColumn<QString>("logLine");
+        addColumns();
         const QString sentence = requiresHttpsSentence();
-        addClientRows("", sentence, sentence, sentence, QStringLiteral("[MemoryService] recall failed: ") + sentence,
-                      QStringLiteral("[MemoryService] remember failed: ") + sentence, QString());
+        addClientRows("", sentence, sentence, sentence, sentence, QString());
     }
 
     void httpsRule()
@@ -122,19 +126,11 @@ private Q_SLOTS:
 
     void timeouts_data()
     {
-        QTest::addColumn<QString>("client");
-        QTest::addColumn<QString>("shown");
-        QTest::addColumn<QString>("logLine");
-        addClientRows(" (stall)", QStringLiteral("The request timed out. Check the API URL and try again."),
-                      QStringLiteral("The request timed out."), QStringLiteral("Request timed out."),
-                      QStringLiteral("[MemoryService] recall failed: The request timed out."),
-                      QStringLiteral("[MemoryService] remember failed: The request timed out."),
-                      QStringLiteral("command poll failed: The request timed out."));
-        addClientRows(" (trickle)", QStringLiteral("The request timed out. Check the API URL and try again."),
-                      QStringLiteral("The request timed out."), QStringLiteral("Request timed out."),
-                      QStringLiteral("[MemoryService] recall failed: The request timed out."),
-                      QStringLiteral("[MemoryService] remember failed: The request timed out."),
-                      QStringLiteral("command poll failed: The request timed out."));
+        addColumns();
+        for (const char *suffix : {" (stall)", " (trickle)"})
+            addClientRows(suffix, QStringLiteral("The request timed out. Check the API URL and try again."),
+                          QStringLiteral("The request timed out."), QStringLiteral("Request timed out."),
+                          QStringLiteral("The request timed out."), QStringLiteral("command poll failed: The request timed out."));
     }
 
     void timeouts()
@@ -142,21 +138,17 @@ private Q_SLOTS:
         QFETCH(QString, client);
         QFETCH(QString, shown);
         QFETCH(QString, logLine);
-        const bool trickle = QString::fromLatin1(QTest::currentDataTag()).endsWith(QLatin1String("(trickle)"));
-
         // Well-formed for every endpoint, so only the timing can make it fail.
-        const QByteArray body = R"({"userId":"u","email":"e","accessToken":"t","answer":"a","results":[],"commands":[],)"
-                                R"("title":"T","subtitle":"S","steps":[]})";
-        FakeResponse slow = FakeResponse::json(200, body);
-        HttpTimeouts http;
-        if (trickle) {
+        FakeResponse slow = FakeResponse::json(200, R"({"userId":"u","email":"e","accessToken":"t","answer":"a","results":[],)"
+                                                    R"("commands":[],"title":"T","subtitle":"S","steps":[]})");
+        HttpTimeouts http{300ms, 5s};
+        slow.stall = 1500ms;
+        if (QString::fromLatin1(QTest::currentDataTag()).endsWith(QLatin1String("(trickle)"))) {
             // Each piece comes well inside the idle limit; the whole takes far longer than allowed.
+            slow.stall = 0ms;
             slow.trickleBytes = 4;
             slow.trickleInterval = 100ms;
             http = {1000ms, 600ms};
-        } else {
-            slow.stall = 1500ms;
-            http = {300ms, 5s};
         }
         FakeHttpServer server;
         server.setHandler([slow](const RecordedRequest &) { return slow; });

@@ -1,6 +1,5 @@
 #include "support/await_task.h"
 #include "support/backend_graph.h"
-#include "support/fake_http_server.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -44,24 +43,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("title");  // empty: guidance untouched
-
         QTest::newRow("push for this user") << reply("\"user-1\"", {push("Pushed")}) << "Pushed";
         QTest::newRow("push without userId") << reply({}, {push("Anyone")}) << "Anyone";
-        QTest::newRow("null userId") << reply("null", {push("Anyone")}) << "Anyone";
         QTest::newRow("other user's push") << reply("\"user-2\"", {push("Theirs")}) << "";
-        QTest::newRow("user id differs in case") << reply("\"USER-1\"", {push("Theirs")}) << "";
         QTest::newRow("two pushes leave the second") << reply({}, {push("First"), push("Second")}) << "Second";
         QTest::newRow("unknown kinds skipped")
             << reply({}, {R"({"type":"open-url","payload":{"url":"x"}})", push("Known"), R"({"type":"Push-Guidance","payload":{}})"})
             << "Known";
-        QTest::newRow("payload without steps") << QByteArray(R"({"commands":[{"type":"push-guidance","payload":{"title":"T","subtitle":"S"}}]})") << "";
+        QTest::newRow("payload without steps") << reply({}, {R"({"type":"push-guidance","payload":{"title":"T","subtitle":"S"}})"}) << "";
         QTest::newRow("payload with null steps")
-            << QByteArray(R"({"commands":[{"type":"push-guidance","payload":{"title":"T","subtitle":"S","steps":null}}]})") << "";
-        QTest::newRow("push without payload") << QByteArray(R"({"commands":[{"type":"push-guidance","payload":null}]})") << "";
-        QTest::newRow("empty object") << QByteArray("{}") << "";
-        QTest::newRow("empty body") << QByteArray() << "";
+            << reply({}, {R"({"type":"push-guidance","payload":{"title":"T","subtitle":"S","steps":null}})"}) << "";
+        QTest::newRow("no commands member") << QByteArray("{}") << "";
         QTest::newRow("a command without type spoils the reply") << reply({}, {push("Lost"), R"({"payload":{}})"}) << "";
-        QTest::newRow("a list payload spoils the reply") << reply({}, {push("Lost"), R"({"type":"x","payload":[1]})"}) << "";
         QTest::newRow("numeric userId spoils the reply") << reply("1", {push("Lost")}) << "";
     }
 
@@ -72,16 +65,10 @@ private Q_SLOTS:
         BackendGraph graph;
         graph.signIn(BackendGraph::userSession(QStringLiteral("https://api.example.com"), QStringLiteral("user-1")));
         graph.remote.stop();
-
         if (const std::optional<Wire> wire = Wire::decode(body))
             graph.remote.apply(*wire);
-        if (title.isEmpty()) {
-            QCOMPARE(graph.guidance.session(), MockGuidance::session());
-            QCOMPARE(graph.environment.lastSyncLabel(), QStringLiteral("Never synced"));
-        } else {
-            QCOMPARE(graph.guidance.session().title, title);
-            QVERIFY(graph.environment.lastSyncLabel().startsWith(QLatin1String("Synced ")));
-        }
+        QCOMPARE(graph.guidance.session().title, title.isEmpty() ? QStringLiteral("ZaPum assistant") : title);
+        QCOMPARE(graph.environment.lastSyncLabel().startsWith(QLatin1String("Synced ")), !title.isEmpty());
     }
 
     void signedOutMidPollDropsReply()
@@ -96,38 +83,16 @@ private Q_SLOTS:
     void pollsAndAppliesPush()
     {
         FakeHttpServer server;
-        server.setHandler([](const RecordedRequest &) {
-            return FakeResponse::json(200, reply("\"user-1\"", {push("From poll")}));
-        });
+        server.setHandler([](const RecordedRequest &) { return FakeResponse::json(200, reply("\"user-1\"", {push("From poll")})); });
         BackendGraph graph(quickPolling());
         graph.signIn(BackendGraph::userSession(QStringLiteral(" ") + apiBaseOf(server.baseUrl()) + QStringLiteral("/p "),
                                                QStringLiteral("user-1"), QStringLiteral("tok")));
         // A failed fetch left an error; a pushed document clears it.
         awaitTask(graph.guidance.refreshFromAPI(QStringLiteral("http://127.0.0.1:1")));
         QVERIFY(graph.guidance.lastError());
-        QVERIFY(graph.remote.isPolling());
         QTRY_COMPARE(graph.guidance.session().title, QStringLiteral("From poll"));
         QVERIFY(!graph.guidance.lastError());
-
-        const RecordedRequest request = server.requests().value(0);
-        QCOMPARE(request.method, QByteArray("GET"));
-        QCOMPARE(request.target, QByteArray("/p/v1/desktop/commands"));
-        QCOMPARE(request.header("Authorization"), QByteArray("Bearer tok"));
-        QVERIFY(!request.header("Content-Type"));
-        QVERIFY(request.body.isEmpty());
-    }
-
-    void localIdentityNeverPolls()
-    {
-        FakeHttpServer server;
-        BackendGraph graph(quickPolling());
-        graph.settings.setValue(settings_keys::kApiBaseUrl, apiBaseOf(server.baseUrl()));
-        graph.signIn(BackendGraph::userSession(std::nullopt));
-        graph.remote.startIfNeeded();
-        graph.environment.setIsPaused(false);
-        QVERIFY(!graph.remote.isPolling());
-        QTest::qWait(400);
-        QCOMPARE(server.requestCount(), 0);
+        QCOMPARE(requestMismatch(server.requests().value(0), {"GET", "/p/v1/desktop/commands", "Bearer tok", std::nullopt}), QString());
     }
 
     void pauseStopsAndResumeRestarts()
@@ -142,7 +107,6 @@ private Q_SLOTS:
         QVERIFY(clock.elapsed() >= 140);  // the first poll waits one interval
 
         graph.environment.setIsPaused(true);
-        QVERIFY(!graph.remote.isPolling());
         QTest::qWait(100);
         const int whilePaused = server.requestCount();
         QTest::qWait(400);
@@ -150,54 +114,28 @@ private Q_SLOTS:
 
         clock.restart();
         graph.environment.setIsPaused(false);
-        QVERIFY(graph.remote.isPolling());
         QVERIFY(server.waitForRequests(whilePaused + 1, 2s));
         QVERIFY(clock.elapsed() >= 140);
-
-        graph.sessions.signOut();
-        QVERIFY(!graph.remote.isPolling());
-    }
-
-    void pausedAtSignInDoesNotPoll()
-    {
-        BackendGraph graph(quickPolling());
-        graph.environment.setIsPaused(true);
-        graph.signIn(BackendGraph::userSession(QStringLiteral("https://api.example.com")));
-        QVERIFY(!graph.remote.isPolling());
     }
 
     void anyCodableRoundTrip_data()
     {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<QByteArray>("encoded");
-        QTest::newRow("integer") << QByteArray("[2]") << QByteArray("[2]");
-        QTest::newRow("whole double is an integer") << QByteArray("[2.0]") << QByteArray("[2]");
-        QTest::newRow("fraction") << QByteArray("[3.5]") << QByteArray("[3.5]");
-        QTest::newRow("text stays text") << QByteArray(R"(["2"])") << QByteArray(R"(["2"])");
-        QTest::newRow("bool") << QByteArray("[true,false]") << QByteArray("[true,false]");
-        QTest::newRow("null") << QByteArray("[null]") << QByteArray("[null]");
-        QTest::newRow("largest integer") << QByteArray("[9223372036854775807]") << QByteArray("[9223372036854775807]");
-        QTest::newRow("nesting keeps order")
-            << QByteArray(R"([{"b":[3,"x",[null,{"c":1.25}]],"a":{}},[]])")
-            << QByteArray(R"([{"a":{},"b":[3,"x",[null,{"c":1.25}]]},[]])");
+        QTest::newRow("number kinds") << QByteArray("[2,2e0,3.5,9223372036854775807]") << QByteArray("[2,2,3.5,9223372036854775807]");
+        QTest::newRow("text, bool, null") << QByteArray(R"(["2",true,null])") << QByteArray(R"(["2",true,null])");
+        QTest::newRow("nesting keeps order") << QByteArray(R"([{"b":[3,"x",[null,{"c":1.25}]]},[]])")
+                                             << QByteArray(R"([{"b":[3,"x",[null,{"c":1.25}]]},[]])");
     }
 
     void anyCodableRoundTrip()
     {
         QFETCH(QByteArray, json);
         QFETCH(QByteArray, encoded);
-        const AnyCodable value = decodeAnyCodable(QJsonDocument::fromJson(json).array());
-        QCOMPARE(QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact), encoded);
-    }
-
-    void anyCodableKinds()
-    {
-        const QJsonArray decoded = decodeAnyCodable(QJsonDocument::fromJson("[2, 2.0, 3.5, \"2\", 1e300]").array()).toArray();
-        QCOMPARE(decoded.at(0).toVariant().typeId(), QMetaType::LongLong);
-        QCOMPARE(decoded.at(1).toVariant().typeId(), QMetaType::LongLong);
-        QCOMPARE(decoded.at(2).toVariant().typeId(), QMetaType::Double);
-        QCOMPARE(decoded.at(3).toVariant().typeId(), QMetaType::QString);
-        QCOMPARE(decoded.at(4).toVariant().typeId(), QMetaType::Double);
+        const QJsonArray value = decodeAnyCodable(QJsonDocument::fromJson(json).array()).toArray();
+        QCOMPARE(QJsonDocument(value).toJson(QJsonDocument::Compact), encoded);
+        if (json.startsWith("[2,"))
+            QCOMPARE(value.at(1).toVariant().typeId(), QMetaType::LongLong);  // 2e0 is the integer 2
     }
 };
 

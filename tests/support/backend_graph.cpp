@@ -1,5 +1,7 @@
 #include "support/backend_graph.h"
 
+#include <QJsonDocument>
+
 namespace zapum::test {
 
 BackendGraph::BackendGraph(BackendGraphTimings timings)
@@ -33,6 +35,25 @@ QString apiBaseOf(const QUrl &serverBase)
     if (text.endsWith(QLatin1Char('/')))
         text.chop(1);
     return text;
+}
+
+QString requestMismatch(const RecordedRequest &request, const ExpectedRequest &expected)
+{
+    QStringList differences;
+    const auto differ = [&differences](const char *what, const QByteArray &actual, const QByteArray &wanted) {
+        if (actual != wanted)
+            differences.append(QStringLiteral("%1: got \"%2\", want \"%3\"")
+                                   .arg(QLatin1String(what), QString::fromUtf8(actual), QString::fromUtf8(wanted)));
+    };
+    const auto header = [&request](const char *name) { return request.header(name).value_or("<none>"); };
+    differ("method", request.method, expected.method);
+    differ("target", request.target, expected.target);
+    differ("Authorization", header("Authorization"), expected.authorization.value_or("<none>"));
+    differ("Content-Type", header("Content-Type"), expected.json ? QByteArray("application/json") : QByteArray("<none>"));
+    const QByteArray wantedBody = expected.json ? QJsonDocument(*expected.json).toJson(QJsonDocument::Compact) : QByteArray();
+    const QJsonDocument body = QJsonDocument::fromJson(request.body);
+    differ("body", body.isObject() ? body.toJson(QJsonDocument::Compact) : request.body, wantedBody);
+    return differences.join(QLatin1Char('\n'));
 }
 
 }  // namespace zapum::test

@@ -9,10 +9,12 @@
 #include "backend/remote_assistant_coordinator.h"
 #include "backend/session_controller.h"
 #include "foundation/settings_storage.h"
+#include "support/fake_http_server.h"
 #include "support/memory_secret_store.h"
 #include "support/recording_url_opener.h"
 #include "voice/voice_keychain.h"
 
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -62,5 +64,16 @@ public:
 
 // The URL of a server's root as the API base text users type (no trailing slash).
 QString apiBaseOf(const QUrl &serverBase);
+
+// What a backend request must carry. Content-Type is expected exactly when a JSON body is.
+struct ExpectedRequest {
+    QByteArray method;
+    QByteArray target;
+    std::optional<QByteArray> authorization;  // absent: no Authorization header at all
+    std::optional<QJsonObject> json;          // absent: no body
+};
+
+// Empty when the request is as expected, else one line per difference (for QCOMPARE with "").
+QString requestMismatch(const RecordedRequest &request, const ExpectedRequest &expected);
 
 }  // namespace zapum::test
