@@ -24,4 +24,17 @@ T awaitTask(QCoro::Task<T> task)
     return std::move(*result);
 }
 
+// The same for tasks that only need to finish.
+inline void awaitTask(QCoro::Task<void> task)
+{
+    bool done = false;
+    QEventLoop loop;
+    QCoro::connect(std::move(task), &loop, [&] {
+        done = true;
+        loop.quit();
+    });
+    if (!done)
+        loop.exec();
+}
+
 }  // namespace zapum::test

@@ -1,0 +1,95 @@
+#include "backend/remote_assistant_coordinator.h"
+
+#include "backend/environment_store.h"
+#include "backend/guidance_service.h"
+#include "backend/session_controller.h"
+#include "foundation/logging.h"
+
+#include <QDateTime>
+#include <QPointer>
+
+namespace zapum {
+
+RemoteAssistantCoordinator::RemoteAssistantCoordinator(SessionController &sessions, EnvironmentStore &environment,
+                                                       GuidanceService &guidance, RemoteAssistantTimings timings,
+                                                       QObject *parent)
+    : QObject(parent),
+      m_sessions(sessions),
+      m_environment(environment),
+      m_guidance(guidance),
+      m_timings(timings),
+      m_backend(new BackendClient(timings.http, this))
+{
+    m_timer.setInterval(m_timings.pollInterval);
+    connect(&m_timer, &QTimer::timeout, this, [this] { (void)tick(); });
+    connect(&m_sessions, &SessionController::sessionEstablished, this, &RemoteAssistantCoordinator::startIfNeeded);
+    connect(&m_sessions, &SessionController::signedOut, this, &RemoteAssistantCoordinator::stop);
+    connect(&m_environment, &EnvironmentStore::remoteHelpSwitched, this, [this](bool paused) {
+        if (paused)
+            stop();
+        else
+            startIfNeeded();
+    });
+}
+
+std::optional<QUrl> RemoteAssistantCoordinator::pollRoot() const
+{
+    // Only a session made against a backend polls, and only that backend: a local identity has
+    // nobody to ask.
+    const std::optional<ZaPumUserSession> &user = m_sessions.session();
+    if (!user || !user->apiBaseURL || m_environment.isPaused())
+        return std::nullopt;
+    return parseApiRoot(*user->apiBaseURL);
+}
+
+void RemoteAssistantCoordinator::startIfNeeded()
+{
+    m_timer.stop();
+    if (pollRoot())
+        m_timer.start();
+}
+
+void RemoteAssistantCoordinator::stop()
+{
+    m_timer.stop();
+}
+
+QCoro::Task<void> RemoteAssistantCoordinator::tick()
+{
+    const std::optional<QUrl> root = pollRoot();
+    if (!root)
+        co_return;
+
+    QPointer<RemoteAssistantCoordinator> self(this);
+    const HttpResult reply =
+        co_await m_backend->send(BackendCall::get(*root, backend_paths::kCommands, m_sessions.session()->accessToken));
+    if (!self)
+        co_return;
+    if (!reply) {
+        qCDebug(lcBackend).noquote() << "command poll failed:" << reply.failure().message;
+        co_return;
+    }
+    if (!isSuccessStatus(reply.value().status))
+        co_return;
+    if (const std::optional<Wire> wire = Wire::decode(reply.value().body))
+        apply(*wire);
+}
+
+bool RemoteAssistantCoordinator::apply(const Wire &wire)
+{
+    // Commands for another account (or for nobody, after a sign-out mid-poll) are not ours to run.
+    if (!m_sessions.session() || (wire.userId && !m_sessions.canAcceptSaaSCommand(*wire.userId)))
+        return false;
+    for (const DesktopCommand &command : wire.commands) {
+        if (command.type != QLatin1String("push-guidance") || !command.payload)
+            continue;
+        const Result<GuidanceSession> guidance = GuidanceSession::fromJson(*command.payload);
+        if (!guidance)
+            continue;
+        m_guidance.showPushed(guidance.value());
+        m_environment.setLastSyncDate(QDateTime::currentDateTimeUtc());
+    }
+    return true;
+}
+
+}  // namespace zapum

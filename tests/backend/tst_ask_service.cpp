@@ -1,0 +1,136 @@
+#include "support/await_task.h"
+#include "support/backend_graph.h"
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace zapum;
+using namespace zapum::settings_keys;
+using namespace zapum::test;
+
+Q_DECLARE_METATYPE(zapum::test::FakeResponse)
+
+namespace {
+
+// Stands in for the voice session's typed-query path.
+QCoro::Task<Result<QString>> cannedAgent(Result<QString> reply, int *calls)
+{
+    ++*calls;
+    co_return reply;
+}
+
+}  // namespace
+
+class TestAskService : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void blankQuestionOrSignedOut()
+    {
+        BackendGraph graph;
+        QSignalSpy working(&graph.ask, &AskService::isWorkingChanged);
+        awaitTask(graph.ask.ask(QStringLiteral(" \n\t")));
+        QCOMPARE(working.count(), 0);
+        QVERIFY(!graph.ask.lastResponse());
+
+        awaitTask(graph.ask.ask(QStringLiteral("hello")));
+        QCOMPARE(graph.ask.lastResponse(), AskResponse::error(QStringLiteral("Sign in to ZaPum first.")));
+        QCOMPARE(graph.panelPresented, 1);
+        QVERIFY(!graph.ask.isWorking());
+    }
+
+    void noApiBaseGivesPlaceholderAfterAPause()
+    {
+        FakeHttpServer server;
+        BackendGraph graph;
+        graph.signIn(BackendGraph::userSession(apiBaseOf(server.baseUrl())));
+        graph.settings.setValue(kApiBaseUrl, QStringLiteral("  "));
+        QElapsedTimer clock;
+        clock.start();
+        awaitTask(graph.ask.ask(QStringLiteral("  what is up?  ")));
+        QVERIFY2(clock.elapsed() >= 550 && clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(graph.ask.lastResponse(),
+                 AskResponse::answer(QStringLiteral("That's a great question about \"what is up?\". Sign in and set an API "
+                                                    "base URL so ZaPum can give you a real answer from your workspace.")));
+        QCOMPARE(server.requestCount(), 0);
+    }
+
+    void backendReplies_data()
+    {
+        QTest::addColumn<FakeResponse>("response");
+        QTest::addColumn<bool>("isError");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("answer as received") << FakeResponse::json(200, R"({"answer":"  Use Files.\n","x":1})") << false
+                                            << "  Use Files.\n";
+        QTest::newRow("500") << FakeResponse::json(500, R"({"answer":"no"})") << true << "Server error. Check your API URL.";
+        QTest::newRow("200 without answer") << FakeResponse::json(200, R"({"reply":"hi"})") << true << "Could not read response.";
+        QTest::newRow("200 not JSON") << FakeResponse::json(200, "answer") << true << "Could not read response.";
+    }
+
+    void backendReplies()
+    {
+        QFETCH(FakeResponse, response);
+        QFETCH(bool, isError);
+        QFETCH(QString, text);
+        FakeHttpServer server;
+        server.enqueue(response);
+        BackendGraph graph;
+        graph.signIn(BackendGraph::userSession(std::nullopt, QStringLiteral("user-7"), QStringLiteral("tok")));
+        graph.settings.setValue(kApiBaseUrl, QString(QStringLiteral(" ") + apiBaseOf(server.baseUrl()) + QStringLiteral("/x ")));
+        graph.settings.setValue(kAskModel, QStringLiteral(" my-own-model "));
+        graph.secrets.items.insert(kAnthropicAccount, "sk-ant");  // no agent path supplied: the backend answers
+
+        awaitTask(graph.ask.ask(QStringLiteral(" Where are my files? ")));
+        QCOMPARE(graph.ask.lastResponse(), isError ? AskResponse::error(text) : AskResponse::answer(text));
+        QVERIFY(!graph.ask.isWorking());
+        // An unknown model is sent as stored, while the settings picker shows the first model.
+        const QJsonObject body{{QStringLiteral("question"), QStringLiteral("Where are my files?")},
+                               {QStringLiteral("userId"), QStringLiteral("user-7")},
+                               {QStringLiteral("model"), QStringLiteral("my-own-model")}};
+        QCOMPARE(requestMismatch(server.requests().value(0), {"POST", "/x/v1/desktop/ask", "Bearer tok", body}), QString());
+        QCOMPARE(askModelForPicker(QStringLiteral("my-own-model")), DesktopAskModel::Gpt4oMini);
+    }
+
+    void agentPath_data()
+    {
+        QTest::addColumn<bool>("keyStored");
+        QTest::addColumn<bool>("agentFails");
+        QTest::addColumn<QString>("agentReply");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("reply trimmed") << true << false << "  It is the Files app. " << "It is the Files app.";
+        QTest::newRow("empty reply") << true << false << " \n" << "Done.";
+        QTest::newRow("agent failure") << true << true << "No API key." << "No API key.";
+        QTest::newRow("no key: backend, default model") << false << false << "unused" << "from backend";
+    }
+
+    void agentPath()
+    {
+        QFETCH(bool, keyStored);
+        QFETCH(bool, agentFails);
+        QFETCH(QString, agentReply);
+        QFETCH(QString, shown);
+        FakeHttpServer server;
+        server.enqueue(FakeResponse::json(200, R"({"answer":"from backend"})"));
+        BackendGraph graph;
+        graph.signIn(BackendGraph::userSession(std::nullopt));
+        graph.settings.setValue(kApiBaseUrl, apiBaseOf(server.baseUrl()));
+        if (keyStored)
+            graph.secrets.items.insert(kAnthropicAccount, "sk-ant");
+        int calls = 0;
+        const Result<QString> reply = agentFails ? Result<QString>(Failure{QStringLiteral("Anthropic"), 401, agentReply})
+                                                 : Result<QString>(agentReply);
+        graph.ask.setTypedQueryRunner([reply, &calls](QString) { return cannedAgent(reply, &calls); });
+
+        awaitTask(graph.ask.ask(QStringLiteral("q")));
+        QCOMPARE(calls, keyStored ? 1 : 0);
+        QCOMPARE(server.requestCount(), keyStored ? 0 : 1);
+        QCOMPARE(graph.ask.lastResponse(), agentFails ? AskResponse::error(shown) : AskResponse::answer(shown));
+        if (!keyStored)
+            QCOMPARE(QJsonDocument::fromJson(server.requests().value(0).body).object().value(QStringLiteral("model")),
+                     QJsonValue(QStringLiteral("gpt-4o-mini")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAskService)
+#include "tst_ask_service.moc"

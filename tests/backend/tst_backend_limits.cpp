@@ -1,0 +1,164 @@
+// What every backend client does at its limits: a URL that would send credentials in clear text,
+// and a server that stalls or trickles past the client's own time-outs.
+#include "support/await_task.h"
+#include "support/backend_graph.h"
+
+#include <QTest>
+#include <QUrlQuery>
+
+using namespace std::chrono_literals;
+using namespace zapum;
+using namespace zapum::settings_keys;
+using namespace zapum::test;
+
+Q_DECLARE_METATYPE(zapum::test::FakeResponse)
+
+namespace {
+
+BackendGraphTimings allClients(HttpTimeouts http)
+{
+    BackendGraphTimings timings;
+    timings.auth.http = http;
+    timings.browser.http = http;
+    timings.guidance.http = http;
+    timings.ask.http = http;
+    timings.memory.http = http;
+    timings.remote.http = http;
+    timings.remote.pollInterval = 100ms;
+    return timings;
+}
+
+// Runs one client against `base` and returns what the user (or the log) gets to see.
+QString run(BackendGraph &graph, const QString &client, const QString &base, FakeHttpServer &server)
+{
+    if (client == QLatin1String("token sign-in")) {
+        awaitTask(graph.sessions.signIn(QStringLiteral("a@b.c"), QStringLiteral("tok"), base));
+        return graph.sessions.signInErrorText();
+    }
+    if (client == QLatin1String("browser exchange")) {
+        auto task = graph.sessions.signInWithBrowser(QString(), base);
+        const QString state = QUrlQuery(graph.opener.opened.value(0)).queryItemValue(QStringLiteral("state"));
+        graph.browser.handleCallback(QUrl(QStringLiteral("zapum://auth/callback?code=pairing-code&state=") + state));
+        awaitTask(std::move(task));
+        return graph.sessions.signInErrorText();
+    }
+
+    graph.signIn(BackendGraph::userSession(base, QStringLiteral("user-1"), QStringLiteral("tok")));
+    graph.settings.setValue(kApiBaseUrl, base);
+    if (client != QLatin1String("commands"))
+        graph.remote.stop();
+    if (client == QLatin1String("guidance")) {
+        awaitTask(graph.guidance.refreshFromAPI(base));
+        return graph.guidance.lastErrorText();
+    }
+    if (client == QLatin1String("ask")) {
+        awaitTask(graph.ask.ask(QStringLiteral("q")));
+        return graph.ask.responseText();
+    }
+    if (client == QLatin1String("memory recall"))
+        return awaitTask(graph.memory.recall(QStringLiteral("q"), 6));
+    if (client == QLatin1String("memory remember")) {
+        graph.memory.remember(QStringLiteral("u"), QStringLiteral("a"));
+        server.waitForRequests(1, 1s);
+        QTest::qWait(1200);  // longer than any time-out below
+        return {};
+    }
+    // Commands: exactly one poll, then the guidance shows whether anything was taken.
+    QTest::qWait(150);
+    graph.remote.stop();
+    QTest::qWait(1200);
+    return graph.guidance.session() == MockGuidance::session() ? QString() : QStringLiteral("guidance replaced");
+}
+
+// One row per client: what it shows the user, or the line it logs instead.
+void addClientRows(const char *suffix, const QString &signIn, const QString &guidance, const QString &ask,
+                   const QString &failureWords, const QString &commandsLog)
+{
+    const auto row = [suffix](const char *client, const QString &shown, const QString &logLine) {
+        QTest::newRow(qPrintable(QLatin1String(client) + QLatin1String(suffix))) << QString::fromLatin1(client) << shown << logLine;
+    };
+    row("token sign-in", signIn, {});
+    row("browser exchange", signIn, {});
+    row("guidance", guidance, {});
+    row("ask", ask, {});
+    row("memory recall", {}, QStringLiteral("[MemoryService] recall failed: ") + failureWords);
+    row("memory remember", {}, QStringLiteral("[MemoryService] remember failed: ") + failureWords);
+    row("commands", {}, commandsLog);
+}
+
+void addColumns()
+{
+    QTest::addColumn<QString>("client");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("logLine");
+}
+
+}  // namespace
+
+class TestBackendLimits : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void httpsRule_data()
+    {
+        addColumns();
+        const QString sentence = requiresHttpsSentence();
+        addClientRows("", sentence, sentence, sentence, sentence, QString());
+    }
+
+    void httpsRule()
+    {
+        QFETCH(QString, client);
+        QFETCH(QString, shown);
+        QFETCH(QString, logLine);
+        FakeHttpServer server;
+        server.setHandler([](const RecordedRequest &) { return FakeResponse::json(200, "{}"); });
+        BackendGraph graph(allClients({2s, 2s}));
+        // Not this machine by name, so plain http must not be used for it, whatever answers there.
+        const QString remote = QStringLiteral("http://127.0.0.2:%1/api").arg(server.port());
+        if (!logLine.isEmpty())
+            QTest::ignoreMessage(QtWarningMsg, logLine.toUtf8().constData());
+        // Token sign-in turns such a URL down itself, before it reaches the request layer.
+        if (client != QLatin1String("token sign-in"))
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^refused to send .* without https$")));
+        QCOMPARE(run(graph, client, remote, server), shown);
+        QCOMPARE(server.requestCount(), 0);
+    }
+
+    void timeouts_data()
+    {
+        addColumns();
+        for (const char *suffix : {" (stall)", " (trickle)"})
+            addClientRows(suffix, QStringLiteral("The request timed out. Check the API URL and try again."),
+                          QStringLiteral("The request timed out."), QStringLiteral("Request timed out."),
+                          QStringLiteral("The request timed out."), QStringLiteral("command poll failed: The request timed out."));
+    }
+
+    void timeouts()
+    {
+        QFETCH(QString, client);
+        QFETCH(QString, shown);
+        QFETCH(QString, logLine);
+        // Well-formed for every endpoint, so only the timing can make it fail.
+        FakeResponse slow = FakeResponse::json(200, R"({"userId":"u","email":"e","accessToken":"t","answer":"a","results":[],)"
+                                                    R"("commands":[],"title":"T","subtitle":"S","steps":[]})");
+        HttpTimeouts http{300ms, 5s};
+        slow.stall = 1500ms;
+        if (QString::fromLatin1(QTest::currentDataTag()).endsWith(QLatin1String("(trickle)"))) {
+            // Each piece comes well inside the idle limit; the whole takes far longer than allowed.
+            slow.stall = 0ms;
+            slow.trickleBytes = 4;
+            slow.trickleInterval = 100ms;
+            http = {1000ms, 600ms};
+        }
+        FakeHttpServer server;
+        server.setHandler([slow](const RecordedRequest &) { return slow; });
+        BackendGraph graph(allClients(http));
+        if (!logLine.isEmpty())
+            QTest::ignoreMessage(logLine.startsWith(QLatin1Char('[')) ? QtWarningMsg : QtDebugMsg, logLine.toUtf8().constData());
+        QCOMPARE(run(graph, client, apiBaseOf(server.baseUrl()), server), shown);
+        QVERIFY(server.requestCount() >= 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBackendLimits)
+#include "tst_backend_limits.moc"

@@ -1,0 +1,124 @@
+#include "support/await_task.h"
+#include "support/backend_graph.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTest>
+
+using namespace std::chrono_literals;
+using namespace zapum;
+using namespace zapum::settings_keys;
+using namespace zapum::test;
+
+class TestMemoryService : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void rendering_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("rendered");
+        QTest::newRow("limit and order, blanks do not count")
+            << QByteArray(R"({"results":[{"memory":"one"},{"memory":"  "},{"memory":" two\n"},{"memory":3},{"score":1},
+                {"memory":"three"},{"memory":"four"},{"memory":"five"},{"memory":"six"},{"memory":"seven"}]})")
+            << "- one\n- two\n- three\n- four\n- five\n- six";
+        QTest::newRow("no results") << QByteArray(R"({"results":[]})") << "";
+        QTest::newRow("a result that is not an object") << QByteArray(R"({"results":[{"memory":"a"},"b"]})") << "";
+        QTest::newRow("not JSON") << QByteArray("- a") << "";
+    }
+
+    void rendering()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, rendered);
+        QCOMPARE(MemoryService::renderSearchReply(body, 6), rendered);
+    }
+
+    void recall()
+    {
+        FakeHttpServer server;
+        server.enqueue(FakeResponse::json(200, R"({"results":[{"memory":"likes tea"}]})"));
+        BackendGraph graph;
+        graph.signIn(BackendGraph::userSession(apiBaseOf(server.baseUrl()) + QStringLiteral("/mem"), QStringLiteral("u"),
+                                               QStringLiteral("tok")));
+        QCOMPARE(awaitTask(graph.memory.recall(QStringLiteral("  drinks? "), 6)), QStringLiteral("- likes tea"));
+        const QJsonObject body{{QStringLiteral("query"), QStringLiteral("drinks?")}, {QStringLiteral("limit"), 6}};
+        QCOMPARE(requestMismatch(server.requests().value(0), {"POST", "/mem/v1/desktop/memory/search", "Bearer tok", body}), QString());
+
+        QCOMPARE(awaitTask(graph.memory.recall(QStringLiteral(" \n"), 6)), QString());
+        QCOMPARE(server.requestCount(), 1);
+    }
+
+    void failuresAreEmptyOrLogged()
+    {
+        FakeHttpServer server;
+        server.enqueue(FakeResponse::json(500, R"({"results":[{"memory":"x"}]})"));
+        server.enqueue(FakeResponse::json(503, "{}"));
+        BackendGraph graph;
+        graph.signIn(BackendGraph::userSession(apiBaseOf(server.baseUrl())));
+        QCOMPARE(awaitTask(graph.memory.recall(QStringLiteral("q"), 6)), QString());  // no log line for a status
+        QTest::ignoreMessage(QtWarningMsg, "[MemoryService] remember non-2xx: 503");
+        graph.memory.remember(QStringLiteral("u"), QStringLiteral("a"));
+        QVERIFY(server.waitForRequests(2));
+        QTest::qWait(100);  // the log line follows the reply
+    }
+
+    void remember_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("assistant");
+        QTest::addColumn<QByteArray>("messages");  // empty: nothing sent
+        QTest::newRow("both") << " hi \n" << " hello "
+                              << QByteArray(R"([{"role":"user","content":"hi"},{"role":"assistant","content":"hello"}])");
+        QTest::newRow("empty reply") << "hi" << " " << QByteArray(R"([{"role":"user","content":"hi"}])");
+        QTest::newRow("blank user text") << "  " << "hello" << QByteArray();
+    }
+
+    void remember()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, assistant);
+        QFETCH(QByteArray, messages);
+        FakeHttpServer server;
+        server.setHandler([](const RecordedRequest &) { return FakeResponse::json(200, "{}"); });
+        BackendGraph graph;
+        graph.signIn(BackendGraph::userSession(apiBaseOf(server.baseUrl()), QStringLiteral("u"), QStringLiteral("tok")));
+        graph.memory.remember(user, assistant);
+        QCOMPARE(server.waitForRequests(1, 300ms), !messages.isEmpty());
+        if (messages.isEmpty())
+            return;
+        const QJsonObject body{{QStringLiteral("messages"), QJsonDocument::fromJson(messages).array()},
+                               {QStringLiteral("channel"), QStringLiteral("macos-voice")}};
+        QCOMPARE(requestMismatch(server.requests().value(0), {"POST", "/v1/desktop/memory/remember", "Bearer tok", body}), QString());
+    }
+
+    void whereRequestsGo_data()
+    {
+        QTest::addColumn<bool>("signedIn");
+        QTest::addColumn<bool>("sessionHasBase");
+        QTest::newRow("the session's own base wins") << true << true;
+        QTest::newRow("the setting when the session has none") << true << false;
+        QTest::newRow("nowhere when signed out") << false << false;
+    }
+
+    void whereRequestsGo()
+    {
+        QFETCH(bool, signedIn);
+        QFETCH(bool, sessionHasBase);
+        FakeHttpServer sessionServer;
+        FakeHttpServer settingServer;
+        for (FakeHttpServer *server : {&sessionServer, &settingServer})
+            server->setHandler([](const RecordedRequest &) { return FakeResponse::json(200, R"({"results":[]})"); });
+        BackendGraph graph;
+        graph.settings.setValue(kApiBaseUrl, apiBaseOf(settingServer.baseUrl()));
+        if (signedIn)
+            graph.signIn(BackendGraph::userSession(sessionHasBase ? std::optional(apiBaseOf(sessionServer.baseUrl())) : std::nullopt));
+        awaitTask(graph.memory.recall(QStringLiteral("q"), 6));
+        graph.memory.remember(QStringLiteral("u"), QStringLiteral("a"));
+        QTest::qWait(200);
+        QCOMPARE(sessionServer.requestCount(), sessionHasBase ? 2 : 0);
+        QCOMPARE(settingServer.requestCount(), signedIn && !sessionHasBase ? 2 : 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMemoryService)
+#include "tst_memory_service.moc"
