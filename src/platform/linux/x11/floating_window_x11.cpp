@@ -1,0 +1,47 @@
+#include "platform/floating_window.h"
+
+#include <QGuiApplication>
+#include <QtGui/qguiapplication_platform.h>
+#include <QWindow>
+
+#include <xcb/xcb.h>
+
+#include <array>
+#include <cstring>
+
+namespace zapum {
+namespace {
+
+xcb_atom_t internAtom(xcb_connection_t *connection, const char *name)
+{
+    const auto cookie = xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name);
+    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(connection, cookie, nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    free(reply);  // NOLINT(cppcoreguidelines-no-malloc): xcb replies are malloc'ed
+    return atom;
+}
+
+}  // namespace
+
+void keepOnEveryDesktop(QWindow &window)
+{
+    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11)
+        return;
+    xcb_connection_t *connection = x11->connection();
+    const auto id = xcb_window_t(window.winId());
+
+    // Before mapping, the window manager reads these properties as the initial state; Qt adds
+    // its own states (keep-above) to the list rather than replacing it.
+    const std::array<xcb_atom_t, 3> states{internAtom(connection, "_NET_WM_STATE_STICKY"),
+                                           internAtom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),
+                                           internAtom(connection, "_NET_WM_STATE_SKIP_PAGER")};
+    xcb_change_property(connection, XCB_PROP_MODE_APPEND, id, internAtom(connection, "_NET_WM_STATE"),
+                        XCB_ATOM_ATOM, 32, uint32_t(states.size()), states.data());
+    const uint32_t allDesktops = 0xFFFFFFFF;
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, internAtom(connection, "_NET_WM_DESKTOP"),
+                        XCB_ATOM_CARDINAL, 32, 1, &allDesktops);
+    xcb_flush(connection);
+}
+
+}  // namespace zapum
