@@ -173,7 +173,7 @@ bool ClickConfirmToast::present(const QString &action, int seconds)
     m_countdown = countdown;
 
     auto *view = new QQuickView(engine(), nullptr);
-    view->setParent(this);
+    static_cast<QObject *>(view)->setParent(this);  // a window parent would make it a child window
     m_panel = view;
     QSurfaceFormat format = view->format();
     format.setAlphaBufferSize(8);

@@ -179,8 +179,13 @@ QCoro::Task<Status> ElevenLabsTTS::playMp3(QByteArray data)
     startMetering();
 
     // Completion is timed by the clip's length; the device's own end notice comes late and
-    // varies with the server's buffering.
-    co_await QCoro::sleepFor(wait);
+    // varies with the server's buffering. A coarse timer could end up to 5 % early and cut off
+    // the last words.
+    QTimer playbackEnd;
+    playbackEnd.setSingleShot(true);
+    playbackEnd.setTimerType(Qt::PreciseTimer);
+    playbackEnd.start(wait);
+    co_await playbackEnd;
     if (!self)
         co_return cancelled();
 

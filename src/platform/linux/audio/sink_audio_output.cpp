@@ -12,12 +12,11 @@
 namespace zapum {
 namespace {
 
-// The sink asks for more every 20 ms; topping up at half that keeps it from running dry.
 constexpr std::chrono::milliseconds kFeedInterval{10};
-// The first write is kept short so it needs little decoding; the next tick fills the rest.
-constexpr qint64 kFirstWriteMs = 60;
-// Enough to ride out a busy main thread for a moment without sounding late.
-constexpr qint64 kDeviceBufferMs = 250;
+// How far the audio handed to the server runs ahead of what is heard: enough to ride out a busy
+// main thread for a moment. The sink's own free-space figure is not used for this: with the
+// audio server's small default buffer it stays at zero until the stream has run dry.
+constexpr qint64 kLeadMs = 400;
 
 Failure outputFailure(AudioFailure kind, const QString &message)
 {
@@ -55,15 +54,22 @@ SinkAudioClipPlayer::SinkAudioClipPlayer(std::unique_ptr<Mp3Decoder> decoder, QO
     m_format.setSampleFormat(QAudioFormat::Int16);
     m_feedTimer.setTimerType(Qt::PreciseTimer);
     m_feedTimer.setInterval(kFeedInterval);
-    connect(&m_feedTimer, &QTimer::timeout, this, &SinkAudioClipPlayer::feed);
+    connect(&m_feedTimer, &QTimer::timeout, this, [this] { feed(); });
 }
 
 SinkAudioClipPlayer::~SinkAudioClipPlayer()
 {
-    if (m_sink) {
-        m_sink->stop();
-        m_sink->deleteLater();
-    }
+    if (!m_sink)
+        return;
+    // The server plays out what it already holds rather than cutting the last word off; the
+    // sink goes once that is heard. Its destructor spins the event loop, so never from here.
+    const qint64 writtenUs = m_written / m_decoder->bytesPerFrame() * 1000000 / m_decoder->sampleRate();
+    const qint64 unheardUs = std::max<qint64>(0, writtenUs - m_sink->processedUSecs());
+    QAudioSink *sink = m_sink;
+    QTimer::singleShot(std::chrono::milliseconds(unheardUs / 1000 + 50), sink, [sink] {
+        sink->stop();
+        sink->deleteLater();
+    });
 }
 
 std::chrono::milliseconds SinkAudioClipPlayer::duration() const
@@ -83,7 +89,6 @@ Status SinkAudioClipPlayer::play()
                                  .arg(device.description())
                                  .arg(m_format.sampleRate()));
     m_sink = new QAudioSink(device, m_format);
-    m_sink->setBufferSize(m_format.bytesForDuration(kDeviceBufferMs * 1000));
     m_device = m_sink->start();
     if (!m_device || m_sink->error() != QAudio::NoError) {
         qCWarning(lcPlatform) << "audio sink failed to start:" << m_sink->error();
@@ -93,28 +98,25 @@ Status SinkAudioClipPlayer::play()
                              QStringLiteral("The audio output \u201c%1\u201d could not be opened.")
                                  .arg(device.description()));
     }
-    const qint64 firstBytes = m_format.bytesForDuration(kFirstWriteMs * 1000);
-    m_decoder->decodeUntil(firstBytes);
-    const qint64 count = m_device->write(m_decoder->pcm().constData(), std::min(firstBytes, m_decoder->pcm().size()));
-    if (count > 0) {
-        m_written = count;
-        Q_EMIT firstFramesDelivered();
-    }
+    // The server starts the stream once its buffer has been filled, so the first write fills
+    // exactly that: little to decode, and sound at once. The feed timer adds the lead.
+    feed(m_sink->bufferSize());
     m_feedTimer.start();
     return Done{};
 }
 
-void SinkAudioClipPlayer::feed()
+void SinkAudioClipPlayer::feed(qint64 wanted)
 {
     if (!m_sink || !m_device) {
         m_feedTimer.stop();
         return;
     }
-    const qint64 room = m_sink->bytesFree();
-    if (room <= 0)
+    if (wanted <= 0)
+        wanted = heardFrames() * m_decoder->bytesPerFrame() + m_format.bytesForDuration(kLeadMs * 1000) - m_written;
+    if (wanted <= 0)
         return;
-    m_decoder->decodeUntil(m_written + room);
-    const qint64 count = std::min(room, m_decoder->pcm().size() - m_written);
+    m_decoder->decodeUntil(m_written + wanted);
+    const qint64 count = std::min(wanted, m_decoder->pcm().size() - m_written);
     if (count > 0) {
         const qint64 written = m_device->write(m_decoder->pcm().constData() + m_written, count);
         if (written > 0 && m_written == 0)
@@ -123,8 +125,7 @@ void SinkAudioClipPlayer::feed()
     }
     if (m_decoder->finished() && m_written >= m_decoder->pcm().size()) {
         m_feedTimer.stop();
-        // The server holds a stream back until its buffer has been full once; a clip shorter
-        // than that would never start, so it is followed by silence.
+        // A clip shorter than the server's buffer would never start; silence makes up the rest.
         const qint64 shortfall = m_sink->bufferSize() - m_written;
         if (shortfall > 0)
             m_device->write(QByteArray(shortfall, '\0'));

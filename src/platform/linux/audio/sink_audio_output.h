@@ -16,7 +16,7 @@ namespace zapum {
 
 // Plays one MP3 clip through QAudioSink on the default output device. The sink is fed in push
 // mode: the first frames go out the moment play() is called instead of on the sink's first
-// polling tick, and decoding stays only a little ahead of the device.
+// polling tick, and decoding stays only a little ahead of what is heard.
 class SinkAudioClipPlayer : public AudioClipPlayer {
     Q_OBJECT
 public:
@@ -29,7 +29,8 @@ public:
     double averagePowerDb() const override;
 
 private:
-    void feed();
+    // Hands the device `wanted` more bytes, or by default whatever keeps it its lead ahead.
+    void feed(qint64 wanted = 0);
     qint64 heardFrames() const;
 
     std::unique_ptr<Mp3Decoder> m_decoder;
