@@ -79,15 +79,30 @@ Item {
             }
 
             Button {
+                id: cancelButton
                 objectName: "cancelButton"
                 text: "Cancel"
                 font.pixelSize: 12
-                topPadding: 3
-                bottomPadding: 3
-                leftPadding: 12
-                rightPadding: 12
+                topPadding: 2
+                bottomPadding: 2
+                leftPadding: 14
+                rightPadding: 14
                 focusPolicy: Qt.NoFocus
                 onClicked: toast.countdown.cancel()
+
+                contentItem: Text {
+                    text: cancelButton.text
+                    font: cancelButton.font
+                    color: "#ffffff"
+                    horizontalAlignment: Text.AlignHCenter
+                    verticalAlignment: Text.AlignVCenter
+                }
+                background: Rectangle {
+                    implicitHeight: 20
+                    radius: 5
+                    color: cancelButton.down ? "#2a2b2f" : (cancelButton.hovered ? "#55575d" : "#45474c")
+                    border.color: "#30ffffff"
+                }
             }
         }
     }

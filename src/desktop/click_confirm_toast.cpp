@@ -36,7 +36,7 @@ double toastProgress(double remaining, int seconds)
 {
     if (seconds <= 0)
         return 1.0;
-    return std::max(0.0, 1.0 - remaining / double(seconds));
+    return std::clamp(1.0 - remaining / double(seconds), 0.0, 1.0);
 }
 
 QString toastSecondsLabel(double remaining)
