@@ -1,5 +1,6 @@
 #include "support/fake_speech_api.h"
 
+#include <QDebug>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -10,9 +11,14 @@ namespace {
 bool run(const QString &program, const QStringList &arguments)
 {
     QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
-    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    const bool ok =
+        process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    // The tools' chatter (sox warns about padding it did not need) only matters when they fail.
+    if (!ok)
+        qWarning().noquote() << program << "failed:" << process.readAll();
+    return ok;
 }
 
 // Encodes the WAV file and reads back the MP3, with the WAV's length.

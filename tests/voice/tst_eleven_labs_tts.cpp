@@ -176,6 +176,12 @@ private Q_SLOTS:
         QCOMPARE(ElevenLabsTTS::endpoint(QUrl(QStringLiteral("http://proxy.local:8080/eleven")), QStringLiteral("v1d")),
                  QUrl(QStringLiteral("http://proxy.local:8080/eleven/v1/text-to-speech/v1d")));
         QCOMPARE(ElevenLabsTTS::defaultBaseUrl().host(), QStringLiteral("api.elevenlabs.io"));
+
+        qputenv("ZAPUM_ELEVENLABS_BASE_URL", "http://127.0.0.1:9/tts-proxy/");
+        const QUrl overridden = ElevenLabsTTS::baseUrlFromEnvironment();
+        qunsetenv("ZAPUM_ELEVENLABS_BASE_URL");
+        QCOMPARE(overridden, QUrl(QStringLiteral("http://127.0.0.1:9/tts-proxy/")));
+        QCOMPARE(ElevenLabsTTS::baseUrlFromEnvironment(), ElevenLabsTTS::defaultBaseUrl());
     }
 
     void blankTextSendsNothing_data()

@@ -25,10 +25,13 @@ xcb_atom_t internAtom(xcb_connection_t *connection, const char *name)
 
 void keepOnEveryDesktop(QWindow &window)
 {
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    if (!x11)
+    // Other platform plugins (offscreen, Wayland) have no X connection to set properties on.
+    if (!qGuiApp || QGuiApplication::platformName() != QLatin1String("xcb"))
         return;
-    xcb_connection_t *connection = x11->connection();
+    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
+        return;
     const auto id = xcb_window_t(window.winId());
 
     // Before mapping, the window manager reads these properties as the initial state; Qt adds
