@@ -128,6 +128,8 @@ QCoro::Task<bool> ClickConfirmToast::confirm(QString action, int seconds)
     if (!present(action, seconds)) {
         // Without a visible toast the user could not stop the click, so it does not happen.
         dismiss(false);
+        answer->deleteLater();
+        co_return false;
     }
     const bool result = co_await qCoro(answer, &Answer::answered);
     answer->deleteLater();

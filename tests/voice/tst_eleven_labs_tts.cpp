@@ -234,20 +234,6 @@ private Q_SLOTS:
         QCOMPARE(api.requestCount(), 0);
     }
 
-    void safeVoiceIdsPass_data()
-    {
-        QTest::addColumn<QString>("voiceId");
-        QTest::newRow("preset") << kVoice;
-        QTest::newRow("dashes and underscores") << QStringLiteral("my-voice_02");
-        QTest::newRow("dots inside") << QStringLiteral("voice.v2");
-    }
-
-    void safeVoiceIdsPass()
-    {
-        QFETCH(QString, voiceId);
-        QVERIFY(!ElevenLabsTTS::voiceIdProblem(voiceId).has_value());
-    }
-
     void errorRepliesFail_data()
     {
         QTest::addColumn<FakeResponse>("reply");
@@ -272,15 +258,6 @@ private Q_SLOTS:
         QCOMPARE(result.failure(), (Failure{QStringLiteral("ElevenLabs"), 0, message}));
         QCOMPARE(rig.publisher.levels(), filled(0.4f));
         QCOMPARE(rig.finishedCalls, 0);
-    }
-
-    void wrongKeyGetsTheServiceText()
-    {
-        FakeSpeechApi api(m_clip.mp3, kKey);
-        Rig rig(api, *m_output);
-        const Status result = awaitTask(rig.tts.speak(QStringLiteral("Hello"), kVoice, QStringLiteral("sk_wrong")));
-        QVERIFY(!result.ok());
-        QCOMPARE(result.failure().message, QString::fromLatin1(FakeSpeechApi::kInvalidKeyBody));
     }
 
     void transportFailureIsPassedOn()
@@ -394,12 +371,16 @@ private Q_SLOTS:
         QVERIFY(awaitTask(rig.tts.speak(QStringLiteral("Tone"), kVoice, QString::fromLatin1(kKey))).ok());
 
         const float floorMax = float(ElevenLabsTTS::meterLevel(-60.0) * 1.15) + 0.001f;
-        // Half of full scale: -9 dB of mean power, a level of about 0.59 before jitter.
+        // Times count from the first meter reading, one tick after playback started; the tone is
+        // heard from 1 s on, plus the audio server's latency. At half of full scale its mean
+        // power is -9 dB, a level of about 0.59 before jitter.
+        QVERIFY(!middleBar.isEmpty());
+        const qint64 start = middleBar.first().first;
         for (const auto &[at, level] : std::as_const(middleBar)) {
-            if (at > 150 && at < 850)
-                QVERIFY2(level <= floorMax, qPrintable(QStringLiteral("%1 at %2 ms").arg(level).arg(at)));
-            if (at > 1250 && at < 1850)
-                QVERIFY2(level > 0.45f, qPrintable(QStringLiteral("%1 at %2 ms").arg(level).arg(at)));
+            if (at - start > 100 && at - start < 850)
+                QVERIFY2(level <= floorMax, qPrintable(QStringLiteral("%1 at %2 ms").arg(level).arg(at - start)));
+            if (at - start > 1400 && at - start < 1900)
+                QVERIFY2(level > 0.45f, qPrintable(QStringLiteral("%1 at %2 ms").arg(level).arg(at - start)));
         }
     }
 
