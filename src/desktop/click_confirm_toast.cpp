@@ -10,10 +10,11 @@
 #include <QScreen>
 #include <QSurfaceFormat>
 
-#include <QCoro/QCoroSignal>
 
 #include <algorithm>
 #include <cmath>
+#include <coroutine>
+#include <optional>
 #include <utility>
 
 namespace zapum {
@@ -24,12 +25,33 @@ const QUrl kToastViewUrl(QStringLiteral("qrc:/zapum/desktop/ToastView.qml"));
 
 }  // namespace
 
-// The one-shot answer a caller waits for. It has no parent: it must outlive the toast's owner
-// until the answer has reached the caller, who then deletes it.
+// The one-shot answer a caller waits for, awaitable on its own. It has no parent: it must outlive
+// the toast's owner until the answer has reached the caller, who then deletes it. (Awaiting a
+// signal through QCoro's templates instead trips clang 14's coverage instrumentation.)
 class ClickConfirmToast::Answer : public QObject {
-    Q_OBJECT
-Q_SIGNALS:
-    void answered(bool result);
+public:
+    // What the caller co_awaits; a plain value, as awaitables are passed around by copy.
+    struct Awaiter {
+        Answer *answer;
+        bool await_ready() const noexcept { return answer->m_result.has_value(); }
+        void await_suspend(std::coroutine_handle<> waiter) const noexcept { answer->m_waiter = waiter; }
+        bool await_resume() const noexcept { return answer->m_result.value_or(false); }
+    };
+
+    // Reaches the caller on the next pass of the event loop, so that a caller who asks again at
+    // once does not re-enter the request that is answering it.
+    void answer(bool result)
+    {
+        if (m_result)
+            return;
+        m_result = result;
+        if (m_waiter)
+            QMetaObject::invokeMethod(this, [this] { std::exchange(m_waiter, {}).resume(); }, Qt::QueuedConnection);
+    }
+
+private:
+    std::optional<bool> m_result;
+    std::coroutine_handle<> m_waiter;
 };
 
 double toastProgress(double remaining, int seconds)
@@ -125,13 +147,10 @@ QCoro::Task<bool> ClickConfirmToast::confirm(QString action, int seconds)
 
     auto *answer = new Answer;
     m_answer = answer;
-    if (!present(action, seconds)) {
-        // Without a visible toast the user could not stop the click, so it does not happen.
+    // Without a visible toast the user could not stop the click, so it does not happen.
+    if (!present(action, seconds))
         dismiss(false);
-        answer->deleteLater();
-        co_return false;
-    }
-    const bool result = co_await qCoro(answer, &Answer::answered);
+    const bool result = co_await Answer::Awaiter{answer};
     answer->deleteLater();
     co_return result;
 }
@@ -153,10 +172,8 @@ void ClickConfirmToast::dismiss(bool result)
         m_escape->stop();
         m_watchingEscape = false;
     }
-    // Delivered on the next pass of the event loop, so a caller that asks again at once does
-    // not re-enter the request that is answering it.
     if (Answer *answer = std::exchange(m_answer, nullptr))
-        Q_EMIT answer->answered(result);
+        answer->answer(result);
 }
 
 bool ClickConfirmToast::present(const QString &action, int seconds)
@@ -205,4 +222,3 @@ bool ClickConfirmToast::present(const QString &action, int seconds)
 
 }  // namespace zapum
 
-#include "click_confirm_toast.moc"
