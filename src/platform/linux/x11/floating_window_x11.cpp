@@ -1,5 +1,7 @@
 #include "platform/floating_window.h"
 
+#include "platform/linux/x11/x11_display.h"
+
 #include <QGuiApplication>
 #include <QtGui/qguiapplication_platform.h>
 #include <QWindow>
@@ -14,11 +16,9 @@ namespace {
 
 xcb_atom_t internAtom(xcb_connection_t *connection, const char *name)
 {
-    const auto cookie = xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name);
-    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(connection, cookie, nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    free(reply);  // NOLINT(cppcoreguidelines-no-malloc): xcb replies are malloc'ed
-    return atom;
+    const auto reply = x11::takeReply(xcb_intern_atom_reply, connection,
+                                      xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name));
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
 }
 
 }  // namespace

@@ -1,32 +1,24 @@
 #include "platform/linux/x11/x11_escape_key_watcher.h"
 
 #include "foundation/logging.h"
+#include "platform/linux/x11/x11_display.h"
 
 #include <QSocketNotifier>
 
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
 
-#include <cstdlib>
-#include <memory>
 
 namespace zapum {
 namespace {
 
 constexpr xcb_keysym_t kEscapeKeysym = 0xff1b;
 
-template <typename T>
-struct FreeDeleter {
-    void operator()(T *reply) const { std::free(reply); }  // NOLINT: xcb replies are malloc'ed
-};
-template <typename T>
-using Reply = std::unique_ptr<T, FreeDeleter<T>>;
-
 QList<uint32_t> escapeKeycodes(xcb_connection_t *connection)
 {
     const xcb_setup_t *setup = xcb_get_setup(connection);
     const int count = setup->max_keycode - setup->min_keycode + 1;
-    Reply<xcb_get_keyboard_mapping_reply_t> mapping(xcb_get_keyboard_mapping_reply(
+    x11::XcbPtr<xcb_get_keyboard_mapping_reply_t> mapping(xcb_get_keyboard_mapping_reply(
         connection, xcb_get_keyboard_mapping(connection, setup->min_keycode, uint8_t(count)), nullptr));
     QList<uint32_t> keycodes;
     if (!mapping || mapping->keysyms_per_keycode == 0)
@@ -59,7 +51,7 @@ bool X11EscapeKeyWatcher::start()
         return false;
     }
     const xcb_query_extension_reply_t *input = xcb_get_extension_data(connection, &xcb_input_id);
-    Reply<xcb_input_xi_query_version_reply_t> version(
+    x11::XcbPtr<xcb_input_xi_query_version_reply_t> version(
         input && input->present
             ? xcb_input_xi_query_version_reply(connection, xcb_input_xi_query_version(connection, 2, 0), nullptr)
             : nullptr);
@@ -103,7 +95,7 @@ void X11EscapeKeyWatcher::drainEvents()
 {
     bool escape = false;
     while (m_connection) {
-        Reply<xcb_generic_event_t> event(xcb_poll_for_event(m_connection));
+        x11::XcbPtr<xcb_generic_event_t> event(xcb_poll_for_event(m_connection));
         if (!event)
             break;
         if ((event->response_type & 0x7f) != XCB_GE_GENERIC)
