@@ -1,6 +1,7 @@
 #include "voice/anthropic_voice_agent.h"
 
 #include "foundation/logging.h"
+#include "foundation/service_url.h"
 
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -77,31 +78,12 @@ QUrl AnthropicVoiceAgent::defaultBaseUrl()
 
 QUrl AnthropicVoiceAgent::baseUrlFromEnvironment()
 {
-    const QString value = qEnvironmentVariable(kBaseUrlVariable).trimmed();
-    if (value.isEmpty())
-        return defaultBaseUrl();
-    const QUrl url(value, QUrl::StrictMode);
-    const bool http = url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https");
-    if (!url.isValid() || !http || url.host().isEmpty()) {
-        // The value itself stays out of the log: a proxy URL may carry credentials.
-        qCWarning(lcVoice) << "Ignoring" << kBaseUrlVariable << "because it is not an http(s) URL";
-        return defaultBaseUrl();
-    }
-    return url;
+    return serviceBaseUrlFromEnvironment(kBaseUrlVariable, defaultBaseUrl());
 }
 
 QUrl AnthropicVoiceAgent::messagesEndpoint(const QUrl &baseUrl)
 {
-    // QUrl::resolved() would drop the last path segment of a prefix without a trailing slash,
-    // so the path is joined by hand.
-    QUrl url = baseUrl;
-    QString path = url.path();
-    if (!path.endsWith(QLatin1Char('/')))
-        path += QLatin1Char('/');
-    url.setPath(path + QStringLiteral("v1/messages"));
-    url.setQuery(QString());
-    url.setFragment(QString());
-    return url;
+    return serviceEndpoint(baseUrl, QStringLiteral("v1/messages"));
 }
 
 AnthropicVoiceAgent::AnthropicVoiceAgent(QUrl baseUrl, HttpTimeouts timeouts, QObject *parent)

@@ -1,0 +1,361 @@
+#include "desktop/click_confirm_toast.h"
+
+#include "platform/escape_key_watcher.h"
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QQuickItem>
+#include <QQuickView>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <cmath>
+#include <deque>
+#include <optional>
+
+using namespace std::chrono_literals;
+using namespace zapum;
+
+namespace {
+
+const QString kAction = QStringLiteral("ZaPum will click at (100, 200)");
+
+QString xdotool(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), arguments);
+    process.waitForFinished(10000);
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+QString activeWindow()
+{
+    return xdotool({QStringLiteral("getactivewindow")});
+}
+
+// Toast windows of ours that the X server shows right now.
+int visibleToasts()
+{
+    const QString found = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                                   QString::number(QCoreApplication::applicationPid()), QStringLiteral("--name"),
+                                   QStringLiteral("^ZaPum$")});
+    return found.isEmpty() ? 0 : int(found.split(u'\n').size());
+}
+
+QQuickItem *toastItem(const ClickConfirmToast &toast, const char *objectName)
+{
+    auto *view = qobject_cast<QQuickView *>(toast.panel());
+    return view && view->rootObject() ? view->rootObject()->findChild<QQuickItem *>(QLatin1String(objectName)) : nullptr;
+}
+
+QString toastText(const ClickConfirmToast &toast, const char *objectName)
+{
+    QQuickItem *item = toastItem(toast, objectName);
+    return item ? item->property("text").toString() : QString();
+}
+
+// One confirm() running on the event loop: its answer and when it came.
+struct Pending {
+    qint64 askedAtMs = -1;
+    std::optional<bool> answer;
+    qint64 answeredAtMs = -1;
+
+    qint64 answeredAfterMs() const { return answeredAtMs - askedAtMs; }
+};
+
+// A toast, a clock started with it, and the questions put to it.
+struct Rig {
+    std::unique_ptr<ClickConfirmToast> toast = std::make_unique<ClickConfirmToast>(createEscapeKeyWatcher());
+    QElapsedTimer clock;
+    std::deque<Pending> asked;  // a deque keeps each answer where its callback writes it
+
+    Rig() { clock.start(); }
+
+    Pending &ask(int seconds = 2)
+    {
+        Pending &pending = asked.emplace_back();
+        pending.askedAtMs = clock.elapsed();
+        // Not the toast as context: the answer must arrive even when the toast is destroyed.
+        QCoro::connect(toast->confirm(kAction, seconds), QCoreApplication::instance(), [this, &pending](bool answer) {
+            pending.answer = answer;
+            pending.answeredAtMs = clock.elapsed();
+        });
+        return pending;
+    }
+};
+
+bool waitUntilShown(const ClickConfirmToast &toast)
+{
+    return QTest::qWaitFor([&] { return toast.panel() && toast.panel()->isExposed(); }, 3000);
+}
+
+// A plain X client under the window manager that holds the keyboard focus.
+class FocusHolder {
+public:
+    FocusHolder()
+    {
+        m_process.start(QStringLiteral("xmessage"), {QStringLiteral("-name"), QStringLiteral("zapumfocusholder"),
+                                                     QStringLiteral("I have the focus")});
+        m_window = xdotool({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
+                            QStringLiteral("--classname"), QStringLiteral("zapumfocusholder")})
+                       .section(u'\n', 0, 0);
+        xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), m_window});
+    }
+    ~FocusHolder()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    QString window() const { return m_window; }
+
+private:
+    QProcess m_process;
+    QString m_window;
+};
+
+}  // namespace
+
+class TestClickConfirmToast : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        static const QSet<QByteArray> withoutDisplay{"countdownDisplay", "placement", "countdownEndsOnItsLastTick",
+                                                      "nonPositiveSecondsAnswersYesAtOnce"};
+        if (qEnvironmentVariableIsEmpty("ZAPUM_TEST_SESSION") && !withoutDisplay.contains(QTest::currentTestFunction()))
+            QSKIP("needs the test session's X server (scripts/test-session.sh)");
+    }
+
+    void countdownDisplay_data()
+    {
+        QTest::addColumn<double>("remaining");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<double>("progress");
+        QTest::newRow("start") << 2.0 << "2s" << 0.0;
+        QTest::newRow("first tick") << 1.95 << "2s" << 0.025;
+        QTest::newRow("just over a second") << 1.0000001 << "2s" << 0.5;
+        QTest::newRow("one second") << 1.0 << "1s" << 0.5;
+        QTest::newRow("last tick") << 0.05 << "1s" << 0.975;
+        QTest::newRow("rounding just below zero") << -1e-12 << "0s" << 1.0;
+        QTest::newRow("bar never past full") << -0.05 << "0s" << 1.0;
+        QTest::newRow("bar never below empty") << 3.0 << "3s" << 0.0;
+    }
+
+    void countdownDisplay()
+    {
+        QFETCH(double, remaining);
+        QFETCH(QString, label);
+        QFETCH(double, progress);
+        QCOMPARE(toastSecondsLabel(remaining), label);
+        QVERIFY(std::abs(toastProgress(remaining, 2) - progress) < 1e-6);
+    }
+
+    void placement_data()
+    {
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QRect>("expected");
+        QTest::newRow("whole screen") << QRect(0, 0, 1280, 800) << QRect(480, 44, 320, 96);
+        QTest::newRow("under a top panel") << QRect(0, 28, 1920, 1052) << QRect(800, 72, 320, 96);
+        QTest::newRow("second screen to the right") << QRect(1280, 0, 1024, 768) << QRect(1632, 44, 320, 96);
+    }
+
+    void placement()
+    {
+        QFETCH(QRect, available);
+        QFETCH(QRect, expected);
+        QCOMPARE(toastGeometry(available), expected);
+    }
+
+    void countdownEndsOnItsLastTick_data()
+    {
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<int>("tickMs");
+        QTest::addColumn<int>("ticks");
+        QTest::newRow("product timing") << 2 << 50 << 40;
+        QTest::newRow("tick not dividing the length") << 1 << 30 << 34;
+    }
+
+    void countdownEndsOnItsLastTick()
+    {
+        QFETCH(int, seconds);
+        QFETCH(int, tickMs);
+        QFETCH(int, ticks);
+        ToastCountdown countdown(kAction, seconds, std::chrono::milliseconds(tickMs));
+        QSignalSpy tickSpy(&countdown, &ToastCountdown::remainingChanged);
+        QSignalSpy finishedSpy(&countdown, &ToastCountdown::finished);
+        countdown.start();
+        QTRY_COMPARE_WITH_TIMEOUT(finishedSpy.count(), 1, seconds * 3000);
+        QCOMPARE(tickSpy.count(), ticks);
+        QVERIFY(!countdown.isRunning());
+        QTest::qWait(3 * tickMs);
+        QCOMPARE(tickSpy.count(), ticks);
+    }
+
+    void nonPositiveSecondsAnswersYesAtOnce_data()
+    {
+        QTest::addColumn<int>("seconds");
+        QTest::newRow("zero") << 0;
+        QTest::newRow("negative") << -3;
+    }
+
+    void nonPositiveSecondsAnswersYesAtOnce()
+    {
+        QFETCH(int, seconds);
+        Rig rig;
+        const Pending &pending = rig.ask(seconds);
+        QCOMPARE(rig.toast->panel(), nullptr);
+        QTRY_VERIFY_WITH_TIMEOUT(pending.answer.has_value(), 1000);
+        QCOMPARE(*pending.answer, true);
+    }
+
+    void noInputConfirmsWhenTheCountdownEnds()
+    {
+        Rig rig;
+        const Pending &pending = rig.ask();
+        ClickConfirmToast &toast = *rig.toast;
+        // The countdown starts once the toast is on screen; the first one takes a moment to build.
+        QVERIFY(waitUntilShown(toast));
+        const qint64 shownAt = rig.clock.elapsed();
+        QTest::qWait(500);
+        const QString actionText = toastText(toast, "actionText");
+        const QString labelEarly = toastText(toast, "secondsLabel");
+        const double progressEarly = toastItem(toast, "progressBar")->property("value").toDouble();
+        const QRect frame = toast.panel()->geometry();
+        QProcess xprop;
+        xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(toast.panel()->winId()),
+                                              QStringLiteral("_NET_WM_STATE"), QStringLiteral("_NET_WM_DESKTOP")});
+        xprop.waitForFinished(5000);
+        const QString windowManagerState = QString::fromUtf8(xprop.readAllStandardOutput());
+        const int toastsShown = visibleToasts();
+        QTest::qWait(int(shownAt + 1500 - rig.clock.elapsed()));
+        const QString labelLate = toastText(toast, "secondsLabel");
+        const double progressLate = toastItem(toast, "progressBar")->property("value").toDouble();
+
+        QTRY_VERIFY_WITH_TIMEOUT(pending.answer.has_value(), 5000);
+        QCOMPARE(*pending.answer, true);
+        QVERIFY2(pending.answeredAtMs - shownAt >= 1900 && pending.answeredAtMs - shownAt < 2500,
+                 qPrintable(QString::number(pending.answeredAtMs - shownAt)));
+        QCOMPARE(toast.panel(), nullptr);
+        QTRY_COMPARE_WITH_TIMEOUT(visibleToasts(), 0, 2000);
+
+        QCOMPARE(actionText, kAction);
+        QCOMPARE(labelEarly, QStringLiteral("2s"));
+        QCOMPARE(labelLate, QStringLiteral("1s"));
+        QVERIFY2(progressEarly > 0.15 && progressEarly < 0.4, qPrintable(QString::number(progressEarly)));
+        QVERIFY2(progressLate > 0.65 && progressLate < 0.9, qPrintable(QString::number(progressLate)));
+        QCOMPARE(toastsShown, 1);
+        QCOMPARE(frame, toastGeometry(QGuiApplication::primaryScreen()->availableGeometry()));
+        // Above other windows, out of the task list, on every desktop (openbox has no sticky state
+        // and answers with the all-desktops number instead).
+        for (const char *expected :
+             {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_DESKTOP(CARDINAL) = 4294967295"})
+            QVERIFY2(windowManagerState.contains(QLatin1String(expected)), qPrintable(windowManagerState));
+    }
+
+    void cancelAnswersNoAtOnceAndLeavesNoCountdownBehind()
+    {
+        Rig rig;
+        const Pending &first = rig.ask();
+        QVERIFY(waitUntilShown(*rig.toast));
+        QTest::qWait(500);
+
+        QQuickItem *cancel = toastItem(*rig.toast, "cancelButton");
+        QVERIFY(cancel);
+        const QPointF centre = cancel->mapToGlobal(QPointF(cancel->width() / 2, cancel->height() / 2));
+        const qint64 clickedAt = rig.clock.elapsed();
+        xdotool({QStringLiteral("mousemove"), QString::number(qRound(centre.x())), QString::number(qRound(centre.y())),
+                 QStringLiteral("click"), QStringLiteral("1")});
+        QTRY_VERIFY_WITH_TIMEOUT(first.answer.has_value(), 2000);
+        QCOMPARE(*first.answer, false);
+        QVERIFY2(first.answeredAtMs - clickedAt < 400, qPrintable(QString::number(first.answeredAtMs - clickedAt)));
+        QCOMPARE(rig.toast->panel(), nullptr);
+
+        // The cancelled countdown had 1.5 s left; had it kept running it would end this one early.
+        const Pending &second = rig.ask();
+        QTRY_VERIFY_WITH_TIMEOUT(second.answer.has_value(), 5000);
+        QCOMPARE(*second.answer, true);
+        QVERIFY2(second.answeredAfterMs() >= 1950, qPrintable(QString::number(second.answeredAfterMs())));
+    }
+
+    void aNewRequestSupersedesTheShownOne()
+    {
+        Rig rig;
+        const Pending &first = rig.ask();
+        QVERIFY(waitUntilShown(*rig.toast));
+        QTest::qWait(500);
+        const Pending &second = rig.ask();
+
+        QTRY_VERIFY_WITH_TIMEOUT(first.answer.has_value(), 1000);
+        QCOMPARE(*first.answer, false);
+        QVERIFY2(first.answeredAtMs - second.askedAtMs < 200,
+                 qPrintable(QString::number(first.answeredAtMs - second.askedAtMs)));
+        QTest::qWait(300);
+        QCOMPARE(toastText(*rig.toast, "secondsLabel"), QStringLiteral("2s"));
+        QCOMPARE(visibleToasts(), 1);
+
+        QTRY_VERIFY_WITH_TIMEOUT(second.answer.has_value(), 5000);
+        QCOMPARE(*second.answer, true);
+        QVERIFY2(second.answeredAfterMs() >= 1950 && second.answeredAfterMs() < 2600,
+                 qPrintable(QString::number(second.answeredAfterMs())));
+    }
+
+    void theActiveAppKeepsTheFocus()
+    {
+        FocusHolder holder;
+        QVERIFY(!holder.window().isEmpty());
+        QCOMPARE(activeWindow(), holder.window());
+
+        Rig rig;
+        const Pending &pending = rig.ask();
+        QVERIFY(waitUntilShown(*rig.toast));
+        QStringList activeWhileShown;
+        for (int at : {100, 900, 1700})
+            QTimer::singleShot(at, rig.toast.get(), [&] { activeWhileShown.append(activeWindow()); });
+        QTRY_VERIFY_WITH_TIMEOUT(pending.answer.has_value(), 5000);
+        QCOMPARE(activeWhileShown, QStringList(3, holder.window()));
+        QCOMPARE(activeWindow(), holder.window());
+        QVERIFY(!QGuiApplication::focusWindow());
+    }
+
+    void escapeCancelsWhileAnotherAppHasTheFocus()
+    {
+        FocusHolder holder;
+        Rig rig;
+        const Pending &pending = rig.ask();
+        QVERIFY(waitUntilShown(*rig.toast));
+        QVERIFY(rig.toast->watchesEscape());
+        QTest::qWait(300);
+        xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+        QTRY_VERIFY_WITH_TIMEOUT(pending.answer.has_value(), 1000);
+        QCOMPARE(*pending.answer, false);
+        QVERIFY(!rig.toast->watchesEscape());
+        QCOMPARE(activeWindow(), holder.window());
+    }
+
+    void destroyingTheOwnerAnswersNo()
+    {
+        Rig rig;
+        const Pending &pending = rig.ask();
+        QVERIFY(waitUntilShown(*rig.toast));
+        rig.toast.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(pending.answer.has_value(), 1000);
+        QCOMPARE(*pending.answer, false);
+        QTRY_COMPARE_WITH_TIMEOUT(visibleToasts(), 0, 2000);
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    // Outside the test session the rules above still run, on a display of their own.
+    if (qEnvironmentVariableIsEmpty("ZAPUM_TEST_SESSION") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    TestClickConfirmToast test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_click_confirm_toast.moc"
