@@ -31,8 +31,9 @@ public:
     virtual void stop() = 0;
 };
 
-// Implemented by the platform back-end. An empty device id means the desktop's default input.
-std::unique_ptr<AudioInput> createAudioInput(const QByteArray &deviceId = {});
+// Implemented by the platform back-end. An empty device id means the desktop's default input; a
+// zero rate or channel count in `format` means the device's own.
+std::unique_ptr<AudioInput> createAudioInput(const QByteArray &deviceId = {}, AudioInputFormat format = {});
 // Whether the desktop has any audio input at all; the closest thing on Linux to a microphone
 // permission.
 bool audioInputPresent();

@@ -63,7 +63,13 @@ Status VoiceCaptureWorker::startCapture(quint64 capture)
     if (m_capture != 0)
         stopCapture(m_capture);
 
+    const Result<AudioInputFormat> opened =
+        m_input->start([this](const float *samples, qsizetype frames) { receiveFrames(samples, frames); });
+    if (!opened)
+        return opened.failure();
+    // Frames arrive from the event loop, so none can slip past before the utterance begins.
     if (const Status begun = m_recognizer->beginUtterance(); !begun) {
+        m_input->stop();
         qCWarning(lcVoice) << "The recognizer refused a new utterance:" << begun.failure().message;
         return recognizerUnavailable();
     }
@@ -73,13 +79,6 @@ Status VoiceCaptureWorker::startCapture(quint64 capture)
     m_lastTranscript.clear();
     m_capture = capture;
 
-    const Result<AudioInputFormat> opened =
-        m_input->start([this](const float *samples, qsizetype frames) { receiveFrames(samples, frames); });
-    if (!opened) {
-        m_capture = 0;
-        m_recognizer->endUtterance();
-        return opened.failure();
-    }
     const AudioInputFormat format = opened.value();
     m_channels = format.channelCount;
     m_block.resize(size_t(kBlockFrames * m_channels));

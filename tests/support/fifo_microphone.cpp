@@ -79,12 +79,13 @@ void FifoMicrophone::play(QByteArray samples)
 void FifoMicrophone::write(QByteArray samples)
 {
     for (qsizetype offset = 0; offset < samples.size() && !m_stop && m_fd >= 0;) {
-        // Paced against the start, so that scheduling delays do not add up.
-        std::this_thread::sleep_until(m_startedAt + std::chrono::microseconds(offset * 1'000'000 / 2 / kSampleRate));
         const qsizetype length = std::min(kChunkBytes, samples.size() - offset);
+        // Like a microphone, a piece goes out once it has been spoken, never earlier; paced against
+        // the start so that scheduling delays do not add up.
+        std::this_thread::sleep_until(m_startedAt + std::chrono::microseconds((offset + length) * 1'000'000 / 2 / kSampleRate));
         const ssize_t written = ::write(m_fd, samples.constData() + offset, size_t(length));
         if (written > 0)
-            offset += written;
+            offset += qsizetype(written);
         else if (written < 0 && errno != EAGAIN && errno != EINTR)
             break;
         else

@@ -33,7 +33,7 @@ public:
     void play(QByteArray samples);
     // Spins the caller's event loop until everything was written.
     bool waitUntilPlayed(std::chrono::milliseconds timeout);
-    // When the first sample was written; the sample at offset n went out about n / 16000 s later.
+    // When playing began; the sample at offset n was written n / 16000 s later, or up to 20 ms after.
     Clock::time_point startedAt() const { return m_startedAt; }
 
 private:

@@ -46,12 +46,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("voice");
         QTest::addColumn<QString>("sentence");
         QTest::addColumn<QStringList>("keyWords");
+        QTest::addColumn<int>("sampleRate");
+        QTest::addColumn<int>("channels");
         QTest::newRow("slt") << "slt" << "Please open the calendar and show me the weather for tomorrow"
-                             << QStringList{QStringLiteral("calendar"), QStringLiteral("weather"), QStringLiteral("tomorrow")};
+                             << QStringList{QStringLiteral("calendar"), QStringLiteral("weather"), QStringLiteral("tomorrow")}
+                             << 0 << 0;
         QTest::newRow("rms") << "rms" << "What time is it in London right now"
-                             << QStringList{QStringLiteral("time"), QStringLiteral("london")};
+                             << QStringList{QStringLiteral("time"), QStringLiteral("london")} << 0 << 0;
         QTest::newRow("awb") << "awb" << "Send a message to my mother tonight"
-                             << QStringList{QStringLiteral("message"), QStringLiteral("mother")};
+                             << QStringList{QStringLiteral("message"), QStringLiteral("mother")} << 0 << 0;
+        // A desktop microphone at 48 kHz in stereo, converted down for the recogniser.
+        QTest::newRow("slt, 48 kHz stereo input") << "slt" << "What is the capital of France"
+                                                  << QStringList{QStringLiteral("capital"), QStringLiteral("france")}
+                                                  << 48000 << 2;
+        QTest::newRow("rms, 44.1 kHz input") << "rms" << "Turn the music down a little"
+                                             << QStringList{QStringLiteral("music"), QStringLiteral("little")} << 44100
+                                             << 1;
     }
 
     void recognizesSpeech()
@@ -59,9 +69,13 @@ private Q_SLOTS:
         QFETCH(QString, voice);
         QFETCH(QString, sentence);
         QFETCH(QStringList, keyWords);
+        QFETCH(int, sampleRate);
+        QFETCH(int, channels);
 
         VoiceAmplitudePublisher publisher;
-        VoiceCaptureService capture(publisher);
+        VoiceCaptureBackend backend;
+        backend.createAudioInput = [=] { return createAudioInput({}, AudioInputFormat{sampleRate, channels}); };
+        VoiceCaptureService capture(publisher, backend);
         QVERIFY(test::awaitTask(capture.requestPermissions()));
         QStringList partials;
         capture.setOnPartial([&](const QString &text) {

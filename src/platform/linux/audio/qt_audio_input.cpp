@@ -16,7 +16,10 @@ constexpr int kBufferMilliseconds = 40;
 
 }  // namespace
 
-QtAudioInput::QtAudioInput(QByteArray deviceId) : m_deviceId(std::move(deviceId)) {}
+QtAudioInput::QtAudioInput(QByteArray deviceId, AudioInputFormat format)
+    : m_deviceId(std::move(deviceId)), m_requested(format)
+{
+}
 
 QtAudioInput::~QtAudioInput()
 {
@@ -43,6 +46,10 @@ Result<AudioInputFormat> QtAudioInput::start(FrameSink sink)
 
     QAudioFormat format = device.preferredFormat();
     format.setSampleFormat(QAudioFormat::Float);
+    if (m_requested.sampleRate > 0)
+        format.setSampleRate(m_requested.sampleRate);
+    if (m_requested.channelCount > 0)
+        format.setChannelCount(m_requested.channelCount);
     if (format.sampleRate() <= 0 || format.channelCount() <= 0 || !device.isFormatSupported(format))
         return Failure{kDomain, 3, QStringLiteral("The microphone does not offer audio in a form ZaPum can read.")};
 
@@ -95,9 +102,9 @@ void QtAudioInput::readAvailable()
     m_pending.remove(0, frames * m_bytesPerFrame);
 }
 
-std::unique_ptr<AudioInput> createAudioInput(const QByteArray &deviceId)
+std::unique_ptr<AudioInput> createAudioInput(const QByteArray &deviceId, AudioInputFormat format)
 {
-    return std::make_unique<QtAudioInput>(deviceId);
+    return std::make_unique<QtAudioInput>(deviceId, format);
 }
 
 bool audioInputPresent()

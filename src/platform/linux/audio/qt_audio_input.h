@@ -16,7 +16,7 @@ namespace zapum {
 // device's own rate and channel count as 32-bit floats.
 class QtAudioInput final : public AudioInput {
 public:
-    explicit QtAudioInput(QByteArray deviceId);
+    QtAudioInput(QByteArray deviceId, AudioInputFormat format);
     ~QtAudioInput() override;
 
     Result<AudioInputFormat> start(FrameSink sink) override;
@@ -27,6 +27,7 @@ private:
     void readAvailable();
 
     QByteArray m_deviceId;
+    AudioInputFormat m_requested;
     std::unique_ptr<QAudioSource> m_source;
     QIODevice *m_io = nullptr;  // owned by m_source
     FrameSink m_sink;

@@ -15,11 +15,14 @@ namespace zapum {
 
 namespace {
 
+// Set while ending an utterance that got no audio, which PocketSphinx reports as an error.
+thread_local bool t_expectingEmptyUtterance = false;
+
 // PocketSphinx chatters on stderr by default; keep its errors (a broken model is worth knowing
 // about) and drop the rest.
 void logSphinxMessage(void *, err_lvl_t level, const char *format, ...)
 {
-    if (level != ERR_ERROR && level != ERR_FATAL)
+    if ((level != ERR_ERROR && level != ERR_FATAL) || t_expectingEmptyUtterance)
         return;
     char line[512];
     va_list arguments;
@@ -53,7 +56,10 @@ bool PocketSphinxRecognizer::modelFilesPresent(const QString &modelFolder)
 PocketSphinxRecognizer::PocketSphinxRecognizer(const QString &modelFolder)
 {
     static std::once_flag quietened;
-    std::call_once(quietened, [] { err_set_callback(logSphinxMessage, nullptr); });
+    std::call_once(quietened, [] {
+        err_set_logfp(nullptr);  // also silences the configuration dump, which writes there directly
+        err_set_callback(logSphinxMessage, nullptr);
+    });
 
     // Some of PocketSphinx's checks on a missing file end the process; look first.
     if (!modelFilesPresent(modelFolder)) {
@@ -86,6 +92,7 @@ Status PocketSphinxRecognizer::beginUtterance()
     if (m_inUtterance)
         ps_end_utt(m_decoder);
     m_inUtterance = ps_start_utt(m_decoder) == 0;
+    m_samplesFed = 0;
     if (!m_inUtterance)
         return Failure{QStringLiteral("PocketSphinx"), 2, QStringLiteral("The recognizer could not start listening.")};
     return Done{};
@@ -93,8 +100,10 @@ Status PocketSphinxRecognizer::beginUtterance()
 
 void PocketSphinxRecognizer::feed(const qint16 *samples, qsizetype count)
 {
-    if (m_inUtterance && count > 0)
-        ps_process_raw(m_decoder, samples, size_t(count), FALSE, FALSE);
+    if (!m_inUtterance || count <= 0)
+        return;
+    ps_process_raw(m_decoder, samples, size_t(count), FALSE, FALSE);
+    m_samplesFed += count;
 }
 
 QString PocketSphinxRecognizer::partialTranscript()
@@ -110,7 +119,9 @@ QString PocketSphinxRecognizer::endUtterance()
     if (!m_inUtterance)
         return {};
     m_inUtterance = false;
+    t_expectingEmptyUtterance = m_samplesFed == 0;
     ps_end_utt(m_decoder);
+    t_expectingEmptyUtterance = false;
     int32 score = 0;
     return QString::fromUtf8(ps_get_hyp(m_decoder, &score));
 }

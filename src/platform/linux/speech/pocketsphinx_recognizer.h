@@ -31,6 +31,7 @@ private:
     cmd_ln_t *m_config = nullptr;
     ps_decoder_t *m_decoder = nullptr;
     bool m_inUtterance = false;
+    qsizetype m_samplesFed = 0;
 };
 
 }  // namespace zapum
