@@ -2,10 +2,12 @@
 
 #include "platform/modifier_key_source.h"
 
+#include <QHash>
+
 namespace zapum::test {
 
-// A modifier-key source driven by the test: it keeps a keyboard of held modifiers and reports each
-// change with the flags a real source would give, both Alt keys sharing the option flag.
+// A modifier-key source driven by the test. It remembers which modifiers are held and reports each
+// change with the flags a real source would give: both Alt keys share the option flag.
 class FakeModifierKeySource : public ModifierKeySource {
     Q_OBJECT
 public:
@@ -13,7 +15,6 @@ public:
 
     Status start() override
     {
-        ++starts;
         running = true;
         return Done{};
     }
@@ -24,13 +25,27 @@ public:
     // The last change once more, as injected or repeated keys sometimes arrive.
     void repeatLast() { Q_EMIT modifierChanged(m_lastKey, m_lastFlags); }
 
-    int starts = 0;
     bool running = false;
 
 private:
-    void change(quint16 keyCode, bool down);
+    void change(quint16 keyCode, bool down)
+    {
+        using namespace modifier_keys;
+        static const QHash<quint16, quint64> flags{
+            {kLeftShift, modifier_flags::kShift},     {kRightShift, modifier_flags::kShift},
+            {kLeftControl, modifier_flags::kControl}, {kRightControl, modifier_flags::kControl},
+            {kLeftOption, modifier_flags::kOption},   {kRightOption, modifier_flags::kOption},
+            {kLeftCommand, modifier_flags::kCommand}, {kRightCommand, modifier_flags::kCommand},
+            {kFunction, modifier_flags::kFunction}};
+        m_held.insert(keyCode, down);
+        m_lastKey = keyCode;
+        m_lastFlags = 0;
+        for (auto held = m_held.cbegin(); held != m_held.cend(); ++held)
+            m_lastFlags |= held.value() ? flags.value(held.key()) : 0;
+        Q_EMIT modifierChanged(m_lastKey, m_lastFlags);
+    }
 
-    QList<quint16> m_held;
+    QHash<quint16, bool> m_held;
     quint16 m_lastKey = 0;
     quint64 m_lastFlags = 0;
 };

@@ -28,35 +28,6 @@ quint16 keyNamed(const QString &name)
 class TestGlobalHotkey : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void modifierIsPressed_data()
-    {
-        using namespace modifier_flags;
-        QTest::addColumn<quint64>("flags");
-        QTest::addColumn<int>("keyCode");
-        QTest::addColumn<bool>("pressed");
-        QTest::newRow("right option, option flag") << kOption << int(kRightOption) << true;
-        QTest::newRow("left option, option flag") << kOption << int(kLeftOption) << true;
-        QTest::newRow("right option, shift flag only") << kShift << int(kRightOption) << false;
-        QTest::newRow("right command") << kCommand << int(kRightCommand) << true;
-        QTest::newRow("left command") << kCommand << int(kLeftCommand) << true;
-        QTest::newRow("left shift") << kShift << int(kLeftShift) << true;
-        QTest::newRow("right shift") << kShift << int(kRightShift) << true;
-        QTest::newRow("left control") << kControl << int(kLeftControl) << true;
-        QTest::newRow("right control") << kControl << int(kRightControl) << true;
-        QTest::newRow("function") << modifier_flags::kFunction << int(modifier_keys::kFunction) << true;
-        QTest::newRow("control released") << (kShift | kOption) << int(kRightControl) << false;
-        QTest::newRow("caps lock, lock flag on") << (modifier_flags::kCapsLock | kShift) << int(modifier_keys::kCapsLock) << false;
-        QTest::newRow("a letter key with every flag") << ~quint64(0) << 0 << false;
-    }
-
-    void modifierIsPressed()
-    {
-        QFETCH(quint64, flags);
-        QFETCH(int, keyCode);
-        QFETCH(bool, pressed);
-        QCOMPARE(zapum::modifierIsPressed(flags, quint16(keyCode)), pressed);
-    }
-
     // Each row is a script: "+key" presses, "-key" releases, "again" repeats the last change,
     // a number waits that many milliseconds, "unregister" and "register" call the service.
     void holds_data()
@@ -130,20 +101,6 @@ private Q_SLOTS:
         QCOMPARE(startCount, starts);
         QCOMPARE(endCount, ends);
         QCOMPARE(service.isDown(), down);
-    }
-
-    void unregisterStopsTheSource()
-    {
-        auto owned = std::make_unique<test::FakeModifierKeySource>();
-        test::FakeModifierKeySource &keyboard = *owned;
-        GlobalHotkeyService service(std::move(owned));
-        service.registerHotkey();
-        service.registerHotkey();
-        QCOMPARE(keyboard.starts, 2);
-        QVERIFY(keyboard.running);
-        service.unregisterHotkey();
-        QVERIFY(!keyboard.running);
-        QVERIFY(!service.isRegistered());
     }
 };
 

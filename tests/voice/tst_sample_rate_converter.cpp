@@ -101,14 +101,6 @@ private Q_SLOTS:
         SampleRateConverter pieces(inputRate, 16000);
         QCOMPARE(convert(pieces, input, size_t(chunk)), convert(whole, input, input.size()));
     }
-
-    void flushStartsAfresh()
-    {
-        SampleRateConverter converter(48000, 16000);
-        const std::vector<float> input = sine(440.0, 48000, 0.1);
-        const std::vector<float> first = convert(converter, input, 480);
-        QCOMPARE(convert(converter, input, 480), first);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestSampleRateConverter)

@@ -45,30 +45,23 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("voice");
         QTest::addColumn<QString>("sentence");
-        QTest::addColumn<QStringList>("keyWords");
-        QTest::addColumn<int>("sampleRate");
+        QTest::addColumn<QString>("keyWords");
+        QTest::addColumn<int>("sampleRate");  // 0: the microphone's own (16 kHz mono here)
         QTest::addColumn<int>("channels");
         QTest::newRow("slt") << "slt" << "Please open the calendar and show me the weather for tomorrow"
-                             << QStringList{QStringLiteral("calendar"), QStringLiteral("weather"), QStringLiteral("tomorrow")}
-                             << 0 << 0;
-        QTest::newRow("rms") << "rms" << "What time is it in London right now"
-                             << QStringList{QStringLiteral("time"), QStringLiteral("london")} << 0 << 0;
-        QTest::newRow("awb") << "awb" << "Send a message to my mother tonight"
-                             << QStringList{QStringLiteral("message"), QStringLiteral("mother")} << 0 << 0;
-        // A desktop microphone at 48 kHz in stereo, converted down for the recogniser.
-        QTest::newRow("slt, 48 kHz stereo input") << "slt" << "What is the capital of France"
-                                                  << QStringList{QStringLiteral("capital"), QStringLiteral("france")}
-                                                  << 48000 << 2;
-        QTest::newRow("rms, 44.1 kHz input") << "rms" << "Turn the music down a little"
-                                             << QStringList{QStringLiteral("music"), QStringLiteral("little")} << 44100
-                                             << 1;
+                             << "calendar weather tomorrow" << 0 << 0;
+        QTest::newRow("rms") << "rms" << "What time is it in London right now" << "time london" << 0 << 0;
+        QTest::newRow("awb") << "awb" << "Send a message to my mother tonight" << "message mother" << 0 << 0;
+        // Desktop microphones, converted down for the recogniser.
+        QTest::newRow("48 kHz stereo") << "slt" << "What is the capital of France" << "capital france" << 48000 << 2;
+        QTest::newRow("44.1 kHz") << "rms" << "Turn the music down a little" << "music little" << 44100 << 1;
     }
 
     void recognizesSpeech()
     {
         QFETCH(QString, voice);
         QFETCH(QString, sentence);
-        QFETCH(QStringList, keyWords);
+        QFETCH(QString, keyWords);
         QFETCH(int, sampleRate);
         QFETCH(int, channels);
 
@@ -98,7 +91,7 @@ private Q_SLOTS:
         QVERIFY2(partials.size() >= 3, qPrintable(partials.join(QLatin1String(" | "))));
         QVERIFY(wordCount(partials.first()) < wordCount(transcript));
         QCOMPARE(partials.last(), transcript);
-        for (const QString &word : keyWords)
+        for (const QString &word : keyWords.split(QLatin1Char(' ')))
             QVERIFY2(transcript.contains(word), qPrintable(word + QLatin1String(" missing in: ") + transcript));
     }
 
@@ -188,34 +181,34 @@ private Q_SLOTS:
         QVERIFY(transcript.isEmpty() || transcript == partial);
     }
 
-    void missingModel()
+    void startFailsWithASentence_data()
     {
-        VoiceAmplitudePublisher publisher;
-        VoiceCaptureBackend backend;
-        backend.createRecognizer = [] { return createSpeechRecognizer(QStringLiteral("/nonexistent/model")); };
-        VoiceCaptureService capture(publisher, backend);
-        QVERIFY(!test::awaitTask(capture.requestPermissions()));
-        const Status started = capture.start();
-        QVERIFY(!started.ok());
-        QCOMPARE(started.failure(), (Failure{QStringLiteral("ZaPumVoice"), 1, QStringLiteral("Speech recognizer unavailable.")}));
-        QVERIFY(!capture.isListening());
+        QTest::addColumn<bool>("modelMissing");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no speech model") << true << 1 << "Speech recognizer unavailable.";
+        QTest::newRow("no microphone") << false << 2 << "No microphone was found. Connect one and try again.";
     }
 
-    void missingMicrophone()
+    void startFailsWithASentence()
     {
+        QFETCH(bool, modelMissing);
+        QFETCH(int, code);
+        QFETCH(QString, message);
         VoiceAmplitudePublisher publisher;
         VoiceCaptureBackend backend;
-        backend.createAudioInput = [] { return createAudioInput("no-such-microphone"); };
-        backend.microphonePresent = [] { return false; };
+        if (modelMissing) {
+            backend.createRecognizer = [] { return createSpeechRecognizer(QStringLiteral("/nonexistent/model")); };
+        } else {
+            backend.createAudioInput = [] { return createAudioInput("no-such-microphone"); };
+            backend.microphonePresent = [] { return false; };
+        }
         VoiceCaptureService capture(publisher, backend);
         QVERIFY(!test::awaitTask(capture.requestPermissions()));
         const Status started = capture.start();
         QVERIFY(!started.ok());
-        QCOMPARE(started.failure().code, 2);
-        QCOMPARE(started.failure().message, QStringLiteral("No microphone was found. Connect one and try again."));
+        QCOMPARE(started.failure(), (Failure{QStringLiteral("ZaPumVoice"), code, message}));
         QVERIFY(!capture.isListening());
-        // And the next capture from a working service is unaffected.
-        QCOMPARE(test::awaitTask(capture.stop()), QString());
     }
 
     // Qt's audio back-end connects once per process, so an unreachable audio server is tried in a
