@@ -53,9 +53,12 @@ for source in "$root"/fuzz/fuzz_*.cpp; do
 
     echo "== $name for ${seconds}s"
     # Qt stays quiet about anything the harness provokes; libFuzzer prints its own stats.
-    if QT_LOGGING_RULES='*=false' "$binary" "${options[@]}" "$corpus"; then
-        echo "== $name: no crash"
+    # libFuzzer's progress lines are long; keep them in a log and show them only on failure.
+    log="$build/artifacts/$name.log"
+    if QT_LOGGING_RULES='*=false' "$binary" "${options[@]}" "$corpus" >"$log" 2>&1; then
+        echo "== $name: no crash ($(grep -o 'Done [0-9]* runs' "$log" || echo 'finished'))"
     else
+        tail -n 60 "$log" >&2
         echo "== $name: FAILED; reproducer in $artifacts" >&2
         failed+=("$name")
     fi

@@ -6,6 +6,7 @@
 #include "foundation/settings_storage.h"
 #include "platform/desktop_environment.h"
 #include "platform/secret_store.h"
+#include "voice/anthropic_voice_agent.h"
 #include "voice/voice_keychain.h"
 #include "voice/voice_settings_store.h"
 
@@ -29,6 +30,8 @@ ZaPumApp::ZaPumApp(QObject *parent) : QObject(parent)
     m_sessionKeychain = std::make_unique<KeychainHelper>(*m_secrets);
 
     m_voiceSettings = new VoiceSettingsStore(*m_settings, *m_voiceKeychain, this);
+    m_voiceAgent = new AnthropicVoiceAgent(AnthropicVoiceAgent::baseUrlFromEnvironment(),
+                                           AnthropicVoiceAgent::defaultTimeouts(), this);
 }
 
 ZaPumApp::~ZaPumApp() = default;

@@ -14,6 +14,7 @@ class SecretStore;
 class VoiceKeychain;
 class KeychainHelper;
 class VoiceSettingsStore;
+class AnthropicVoiceAgent;
 
 // The composition root: builds every store and service once, in dependency order, and hands each
 // its collaborators. Nothing else in the app constructs a service.
@@ -24,6 +25,7 @@ public:
     ~ZaPumApp() override;
 
     VoiceSettingsStore &voiceSettings() { return *m_voiceSettings; }
+    AnthropicVoiceAgent &voiceAgent() { return *m_voiceAgent; }
     bool secretsInFallbackFile() const { return m_secretsInFallbackFile; }
 
     void showStatusItem();
@@ -35,6 +37,7 @@ private:
     std::unique_ptr<VoiceKeychain> m_voiceKeychain;
     std::unique_ptr<KeychainHelper> m_sessionKeychain;
     VoiceSettingsStore *m_voiceSettings = nullptr;
+    AnthropicVoiceAgent *m_voiceAgent = nullptr;
 
     QSystemTrayIcon *m_tray = nullptr;
     std::unique_ptr<QMenu> m_menu;

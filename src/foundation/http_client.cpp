@@ -82,7 +82,11 @@ HttpClient::HttpClient(HttpTimeouts timeouts, QObject *parent)
     m_network->setCookieJar(nullptr);
 }
 
-HttpClient::~HttpClient() = default;
+// Whoever awaits a request must hear back even when the client goes away first.
+HttpClient::~HttpClient()
+{
+    cancelAll();
+}
 
 QNetworkReply *HttpClient::start(const HttpRequest &request)
 {
@@ -132,7 +136,7 @@ HttpResult HttpClient::finish(QNetworkReply *reply)
 QCoro::Task<HttpResult> HttpClient::send(HttpRequest request)
 {
     QPointer<QNetworkReply> reply = start(request);
-    co_await qCoro(reply.data()).waitForFinished();
+    co_await reply.data();
     if (!reply)
         co_return transportFailure(TransportError::Cancelled);
     HttpResult result = finish(reply);

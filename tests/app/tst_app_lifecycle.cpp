@@ -41,6 +41,17 @@ private Q_SLOTS:
         AppProcess app;
         app.start();
         QVERIFY2(app.waitForLogLine(QStringLiteral("status item shown"), 10s), qPrintable(app.log()));
+        QVERIFY2(!app.log().contains(QStringLiteral("keeping secrets in")), qPrintable(app.log()));
+        QCOMPARE(app.terminate(5s), 0);
+    }
+
+    void withoutSecretServiceKeepsSecretsInAPrivateFile()
+    {
+        AppProcess app;
+        app.environment().insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                                 QStringLiteral("unix:path=") + app.home() + QStringLiteral("/no-bus"));
+        app.start();
+        QVERIFY2(app.waitForLogLine(QStringLiteral("keeping secrets in"), 10s), qPrintable(app.log()));
         QCOMPARE(app.terminate(5s), 0);
     }
 

@@ -161,6 +161,19 @@ private Q_SLOTS:
         QVERIFY(!result.ok());
         QCOMPARE(transportErrorOf(result.failure()), TransportError::Cancelled);
     }
+
+    void destroyingTheClientEndsItsRequests()
+    {
+        FakeHttpServer server;
+        FakeResponse slow = FakeResponse::json(200, "{}");
+        slow.stall = 3s;
+        server.enqueue(slow);
+        auto *client = new HttpClient({10s, 10s});
+        QTimer::singleShot(100ms, client, [client] { delete client; });
+        const HttpResult result = awaitTask(client->send(post(server.baseUrl())));
+        QVERIFY(!result.ok());
+        QCOMPARE(transportErrorOf(result.failure()), TransportError::Cancelled);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestHttpClient)
