@@ -69,8 +69,11 @@ PocketSphinxRecognizer::PocketSphinxRecognizer(const QString &modelFolder)
     const QByteArray hmm = path(modelFolder, "en-us");
     const QByteArray lm = path(modelFolder, "en-us.lm.bin");
     const QByteArray dict = path(modelFolder, "cmudict-en-us.dict");
+    // At most 3000 active HMMs a frame (the default allows 30000): decoding takes about a third
+    // less time, which keeps partial transcripts prompt on a busy machine, and on our test
+    // sentences it made as few mistakes as the default.
     m_config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-lm", lm.constData(), "-dict",
-                           dict.constData(), static_cast<const char *>(nullptr));
+                           dict.constData(), "-maxhmmpf", "3000", static_cast<const char *>(nullptr));
     if (m_config)
         m_decoder = ps_init(m_config);
     if (!m_decoder)
