@@ -32,6 +32,31 @@ inline constexpr quint64 kCommand = quint64(1) << 20;
 inline constexpr quint64 kFunction = quint64(1) << 23;
 }  // namespace modifier_flags
 
+// The flag that is set while the modifier with this key code is down; 0 for Caps Lock (its flag
+// is the lock state, not the key) and for keys that are not modifiers. Twins share a flag.
+constexpr quint64 flagForModifierKey(quint16 keyCode)
+{
+    using namespace modifier_keys;
+    switch (keyCode) {
+    case kRightCommand:
+    case kLeftCommand:
+        return modifier_flags::kCommand;
+    case kLeftShift:
+    case kRightShift:
+        return modifier_flags::kShift;
+    case kLeftOption:
+    case kRightOption:
+        return modifier_flags::kOption;
+    case kLeftControl:
+    case kRightControl:
+        return modifier_flags::kControl;
+    case kFunction:
+        return modifier_flags::kFunction;
+    default:
+        return 0;
+    }
+}
+
 // Reports every press and release of a modifier key anywhere on the desktop (this app's windows
 // included) as the key that changed and the modifier flags after the change. Emits on the thread
 // the source lives on.

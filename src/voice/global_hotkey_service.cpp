@@ -6,26 +6,7 @@ namespace zapum {
 
 bool modifierIsPressed(quint64 flags, quint16 keyCode)
 {
-    using namespace modifier_keys;
-    switch (keyCode) {
-    case kRightCommand:
-    case kLeftCommand:
-        return flags & modifier_flags::kCommand;
-    case kLeftShift:
-    case kRightShift:
-        return flags & modifier_flags::kShift;
-    case kLeftOption:
-    case kRightOption:
-        return flags & modifier_flags::kOption;
-    case kLeftControl:
-    case kRightControl:
-        return flags & modifier_flags::kControl;
-    case kFunction:
-        return flags & modifier_flags::kFunction;
-    default:
-        // Caps Lock's flag is a lock state, not whether the key is down.
-        return false;
-    }
+    return (flags & flagForModifierKey(keyCode)) != 0;
 }
 
 GlobalHotkeyService::GlobalHotkeyService(std::unique_ptr<ModifierKeySource> source, HotkeyTiming timing,

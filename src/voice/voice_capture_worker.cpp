@@ -89,7 +89,7 @@ Status VoiceCaptureWorker::startCapture(quint64 capture)
         m_converter.emplace(format.sampleRate, m_recognizer->sampleRate());
     else
         m_converter->reset();
-    qCInfo(lcVoice) << "Capturing at" << format.sampleRate << "Hz," << format.channelCount << "channel(s)";
+    qCDebug(lcVoice) << "Capturing at" << format.sampleRate << "Hz," << format.channelCount << "channel(s)";
     return Done{};
 }
 

@@ -30,18 +30,11 @@ public:
 private:
     void change(quint16 keyCode, bool down)
     {
-        using namespace modifier_keys;
-        static const QHash<quint16, quint64> flags{
-            {kLeftShift, modifier_flags::kShift},     {kRightShift, modifier_flags::kShift},
-            {kLeftControl, modifier_flags::kControl}, {kRightControl, modifier_flags::kControl},
-            {kLeftOption, modifier_flags::kOption},   {kRightOption, modifier_flags::kOption},
-            {kLeftCommand, modifier_flags::kCommand}, {kRightCommand, modifier_flags::kCommand},
-            {kFunction, modifier_flags::kFunction}};
         m_held.insert(keyCode, down);
         m_lastKey = keyCode;
         m_lastFlags = 0;
         for (auto held = m_held.cbegin(); held != m_held.cend(); ++held)
-            m_lastFlags |= held.value() ? flags.value(held.key()) : 0;
+            m_lastFlags |= held.value() ? flagForModifierKey(held.key()) : 0;
         Q_EMIT modifierChanged(m_lastKey, m_lastFlags);
     }
 

@@ -25,6 +25,31 @@ QByteArray utterance(const QString &text, const QString &voice)
     return FifoMicrophone::silence(0.3) + speech + FifoMicrophone::silence(0.8);
 }
 
+// A capture and the microphone it records, as the voice session drives them.
+struct Talk {
+    explicit Talk(VoiceCaptureTiming timing = {}, VoiceCaptureBackend backend = {})
+        : capture(publisher, std::move(backend), timing)
+    {
+    }
+
+    // Starts capturing and begins to speak.
+    bool begin(const QString &text, const QString &voice)
+    {
+        const QByteArray audio = utterance(text, voice);
+        if (audio.isEmpty() || !capture.start().ok())
+            return false;
+        seconds = double(audio.size()) / 2 / FifoMicrophone::kSampleRate;
+        microphone.play(audio);
+        return true;
+    }
+    bool finishSpeaking() { return microphone.waitUntilPlayed(20s); }
+
+    VoiceAmplitudePublisher publisher;
+    VoiceCaptureService capture;
+    FifoMicrophone microphone;
+    double seconds = 0.0;
+};
+
 int wordCount(const QString &text)
 {
     return int(text.split(QLatin1Char(' '), Qt::SkipEmptyParts).size());
@@ -65,24 +90,19 @@ private Q_SLOTS:
         QFETCH(int, sampleRate);
         QFETCH(int, channels);
 
-        VoiceAmplitudePublisher publisher;
         VoiceCaptureBackend backend;
         backend.createAudioInput = [=] { return createAudioInput({}, AudioInputFormat{sampleRate, channels}); };
-        VoiceCaptureService capture(publisher, backend);
+        Talk talk({}, backend);
+        VoiceCaptureService &capture = talk.capture;
         QVERIFY(test::awaitTask(capture.requestPermissions()));
         QStringList partials;
         capture.setOnPartial([&](const QString &text) {
             QCOMPARE(text, capture.latestPartial());
             partials.append(text);
         });
-        const QByteArray audio = utterance(sentence, voice);
-        QVERIFY(!audio.isEmpty());
-
-        QVERIFY(capture.start().ok());
+        QVERIFY(talk.begin(sentence, voice));
         QVERIFY(capture.isListening());
-        FifoMicrophone microphone;
-        microphone.play(audio);
-        QVERIFY(microphone.waitUntilPlayed(20s));
+        QVERIFY(talk.finishSpeaking());
         const QString transcript = test::awaitTask(capture.stop());
         QVERIFY(!capture.isListening());
 
@@ -107,36 +127,29 @@ private Q_SLOTS:
 
     void levelsFollowTheVoiceAndFallFlatAfterStop()
     {
-        VoiceAmplitudePublisher publisher;
-        VoiceCaptureService capture(publisher);
+        Talk talk;
         int updates = 0;
-        connect(&publisher, &VoiceAmplitudePublisher::levelsChanged, this, [&] { ++updates; });
-        QVERIFY(capture.start().ok());
-        FifoMicrophone microphone;
-        const QByteArray audio = utterance(QStringLiteral("Hello there, how are you today"), QStringLiteral("slt"));
-        microphone.play(audio);
-        QTRY_VERIFY(publisher.levels() != kZeros);
-        QVERIFY(microphone.waitUntilPlayed(20s));
-        test::awaitTask(capture.stop());
-        QCOMPARE(publisher.levels(), kZeros);
+        connect(&talk.publisher, &VoiceAmplitudePublisher::levelsChanged, this, [&] { ++updates; });
+        QVERIFY(talk.begin(QStringLiteral("Hello there, how are you today"), QStringLiteral("slt")));
+        QTRY_VERIFY(talk.publisher.levels() != kZeros);
+        QVERIFY(talk.finishSpeaking());
+        test::awaitTask(talk.capture.stop());
+        QCOMPARE(talk.publisher.levels(), kZeros);
         // Throttled to 30 a second at most, with blocks of 64 ms there are fewer than 16.
-        const double seconds = double(audio.size()) / 2 / FifoMicrophone::kSampleRate;
-        QVERIFY2(updates >= 5 && updates <= seconds * 16 + 2, qPrintable(QString::number(updates)));
+        QVERIFY2(updates >= 5 && updates <= talk.seconds * 16 + 2, qPrintable(QString::number(updates)));
     }
 
     void startTwiceChangesNothing()
     {
-        VoiceAmplitudePublisher publisher;
-        VoiceCaptureService capture(publisher);
-        QVERIFY(capture.start().ok());
-        FifoMicrophone microphone;
-        microphone.play(utterance(QStringLiteral("Open the calendar please"), QStringLiteral("rms")));
+        Talk talk;
+        QVERIFY(talk.begin(QStringLiteral("Open the calendar please"), QStringLiteral("rms")));
+        VoiceCaptureService &capture = talk.capture;
         QTRY_VERIFY_WITH_TIMEOUT(capture.latestPartial().contains(QLatin1String("calendar")), 10000);
         const QString heard = capture.latestPartial();
         QVERIFY(capture.start().ok());
         QVERIFY(capture.isListening());
         QCOMPARE(capture.latestPartial(), heard);  // not a new capture
-        QVERIFY(microphone.waitUntilPlayed(20s));
+        QVERIFY(talk.finishSpeaking());
         QVERIFY(test::awaitTask(capture.stop()).contains(QLatin1String("calendar")));
     }
 
@@ -144,12 +157,10 @@ private Q_SLOTS:
     // the first capture's words must still come back to whoever stopped it.
     void newCaptureDuringGraceKeepsTheFirstTranscript()
     {
-        VoiceAmplitudePublisher publisher;
-        VoiceCaptureService capture(publisher);
-        QVERIFY(capture.start().ok());
-        FifoMicrophone microphone;
-        microphone.play(utterance(QStringLiteral("Show me the weather"), QStringLiteral("slt")));
-        QVERIFY(microphone.waitUntilPlayed(20s));
+        Talk talk;
+        QVERIFY(talk.begin(QStringLiteral("Show me the weather"), QStringLiteral("slt")));
+        QVERIFY(talk.finishSpeaking());
+        VoiceCaptureService &capture = talk.capture;
         QTRY_VERIFY_WITH_TIMEOUT(capture.latestPartial().contains(QLatin1String("weather")), 5000);
 
         QCoro::Task<QString> firstStop = capture.stop();
@@ -163,12 +174,10 @@ private Q_SLOTS:
 
     void resultsAfterTheGraceAreDropped()
     {
-        VoiceAmplitudePublisher publisher;
-        VoiceCaptureService capture(publisher, {}, VoiceCaptureTiming{0ms});
-        QVERIFY(capture.start().ok());
-        FifoMicrophone microphone;
-        microphone.play(utterance(QStringLiteral("Open the calendar please"), QStringLiteral("slt")));
-        QVERIFY(microphone.waitUntilPlayed(20s));
+        Talk talk(VoiceCaptureTiming{0ms});
+        QVERIFY(talk.begin(QStringLiteral("Open the calendar please"), QStringLiteral("slt")));
+        QVERIFY(talk.finishSpeaking());
+        VoiceCaptureService &capture = talk.capture;
         bool stopped = false;
         int lateCalls = 0;
         capture.setOnPartial([&](const QString &) { lateCalls += stopped ? 1 : 0; });

@@ -218,31 +218,10 @@ void X11ModifierKeySource::keyChanged(std::uint8_t keycode, bool pressed)
 
 quint64 X11ModifierKeySource::currentFlags() const
 {
-    using namespace modifier_keys;
     quint64 flags = m_capsLock ? modifier_flags::kCapsLock : 0;
     for (size_t keycode = 0; keycode < m_pressed.size(); ++keycode) {
-        if (!m_pressed.test(keycode))
-            continue;
-        switch (m_keyCodes[keycode]) {
-        case kLeftShift:
-        case kRightShift:
-            flags |= modifier_flags::kShift;
-            break;
-        case kLeftControl:
-        case kRightControl:
-            flags |= modifier_flags::kControl;
-            break;
-        case kLeftOption:
-        case kRightOption:
-            flags |= modifier_flags::kOption;
-            break;
-        case kLeftCommand:
-        case kRightCommand:
-            flags |= modifier_flags::kCommand;
-            break;
-        default:
-            break;
-        }
+        if (m_pressed.test(keycode))
+            flags |= flagForModifierKey(m_keyCodes[keycode]);
     }
     return flags;
 }
