@@ -1,0 +1,203 @@
+#include "desktop/action_mode_store.h"
+#include "foundation/settings_storage.h"
+#include "support/fake_desktop.h"
+
+#include <QCoreApplication>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace zapum;
+using namespace std::chrono_literals;
+
+namespace {
+
+QImage solidImage(int width, int height, qreal pixelRatio = 1.0)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    image.setDevicePixelRatio(pixelRatio);
+    return image;
+}
+
+}  // namespace
+
+class TestActionModeStore : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<SettingsStorage> m_settings;
+    test::FakeWindowServer m_windows;
+    test::FakeWorkspace m_workspace;
+    test::FakeScreenCapture m_capture;
+    test::FakeInputSynthesizer m_input;
+
+    std::unique_ptr<ActionModeStore> makeStore(ActionModeStore::Timing timing = {})
+    {
+        return std::make_unique<ActionModeStore>(*m_settings, m_windows, m_workspace, m_capture, m_input, timing);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_settings.reset();
+        QFile::remove(m_dir.filePath(QStringLiteral("settings.json")));
+        m_settings = std::make_unique<SettingsStorage>(m_dir.filePath(QStringLiteral("settings.json")));
+        m_windows = {};
+        m_workspace = {};
+        m_capture = {};
+        m_input = {};
+    }
+
+    void switchSurvivesRestart()
+    {
+        QCOMPARE(makeStore()->isEnabled(), false);
+        makeStore()->setEnabled(true);
+        QCOMPARE(m_settings->storedBool(settings_keys::kActionModeEnabled), std::optional<bool>(true));
+        auto store = makeStore();
+        QCOMPARE(store->isEnabled(), true);
+        store->setEnabled(false);
+        QCOMPARE(makeStore()->isEnabled(), false);
+    }
+
+    void switchingOnRefreshesAndOffKeepsSnapshots()
+    {
+        WindowServerEntry own;
+        own.number = 1;
+        own.ownerPid = qint32(QCoreApplication::applicationPid());
+        WindowServerEntry other;
+        other.number = 2;
+        other.ownerPid = 77;
+        m_windows.entries = {own, other};
+        m_workspace.apps = {{77, ActivationPolicy::Regular, QStringLiteral("Mail"), std::nullopt, true}};
+        m_input.trusted = false;
+        m_capture.access = false;
+        auto store = makeStore();
+        QCOMPARE(store->accessibilityGranted(), false);
+        QCOMPARE(store->accessibilityNote(), QStringLiteral("Not trusted here."));
+        QCOMPARE(store->screenCaptureNote(), QStringLiteral("Capture refused here."));
+        QCOMPARE(store->windows().size(), 0);  // no snapshot until one is asked for
+        m_input.trusted = true;
+
+        store->setEnabled(true);
+        QCOMPARE(store->accessibilityNote(), QString());
+        QCOMPARE(store->accessibilityGranted(), true);
+        QCOMPARE(store->windows().size(), 1);
+        QCOMPARE(store->windows().first().windowId, 2u);
+        QCOMPARE(store->runningApps().size(), 1);
+        const auto refreshed = store->lastWindowsRefresh();
+        QVERIFY(refreshed.has_value());
+
+        m_windows.entries.clear();
+        m_workspace.apps.clear();
+        QSignalSpy windowsChanged(store.get(), &ActionModeStore::windowsChanged);
+        store->setEnabled(false);
+        QCOMPARE(store->windows().size(), 1);
+        QCOMPARE(store->runningApps().size(), 1);
+        QCOMPARE(store->lastWindowsRefresh(), refreshed);
+        QCOMPARE(windowsChanged.count(), 0);
+    }
+
+    void capture_data()
+    {
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<QImage>("grabbed");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QSize>("snapshotSize");  // of the stored image; the earlier one when kept
+        QTest::addColumn<int>("accessChecks");     // permission reads after construction
+
+        QTest::newRow("action mode off") << false << solidImage(8, 6) << ActionModeStore::kTurnOnFirst << QSize(3, 3)
+                                         << 0;
+        QTest::newRow("captured") << true << solidImage(8, 6) << ActionModeStore::kCaptured << QSize(8, 6) << 0;
+        QTest::newRow("pixels count as points on a dense screen")
+            << true << solidImage(8, 6, 2.0) << ActionModeStore::kCaptured << QSize(8, 6) << 0;
+        QTest::newRow("refused keeps the old image")
+            << true << QImage() << QStringLiteral("Capture refused here.") << QSize(3, 3) << 1;
+    }
+
+    void capture()
+    {
+        QFETCH(bool, enabled);
+        QFETCH(QImage, grabbed);
+        QFETCH(QString, message);
+        QFETCH(QSize, snapshotSize);
+        QFETCH(int, accessChecks);
+
+        auto store = makeStore();
+        store->setEnabled(true);
+        m_capture.image = solidImage(3, 3);
+        store->captureMainDisplay();
+        store->setEnabled(enabled);
+        m_capture.image = grabbed;
+        const int checksBefore = m_capture.accessChecks;
+        QSignalSpy messages(store.get(), &ActionModeStore::statusMessageChanged);
+
+        store->captureMainDisplay();
+        QCOMPARE(store->statusMessage(), std::optional<QString>(message));
+        QCOMPARE(messages.count(), 2);  // cleared first, then the new message
+        QVERIFY(store->lastSnapshot().has_value());
+        QCOMPARE(store->lastSnapshot()->size(), snapshotSize);
+        QCOMPARE(store->lastSnapshot()->deviceIndependentSize(), QSizeF(snapshotSize));
+        QCOMPARE(m_capture.accessChecks - checksBefore, accessChecks);
+        if (!enabled)
+            QCOMPARE(m_capture.captures, 1);
+    }
+
+    void click_data()
+    {
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<bool>("trustedAtRefresh");
+        QTest::addColumn<bool>("trustedNow");
+        QTest::addColumn<bool>("posted");
+
+        QTest::newRow("action mode off") << false << true << true << false;
+        QTest::newRow("trusted only since the last refresh") << true << false << true << false;
+        QTest::newRow("trust withdrawn since the last refresh") << true << true << false << false;
+        QTest::newRow("on and trusted") << true << true << true << true;
+    }
+
+    void click()
+    {
+        QFETCH(bool, enabled);
+        QFETCH(bool, trustedAtRefresh);
+        QFETCH(bool, trustedNow);
+        QFETCH(bool, posted);
+
+        m_settings->setValue(settings_keys::kActionModeEnabled, enabled);
+        m_input.trusted = trustedAtRefresh;
+        auto store = makeStore();
+        m_input.trusted = trustedNow;
+
+        const QPointF point(640.5, -3.25);
+        QCOMPARE(store->performLeftClick(point), posted);
+        QCOMPARE(m_input.clicks, posted ? QList<QPointF>{point} : QList<QPointF>{});
+        QCOMPARE(store->statusMessage(), std::nullopt);
+    }
+
+    void eachRequestRereadsPermissionsLater()
+    {
+        m_input.trusted = false;
+        auto store = makeStore({.permissionRecheckDelay = 80ms});
+        const int checksBefore = m_input.trustChecks;
+
+        store->requestScreenCaptureAccess();
+        QTest::qWait(30);
+        store->requestAccessibilityAccess();
+        m_input.trusted = true;
+        QCOMPARE(m_capture.requests, 1);
+        QCOMPARE(m_input.requests, 1);
+        QCOMPARE(store->accessibilityGranted(), false);
+        QTRY_COMPARE_WITH_TIMEOUT(m_input.trustChecks - checksBefore, 2, 2000);
+        QCOMPARE(store->accessibilityGranted(), true);
+
+        store->requestAccessibilityAccess();
+        store.reset();  // a pending re-read must not touch a store that is gone
+        QTest::qWait(150);
+        QCOMPARE(m_input.trustChecks - checksBefore, 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestActionModeStore)
+#include "tst_action_mode_store.moc"

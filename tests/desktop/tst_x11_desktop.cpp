@@ -1,0 +1,395 @@
+#include "desktop/action_mode_store.h"
+#include "desktop/running_apps_snapshot.h"
+#include "desktop/window_snapshot_reader.h"
+#include "foundation/settings_storage.h"
+#include "platform/desktop_backends.h"
+#include "platform/linux/desktop_entries.h"
+#include "platform/linux/x11/x11_display.h"
+#include "platform/linux/x11/x11_window_server.h"
+#include "platform/linux/x11/x11_workspace.h"
+
+#include <QGuiApplication>
+#include <QProcess>
+#include <QRasterWindow>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <xcb/xcb.h>
+
+#include <memory>
+#include <optional>
+
+using namespace zapum;
+using namespace std::chrono_literals;
+
+namespace {
+
+QList<quint32> managedWindows(x11::X11Display &display)
+{
+    if (!display.isUsable())
+        return {};
+    const auto cookie = xcb_get_property(display.connection(), 0, display.root(), display.atoms()._NET_CLIENT_LIST,
+                                         XCB_ATOM_WINDOW, 0, 4096);
+    return x11::propertyItems(x11::takeReply(xcb_get_property_reply, display.connection(), cookie).get());
+}
+
+// One x11_test_client process with its windows; closing its input ends it.
+class TestClient {
+public:
+    explicit TestClient(const QStringList &windowSpecs, const QString &display = {}) : m_display(display)
+    {
+        QStringList arguments;
+        for (const QString &spec : windowSpecs)
+            arguments << QStringLiteral("--window") << spec;
+        if (!display.isEmpty()) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("DISPLAY"), display);
+            m_process.setProcessEnvironment(environment);
+        }
+        m_process.start(QStringLiteral(X11_TEST_CLIENT), arguments);
+        QDeadlineTimer deadline(5s);
+        while (!deadline.hasExpired() && !m_lines.value(0).startsWith("ready"))
+            readLines(deadline.remainingTime());
+        const QList<QByteArray> ready = m_lines.value(0).split(' ');
+        for (qsizetype i = 1; i < ready.size(); ++i)
+            windows.append(ready[i].toUInt());
+        m_lines.clear();
+    }
+    ~TestClient()
+    {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(2000))
+            m_process.kill();
+        m_process.waitForFinished(1000);
+        // The next client may get the same window ids; a window manager that has not let go of
+        // the old windows yet would take the new ones for them.
+        x11::X11Display display(m_display.toLocal8Bit());
+        QDeadlineTimer deadline(3s);
+        while (!deadline.hasExpired() && managedWindows(display).contains(windows.value(0)))
+            QTest::qWait(10);
+    }
+
+    qint32 pid() const { return qint32(m_process.processId()); }
+    // Button events reported so far: "press|release window button x y rootX rootY".
+    QList<QByteArray> events(std::chrono::milliseconds wait)
+    {
+        QDeadlineTimer deadline(wait);
+        while (!deadline.hasExpired())
+            readLines(deadline.remainingTime());
+        return m_lines;
+    }
+
+    QList<quint32> windows;
+
+private:
+    void readLines(qint64 timeoutMs)
+    {
+        m_process.waitForReadyRead(int(std::max<qint64>(1, std::min<qint64>(timeoutMs, 100))));
+        while (m_process.canReadLine())
+            m_lines.append(m_process.readLine().trimmed());
+    }
+
+    QString m_display;
+    QProcess m_process;
+    QList<QByteArray> m_lines;
+};
+
+std::optional<DesktopWindowInfo> findWindow(const QList<DesktopWindowInfo> &windows, quint32 id)
+{
+    for (const DesktopWindowInfo &window : windows) {
+        if (window.windowId == id)
+            return window;
+    }
+    return std::nullopt;
+}
+
+QSize rootSize()
+{
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    const QSize size(screen->width_in_pixels, screen->height_in_pixels);
+    xcb_disconnect(connection);
+    return size;
+}
+
+}  // namespace
+
+class TestX11Desktop : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    DesktopBackends m_backends;
+    std::unique_ptr<SettingsStorage> m_settings;
+
+    QList<DesktopWindowInfo> windowsNow() { return WindowSnapshotReader::onScreenWindows(*m_backends.windowServer, true); }
+    std::unique_ptr<ActionModeStore> makeStore()
+    {
+        return std::make_unique<ActionModeStore>(*m_settings, *m_backends.windowServer, *m_backends.workspace,
+                                                 *m_backends.screenCapture, *m_backends.inputSynthesizer);
+    }
+
+    // The front-to-back order of these windows as the window server reports it.
+    QList<quint32> stackingOf(const QList<quint32> &ids)
+    {
+        QList<quint32> order;
+        for (const WindowServerEntry &entry : m_backends.windowServer->onScreenWindows()) {
+            if (ids.contains(quint32(*entry.number)))
+                order.append(quint32(*entry.number));
+        }
+        return order;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("ZAPUM_TEST_SESSION"))
+            QSKIP("needs the test session (scripts/test-session.sh)");
+        // Our own application folders, so one desktop entry names a test app.
+        const QString applications = m_dir.filePath(QStringLiteral("data/applications"));
+        QDir().mkpath(applications);
+        QFile entry(applications + QStringLiteral("/zapum-test-viewer.desktop"));
+        QVERIFY(entry.open(QIODevice::WriteOnly));
+        entry.write("[Desktop Entry]\nType=Application\nName=Test Viewer\nStartupWMClass=ZapumTestViewer\n");
+        entry.close();
+        qputenv("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("data")).toLocal8Bit());
+        qputenv("XDG_DATA_DIRS", m_dir.filePath(QStringLiteral("none")).toLocal8Bit());
+        m_backends = openDesktopBackends();
+        m_settings = std::make_unique<SettingsStorage>(m_dir.filePath(QStringLiteral("settings.json")));
+    }
+
+    void windowFacts_data()
+    {
+        QTest::addColumn<QString>("spec");
+        QTest::addColumn<bool>("listed");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("owner");
+        QTest::addColumn<QRect>("bounds");  // exact, or only the top-left corner for a decorated frame
+        QTest::addColumn<bool>("decorated");
+        QTest::addColumn<qint64>("layer");
+
+        const QString client = QFileInfo(QStringLiteral(X11_TEST_CLIENT)).fileName();
+        QTest::newRow("decorated, UTF-8 title")
+            << u"title=Café ☕ Über;x=100;y=120;w=300;h=200;class=ZapumTestA"_qs << true << u"Café ☕ Über"_qs
+            << u"ZapumTestA"_qs << QRect(100, 120, 300, 200) << true << qint64(0);
+        QTest::newRow("undecorated") << u"title=Bare;x=500;y=300;w=200;h=100;decorated=0;class=ZapumTestA"_qs << true
+                                     << u"Bare"_qs << u"ZapumTestA"_qs << QRect(500, 300, 200, 100) << false
+                                     << qint64(0);
+        QTest::newRow("named by its desktop entry")
+            << u"title=V;x=40;y=40;w=120;h=80;decorated=0;class=ZapumTestViewer"_qs << true << u"V"_qs
+            << u"Test Viewer"_qs << QRect(40, 40, 120, 80) << false << qint64(0);
+        QTest::newRow("Latin-1 WM_NAME only")
+            << u"title=Café;x=60;y=60;w=100;h=50;decorated=0;netname=0;latin1=1;class=ZapumTestA"_qs << true
+            << u"Café"_qs << u"ZapumTestA"_qs << QRect(60, 60, 100, 50) << false << qint64(0);
+        QTest::newRow("no pid, class or name: found through the server")
+            << u"title=Legacy;x=70;y=70;w=100;h=50;decorated=0;netname=0;pid=0"_qs << true << u"Legacy"_qs << client
+            << QRect(70, 70, 100, 50) << false << qint64(0);
+        QTest::newRow("pid and class on the group leader")
+            << u"title=Led;x=80;y=80;w=100;h=50;decorated=0;leader=1;class=LeaderClass"_qs << true << u"Led"_qs
+            << u"LeaderClass"_qs << QRect(80, 80, 100, 50) << false << qint64(0);
+        QTest::newRow("keep above") << u"title=Pin;x=10;y=10;w=50;h=50;decorated=0;above=1;class=ZapumTestA"_qs
+                                    << true << u"Pin"_qs << u"ZapumTestA"_qs << QRect(10, 10, 50, 50) << false
+                                    << x11::kKeepAboveLayer;
+        QTest::newRow("dock") << u"title=Bar;x=0;y=700;w=400;h=30;type=dock;class=ZapumTestA"_qs << true << u"Bar"_qs
+                              << u"ZapumTestA"_qs << QRect(0, 700, 400, 30) << false << x11::kDockLayer;
+        QTest::newRow("desktop windows drop out") << u"title=Wallpaper;type=desktop;class=ZapumTestA"_qs << false
+                                                  << QString() << QString() << QRect() << false << qint64(0);
+    }
+
+    void windowFacts()
+    {
+        QFETCH(QString, spec);
+        QFETCH(bool, listed);
+        QFETCH(QString, title);
+        QFETCH(QString, owner);
+        QFETCH(QRect, bounds);
+        QFETCH(bool, decorated);
+        QFETCH(qint64, layer);
+
+        TestClient client({spec});
+        QCOMPARE(client.windows.size(), 1);
+        const quint32 id = client.windows.first();
+        if (!listed) {
+            QTest::qWait(200);
+            QCOMPARE(findWindow(windowsNow(), id), std::nullopt);
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(findWindow(windowsNow(), id).has_value(), 3000);
+        const DesktopWindowInfo window = *findWindow(windowsNow(), id);
+        QCOMPARE(window.title, title);
+        QCOMPARE(window.ownerName, owner);
+        QCOMPARE(window.ownerPID, client.pid());
+        QCOMPARE(window.layer, layer);
+        if (decorated) {
+            // The frame starts where the client asked to be put and wraps the client area.
+            QCOMPARE(window.bounds.topLeft(), QPointF(bounds.topLeft()));
+            QVERIFY2(window.bounds.width() >= bounds.width() && window.bounds.height() > bounds.height(),
+                     qPrintable(QDebug::toString(window.bounds)));
+        } else {
+            QCOMPARE(window.bounds, QRectF(bounds));
+        }
+    }
+
+    void ownWindowsAreLeftOutButTheAppIsListed()
+    {
+        QRasterWindow own;
+        own.setTitle(QStringLiteral("own window"));
+        own.setGeometry(200, 200, 120, 90);
+        own.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&own));
+        const qint32 ownPid = qint32(QCoreApplication::applicationPid());
+        QTRY_VERIFY_WITH_TIMEOUT(findWindow(WindowSnapshotReader::onScreenWindows(*m_backends.windowServer, false),
+                                            quint32(own.winId())).has_value(),
+                                 3000);
+        for (const DesktopWindowInfo &window : windowsNow())
+            QVERIFY2(window.ownerPID != ownPid, qPrintable(window.title));
+        own.hide();
+
+        const auto apps = RunningAppsSnapshot::regularApps(*m_backends.workspace);
+        QVERIFY(std::any_of(apps.begin(), apps.end(), [&](const RunningAppSummary &app) { return app.pid == ownPid; }));
+    }
+
+    void activationRaisesEveryWindowOfTheApp()
+    {
+        TestClient first({u"title=A1;x=50;y=50;w=200;h=100;class=ZapumTestViewer"_qs,
+                          u"title=A2;x=400;y=50;w=200;h=100;class=ZapumTestViewer"_qs});
+        TestClient second({u"title=B;x=0;y=0;w=900;h=500;class=ZapumTestB"_qs});
+        TestClient dockOnly({u"title=Panel;x=0;y=760;w=300;h=30;type=dock;class=ZapumTestPanel"_qs});
+        const quint32 a1 = first.windows.value(0), a2 = first.windows.value(1), b = second.windows.value(0);
+        QTRY_COMPARE_WITH_TIMEOUT(stackingOf({a1, a2, b}).value(0), b, 3000);
+
+        QVERIFY(m_backends.workspace->activateApp(first.pid()));
+        // A2 was the front-most of the app's windows, so it ends in front and focused.
+        QTRY_COMPARE_WITH_TIMEOUT(stackingOf({a1, a2, b}), (QList<quint32>{a2, a1, b}), 3000);
+        const auto activeWindow = [] {
+            x11::X11Display display;
+            const auto cookie = xcb_get_property(display.connection(), 0, display.root(),
+                                                 display.atoms()._NET_ACTIVE_WINDOW, XCB_ATOM_WINDOW, 0, 1);
+            return x11::propertyItems(x11::takeReply(xcb_get_property_reply, display.connection(), cookie).get());
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(activeWindow(), QList<quint32>{a2}, 3000);
+
+        // The app list names the app from its desktop entry and knows it is active now; a process
+        // with only a dock window is no regular app.
+        const auto apps = RunningAppsSnapshot::regularApps(*m_backends.workspace);
+        QCOMPARE(std::count_if(apps.begin(), apps.end(), [&](const RunningAppSummary &app) {
+                     return app.pid == dockOnly.pid();
+                 }),
+                 0);
+        QVERIFY(apps.contains(RunningAppSummary{first.pid(), u"Test Viewer"_qs, u"zapum-test-viewer.desktop"_qs, true}));
+
+        QVERIFY(m_backends.workspace->activateApp(second.pid()));
+        QTRY_COMPARE_WITH_TIMEOUT(stackingOf({a1, a2, b}).value(0), b, 3000);
+        QVERIFY(!m_backends.workspace->activateApp(std::numeric_limits<qint32>::max()));
+    }
+
+    void clickLandsExactlyAtThePoint_data()
+    {
+        QTest::addColumn<QPointF>("point");
+        QTest::addColumn<bool>("posted");
+        QTest::addColumn<QPoint>("local");  // where the window saw it
+
+        QTest::newRow("whole pixels") << QPointF(337, 251) << true << QPoint(37, 51);
+        QTest::newRow("fractions round to the nearest pixel") << QPointF(310.4, 220.6) << true << QPoint(10, 21);
+        QTest::newRow("beyond the X coordinate range") << QPointF(70000, 250) << false << QPoint();
+    }
+
+    void clickLandsExactlyAtThePoint()
+    {
+        QFETCH(QPointF, point);
+        QFETCH(bool, posted);
+        QFETCH(QPoint, local);
+
+        m_settings->remove(settings_keys::kActionModeEnabled);
+        makeStore()->setEnabled(true);
+        auto store = makeStore();  // the switch comes back from the settings
+        QVERIFY(store->isEnabled());
+        QVERIFY(store->accessibilityGranted());
+        QCOMPARE(store->accessibilityNote(), QString());
+
+        TestClient client({u"title=Target;x=300;y=200;w=200;h=150;decorated=0;class=ZapumTestA"_qs});
+        const quint32 target = client.windows.value(0);
+        QTRY_COMPARE_WITH_TIMEOUT(stackingOf({target}).size(), 1, 3000);
+        QCOMPARE(store->performLeftClick(point), posted);
+
+        const QList<QByteArray> events = client.events(posted ? 500ms : 300ms);
+        if (!posted) {
+            QCOMPARE(events, QList<QByteArray>{});
+            return;
+        }
+        const QByteArray where = QByteArray::number(target) + " 1 " + QByteArray::number(local.x()) + ' '
+                                 + QByteArray::number(local.y()) + ' ' + QByteArray::number(300 + local.x()) + ' '
+                                 + QByteArray::number(200 + local.y());
+        QCOMPARE(events, (QList<QByteArray>{"press " + where, "release " + where}));
+    }
+
+    void captureHasTheScreensPixelSize()
+    {
+        m_settings->setValue(settings_keys::kActionModeEnabled, true);
+        auto store = makeStore();
+        QVERIFY(store->screenCaptureGranted());
+        store->captureMainDisplay();
+        QCOMPARE(store->statusMessage(), std::optional<QString>(ActionModeStore::kCaptured));
+        QCOMPARE(store->lastSnapshot()->size(), rootSize());
+    }
+
+    void waylandGrantsNeither()
+    {
+        qputenv("WAYLAND_DISPLAY", "wayland-0");
+        auto store = makeStore();
+        qunsetenv("WAYLAND_DISPLAY");
+        QVERIFY(!store->screenCaptureGranted());
+        QVERIFY(!store->accessibilityGranted());
+        QVERIFY2(store->screenCaptureNote().contains(QStringLiteral("Wayland")), qPrintable(store->screenCaptureNote()));
+        QVERIFY2(store->accessibilityNote().contains(QStringLiteral("Wayland")), qPrintable(store->accessibilityNote()));
+        store->refreshPermissionState();
+        QVERIFY(store->accessibilityGranted());
+    }
+
+    void withoutWindowManagerTheRootsWindowsCount()
+    {
+        // A private X server with no window manager at all.
+        QProcess server;
+        server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                                              QStringLiteral("0"), QStringLiteral("640x480x24"),
+                                              QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        QVERIFY(server.waitForReadyRead(10000));
+        const QString display = u':' + QString::fromLatin1(server.readLine().trimmed());
+        auto connection = std::make_shared<x11::X11Display>(display.toLocal8Bit());
+        QVERIFY(connection->isUsable());
+        auto entries = std::make_shared<DesktopEntryIndex>();
+        x11::X11WindowServer windowServer(connection, entries);
+        x11::X11Workspace workspace(connection, entries);
+        {
+            TestClient client({u"title=Plain;x=30;y=40;w=100;h=60;class=ZapumTestA"_qs,
+                               u"title=Bar;x=0;y=400;w=640;h=30;type=dock;class=ZapumTestA"_qs},
+                              display);
+            const auto windows = WindowSnapshotReader::fromEntries(windowServer.onScreenWindows(), std::nullopt);
+            QCOMPARE(windows.size(), 2);
+            const DesktopWindowInfo plain = *findWindow(windows, client.windows.value(0));
+            QCOMPARE(plain.title, QStringLiteral("Plain"));
+            QCOMPARE(plain.ownerPID, client.pid());
+            QCOMPARE(plain.bounds, QRectF(30, 40, 100, 60));
+            QCOMPARE(findWindow(windows, client.windows.value(1))->layer, x11::kDockLayer);
+
+            QVERIFY(workspace.activateApp(client.pid()));
+            const auto apps = RunningAppsSnapshot::fromApplications(workspace.runningApplications());
+            QVERIFY(std::any_of(apps.begin(), apps.end(), [&](const RunningAppSummary &app) {
+                return app.pid == client.pid() && app.isActive;
+            }));
+        }
+        server.terminate();
+        server.waitForFinished(5000);
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    // Outside the test session there is no display to open; the cases skip themselves then.
+    if (qEnvironmentVariableIsEmpty("ZAPUM_TEST_SESSION"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication application(argc, argv);
+    TestX11Desktop test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_x11_desktop.moc"

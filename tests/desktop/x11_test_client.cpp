@@ -1,0 +1,199 @@
+// A tiny X client for the desktop tests: opens windows with exactly the properties asked for
+// (or without them), reports "ready <window ids>" once the window manager has mapped them all,
+// then reports every button press and release. Exits when its standard input closes.
+//
+//   x11_test_client --window 'title=A;x=10;y=20;w=300;h=200;class=Cls;pid=1;netname=1;leader=0;
+//                            type=normal;above=0;decorated=1;latin1=0' ...
+
+#include <xcb/xcb.h>
+#include <xcb/xcb_icccm.h>
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Options = std::map<std::string, std::string>;
+
+Options parse(const std::string &spec)
+{
+    Options options{{"title", ""},  {"x", "0"},         {"y", "0"},        {"w", "200"},      {"h", "150"},
+                    {"class", ""},  {"pid", "1"},       {"netname", "1"},  {"leader", "0"},   {"type", "normal"},
+                    {"above", "0"}, {"decorated", "1"}, {"latin1", "0"}};
+    size_t start = 0;
+    while (start <= spec.size()) {
+        const size_t end = std::min(spec.find(';', start), spec.size());
+        const std::string item = spec.substr(start, end - start);
+        const size_t equals = item.find('=');
+        if (equals != std::string::npos)
+            options[item.substr(0, equals)] = item.substr(equals + 1);
+        start = end + 1;
+    }
+    return options;
+}
+
+xcb_atom_t atom(xcb_connection_t *c, const char *name)
+{
+    xcb_intern_atom_reply_t *reply =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
+    const xcb_atom_t result = reply ? reply->atom : XCB_NONE;
+    std::free(reply);
+    return result;
+}
+
+void setProperty(xcb_connection_t *c, xcb_window_t w, xcb_atom_t property, xcb_atom_t type, uint8_t format,
+                 uint32_t count, const void *data)
+{
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, property, type, format, count, data);
+}
+
+void setPidAndClass(xcb_connection_t *c, xcb_window_t w, const Options &o)
+{
+    if (o.at("pid") == "1") {
+        const uint32_t pid = uint32_t(getpid());
+        setProperty(c, w, atom(c, "_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1, &pid);
+    }
+    if (!o.at("class").empty()) {
+        const std::string value = o.at("class") + '\0' + o.at("class") + '\0';
+        setProperty(c, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, uint32_t(value.size()), value.data());
+    }
+}
+
+// UTF-8 to Latin-1 for the two-byte characters the tests use.
+std::string latin1(const std::string &utf8)
+{
+    std::string out;
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(utf8[i]);
+        if (byte == 0xC3 && i + 1 < utf8.size())
+            out += char(0x40 + static_cast<unsigned char>(utf8[++i]));
+        else
+            out += utf8[i];
+    }
+    return out;
+}
+
+xcb_window_t createWindow(xcb_connection_t *c, xcb_screen_t *screen, const Options &o)
+{
+    const xcb_window_t w = xcb_generate_id(c);
+    const uint32_t values[] = {screen->white_pixel, XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_BUTTON_PRESS
+                                                        | XCB_EVENT_MASK_BUTTON_RELEASE};
+    const int16_t x = int16_t(std::atoi(o.at("x").c_str()));
+    const int16_t y = int16_t(std::atoi(o.at("y").c_str()));
+    const uint16_t width = uint16_t(std::atoi(o.at("w").c_str()));
+    const uint16_t height = uint16_t(std::atoi(o.at("h").c_str()));
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, w, screen->root, x, y, width, height, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK,
+                      values);
+
+    xcb_size_hints_t hints{};
+    xcb_icccm_size_hints_set_position(&hints, 1, x, y);
+    xcb_icccm_size_hints_set_size(&hints, 1, width, height);
+    xcb_icccm_size_hints_set_win_gravity(&hints, XCB_GRAVITY_NORTH_WEST);
+    xcb_icccm_set_wm_normal_hints(c, w, &hints);
+
+    const std::string &title = o.at("title");
+    if (o.at("netname") == "1") {
+        setProperty(c, w, atom(c, "_NET_WM_NAME"), atom(c, "UTF8_STRING"), 8, uint32_t(title.size()), title.data());
+        const std::string legacy = "legacy " + title;
+        setProperty(c, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, uint32_t(legacy.size()), legacy.data());
+    } else if (!title.empty()) {
+        const bool useLatin1 = o.at("latin1") == "1";
+        const std::string text = useLatin1 ? latin1(title) : title;
+        setProperty(c, w, XCB_ATOM_WM_NAME, useLatin1 ? xcb_atom_t(XCB_ATOM_STRING) : atom(c, "UTF8_STRING"), 8,
+                    uint32_t(text.size()), text.data());
+    }
+
+    if (o.at("leader") == "1") {
+        // The group leader stays unmapped and carries what the window itself leaves out.
+        const xcb_window_t leader = xcb_generate_id(c);
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, leader, screen->root, 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+        setPidAndClass(c, leader, o);
+        setProperty(c, w, atom(c, "WM_CLIENT_LEADER"), XCB_ATOM_WINDOW, 32, 1, &leader);
+    } else {
+        setPidAndClass(c, w, o);
+    }
+
+    std::string type = "_NET_WM_WINDOW_TYPE_" + o.at("type");
+    for (char &ch : type)
+        ch = char(std::toupper(static_cast<unsigned char>(ch)));
+    const xcb_atom_t typeAtom = atom(c, type.c_str());
+    setProperty(c, w, atom(c, "_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32, 1, &typeAtom);
+    if (o.at("above") == "1") {
+        const xcb_atom_t above = atom(c, "_NET_WM_STATE_ABOVE");
+        setProperty(c, w, atom(c, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32, 1, &above);
+    }
+    if (o.at("decorated") == "0") {
+        const uint32_t motif[5] = {2, 0, 0, 0, 0};  // flags: decorations; decorations: none
+        const xcb_atom_t motifAtom = atom(c, "_MOTIF_WM_HINTS");
+        setProperty(c, w, motifAtom, motifAtom, 32, 5, motif);
+    }
+    xcb_map_window(c, w);
+    return w;
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    xcb_connection_t *c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c)) {
+        std::fprintf(stderr, "no X display\n");
+        return 1;
+    }
+    xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    std::vector<xcb_window_t> windows;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--window") == 0)
+            windows.push_back(createWindow(c, screen, parse(argv[i + 1])));
+    }
+    xcb_flush(c);
+
+    std::set<xcb_window_t> unmapped(windows.begin(), windows.end());
+    bool ready = false;
+    pollfd fds[2] = {{xcb_get_file_descriptor(c), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+    for (;;) {
+        while (xcb_generic_event_t *event = xcb_poll_for_event(c)) {
+            const uint8_t type = event->response_type & 0x7f;
+            if (type == XCB_MAP_NOTIFY) {
+                unmapped.erase(reinterpret_cast<xcb_map_notify_event_t *>(event)->window);
+            } else if (type == XCB_BUTTON_PRESS || type == XCB_BUTTON_RELEASE) {
+                const auto *button = reinterpret_cast<xcb_button_press_event_t *>(event);
+                std::printf("%s %u %u %d %d %d %d\n", type == XCB_BUTTON_PRESS ? "press" : "release",
+                            button->event, unsigned(button->detail), button->event_x, button->event_y,
+                            button->root_x, button->root_y);
+                std::fflush(stdout);
+            }
+            std::free(event);
+        }
+        if (!ready && unmapped.empty()) {
+            ready = true;
+            std::printf("ready");
+            for (const xcb_window_t w : windows)
+                std::printf(" %u", w);
+            std::printf("\n");
+            std::fflush(stdout);
+        }
+        if (xcb_connection_has_error(c))
+            return 1;
+        if (poll(fds, 2, -1) < 0)
+            return 1;
+        if (fds[1].revents & (POLLIN | POLLHUP)) {
+            char buffer[64];
+            if (read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
+                break;
+        }
+    }
+    xcb_disconnect(c);
+    return 0;
+}
