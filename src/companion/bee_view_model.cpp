@@ -1,0 +1,162 @@
+#include "companion/bee_view_model.h"
+
+#include "app/app_notifications.h"
+#include "companion/bee_view_logic.h"
+#include "companion/companion_geometry.h"
+#include "foundation/logging.h"
+#include "foundation/settings_storage.h"
+#include "voice/voice_amplitude_publisher.h"
+#include "voice/voice_settings_store.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+namespace zapum {
+
+BeePageChoice chooseBeePage(const QString &directory, bool webEngineReady)
+{
+    const QDir dir(directory);
+    const QString page = dir.filePath(QStringLiteral("bee-viewer.html"));
+    if (directory.isEmpty() || !QFileInfo(page).isFile())
+        return {{}, QStringLiteral("no bee page at %1").arg(page)};
+    if (!QFileInfo(dir.filePath(QStringLiteral("bee-runtime.glb"))).isFile())
+        return {{}, QStringLiteral("no bee-runtime.glb beside %1").arg(page)};
+    if (!webEngineReady)
+        return {{}, QStringLiteral("the web engine was not set up before the application started")};
+    return {QUrl::fromLocalFile(QFileInfo(page).absoluteFilePath()), {}};
+}
+
+QString defaultBeePageDirectory()
+{
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    const QString beside = programDir.filePath(QStringLiteral("bee"));
+    if (QFileInfo(beside).isDir())
+        return beside;
+    return QDir::cleanPath(programDir.filePath(QStringLiteral("../share/zapum/bee")));
+}
+
+BeeViewModel::BeeViewModel(SettingsStorage &settings, VoiceSettingsStore &voice, VoiceAmplitudePublisher &amplitude,
+                           AppNotifications &notifications, PushToTalk togglePushToTalk, BeePageChoice beePage,
+                           MotionPreference prefersReducedMotion, QObject *parent)
+    : QObject(parent),
+      m_settings(settings),
+      m_voice(voice),
+      m_amplitude(amplitude),
+      m_notifications(notifications),
+      m_togglePushToTalk(std::move(togglePushToTalk)),
+      m_prefersReducedMotion(std::move(prefersReducedMotion)),
+      m_beePage(beePage.page),
+      m_lastState(voice.beeState())
+{
+    if (m_beePage.isEmpty())
+        qCInfo(lcCompanion) << "showing the emoji bee:" << beePage.reason;
+    m_side = companionSide(m_settings.storedNumber(settings_keys::kCompanionSide));
+    reloadMotionPreference();
+
+    connect(&m_voice, &VoiceSettingsStore::beeStateChanged, this, [this] {
+        const VoiceBeeState state = m_voice.beeState();
+        if (state == m_lastState)
+            return;
+        m_lastState = state;
+        // The card appears with the new state, so that is when the desktop setting is read again.
+        reloadMotionPreference();
+        Q_EMIT stateChanged();
+        Q_EMIT chipChanged();
+        Q_EMIT m_notifications.voiceStateChanged();
+    });
+    for (auto signal : {&VoiceSettingsStore::lastTranscriptChanged, &VoiceSettingsStore::lastAssistantReplyChanged,
+                        &VoiceSettingsStore::lastErrorChanged})
+        connect(&m_voice, signal, this, &BeeViewModel::chipChanged);
+    connect(&m_notifications, &AppNotifications::companionLayoutChanged, this, &BeeViewModel::reloadSide);
+}
+
+bool BeeViewModel::active() const
+{
+    return m_voice.beeState().kind() != VoiceBeeState::Kind::Idle;
+}
+
+int BeeViewModel::stateKind() const
+{
+    return int(m_voice.beeState().kind());
+}
+
+QString BeeViewModel::chipText() const
+{
+    return zapum::chipText(
+        {m_voice.beeState(), m_voice.lastTranscript(), m_voice.lastAssistantReply(), m_voice.lastError()});
+}
+
+QString BeeViewModel::statusLabel() const
+{
+    return zapum::statusLabel(m_voice.beeState().kind());
+}
+
+QColor BeeViewModel::captionColor() const
+{
+    return cardColours(m_voice.beeState().kind()).caption;
+}
+
+QColor BeeViewModel::chipStrokeColor() const
+{
+    return cardColours(m_voice.beeState().kind()).chipStroke;
+}
+
+QColor BeeViewModel::chipTextColor() const
+{
+    return cardColours(m_voice.beeState().kind()).chipText;
+}
+
+double BeeViewModel::chipMaxHeight() const
+{
+    return zapum::chipMaxHeight(m_voice.beeState().kind());
+}
+
+QObject *BeeViewModel::amplitude() const
+{
+    return &m_amplitude;
+}
+
+void BeeViewModel::setPopoverOpen(bool open)
+{
+    if (m_popoverOpen == open)
+        return;
+    m_popoverOpen = open;
+    Q_EMIT popoverOpenChanged();
+    Q_EMIT m_notifications.popoverVisibilityChanged(open);
+}
+
+void BeeViewModel::togglePushToTalk()
+{
+    if (m_togglePushToTalk)
+        m_togglePushToTalk();
+}
+
+void BeeViewModel::reportBeePageFailed(const QString &reason)
+{
+    if (m_beePage.isEmpty())
+        return;
+    qCWarning(lcCompanion) << "the bee page failed, showing the emoji bee instead:" << reason;
+    m_beePage.clear();
+    Q_EMIT beePageUrlChanged();
+}
+
+void BeeViewModel::reloadSide()
+{
+    const double side = companionSide(m_settings.storedNumber(settings_keys::kCompanionSide));
+    if (side == m_side)
+        return;
+    m_side = side;
+    Q_EMIT sideChanged();
+}
+
+void BeeViewModel::reloadMotionPreference()
+{
+    const bool reduce = m_prefersReducedMotion && m_prefersReducedMotion();
+    if (reduce == m_reduceMotion)
+        return;
+    m_reduceMotion = reduce;
+    Q_EMIT reduceMotionChanged();
+}
+
+}  // namespace zapum

@@ -1,0 +1,15 @@
+#pragma once
+
+class QWindow;
+
+namespace zapum {
+
+// What the window system needs to hear, beyond Qt's window flags, for a companion panel: shown on
+// every workspace, kept above ordinary windows, left out of the task bar and the pager. Call it
+// after the window is shown; calling it again is harmless.
+void applyFloatingPanelHints(QWindow &window);
+
+// Whether the desktop asks for animations to be kept to a minimum; false when it says nothing.
+bool desktopPrefersReducedMotion();
+
+}  // namespace zapum

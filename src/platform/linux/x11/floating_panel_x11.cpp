@@ -1,0 +1,116 @@
+#include "platform/floating_panel.h"
+
+#include "foundation/logging.h"
+#include "platform/linux/x11/xsettings.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QStandardPaths>
+#include <QWindow>
+
+#include <xcb/xcb.h>
+
+#include <array>
+#include <cstdlib>
+#include <memory>
+
+namespace zapum {
+
+namespace {
+
+struct FreeDeleter {
+    void operator()(void *p) const { std::free(p); }
+};
+template <typename T>
+using XcbReply = std::unique_ptr<T, FreeDeleter>;
+
+xcb_connection_t *x11Connection()
+{
+    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 ? x11->connection() : nullptr;
+}
+
+xcb_atom_t atom(xcb_connection_t *c, const char *name)
+{
+    XcbReply<xcb_intern_atom_reply_t> reply(
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(qstrlen(name)), name), nullptr));
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+xcb_window_t rootOf(xcb_connection_t *c)
+{
+    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    return screen ? screen->root : xcb_window_t(XCB_WINDOW_NONE);
+}
+
+// EWMH: a mapped window asks the window manager to change its state with a client message.
+void sendWmMessage(xcb_connection_t *c, xcb_window_t window, xcb_atom_t type, std::array<uint32_t, 5> data)
+{
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = type;
+    for (size_t i = 0; i < data.size(); ++i)
+        event.data.data32[i] = data[i];
+    xcb_send_event(c, 0, rootOf(c), XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char *>(&event));
+}
+
+}  // namespace
+
+void applyFloatingPanelHints(QWindow &window)
+{
+    xcb_connection_t *c = x11Connection();
+    if (!c) {
+        qCInfo(lcPlatform) << "not on X11: the companion panel keeps Qt's own window hints";
+        return;
+    }
+    const xcb_window_t id = xcb_window_t(window.winId());
+    const xcb_atom_t wmState = atom(c, "_NET_WM_STATE");
+    const xcb_atom_t wmDesktop = atom(c, "_NET_WM_DESKTOP");
+    constexpr uint32_t kAdd = 1;
+    constexpr uint32_t kSourceApplication = 1;
+    constexpr uint32_t kAllDesktops = 0xFFFFFFFF;
+
+    sendWmMessage(c, id, wmDesktop, {kAllDesktops, kSourceApplication, 0, 0, 0});
+    const xcb_atom_t sticky = atom(c, "_NET_WM_STATE_STICKY");
+    const xcb_atom_t above = atom(c, "_NET_WM_STATE_ABOVE");
+    const xcb_atom_t skipTaskbar = atom(c, "_NET_WM_STATE_SKIP_TASKBAR");
+    const xcb_atom_t skipPager = atom(c, "_NET_WM_STATE_SKIP_PAGER");
+    sendWmMessage(c, id, wmState, {kAdd, sticky, above, kSourceApplication, 0});
+    sendWmMessage(c, id, wmState, {kAdd, skipTaskbar, skipPager, kSourceApplication, 0});
+    xcb_flush(c);
+}
+
+bool desktopPrefersReducedMotion()
+{
+    if (xcb_connection_t *c = x11Connection()) {
+        // The XSETTINGS manager (gnome-settings-daemon, xfsettsd, ...) owns _XSETTINGS_S0 and
+        // publishes the desktop's switches on its window.
+        XcbReply<xcb_get_selection_owner_reply_t> owner(
+            xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom(c, "_XSETTINGS_S0")), nullptr));
+        if (owner && owner->owner != XCB_WINDOW_NONE) {
+            const xcb_atom_t settingsAtom = atom(c, "_XSETTINGS_SETTINGS");
+            XcbReply<xcb_get_property_reply_t> property(xcb_get_property_reply(
+                c, xcb_get_property(c, 0, owner->owner, settingsAtom, settingsAtom, 0, 64 * 1024), nullptr));
+            if (property && property->format == 8) {
+                const QByteArray bytes(static_cast<const char *>(xcb_get_property_value(property.get())),
+                                       xcb_get_property_value_length(property.get()));
+                if (const auto enabled = readXSetting(bytes, "Gtk/EnableAnimations"); enabled && enabled->canConvert<int>())
+                    return enabled->toInt() == 0;
+            }
+        }
+    }
+    const QString configDir = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    for (const char *file : {"/gtk-4.0/settings.ini", "/gtk-3.0/settings.ini"}) {
+        QFile ini(configDir + QLatin1String(file));
+        if (!ini.open(QIODevice::ReadOnly))
+            continue;
+        if (const auto enabled = gtkIniEnablesAnimations(QString::fromUtf8(ini.read(256 * 1024))))
+            return !*enabled;
+    }
+    return false;
+}
+
+}  // namespace zapum

@@ -1,0 +1,316 @@
+// The companion panel as a real window under Xvfb + openbox: placement, strolling, dragging,
+// freezing for the popover, focus, and what the bee looks like.
+#include "companion/companion_manager.h"
+#include "support/companion_graph.h"
+#include "support/desktop_driver.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <QImage>
+#include <QQuickItem>
+#include <QQuickView>
+#include <QRasterWindow>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+#include <QtWebEngineQuick/qtwebenginequickglobal.h>
+
+#include <memory>
+
+using namespace zapum;
+using test::xdotool;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Quick strolls so a test sees several walks in a few seconds.
+CompanionTimings quickTimings()
+{
+    CompanionTimings t;
+    t.patrol.walkSeconds = 1.0;
+    t.patrol.firstPauseMin = 0.2;
+    t.patrol.firstPauseMax = 0.3;
+    t.patrol.laterPauseMin = 0.2;
+    t.patrol.laterPauseMax = 0.3;
+    return t;
+}
+
+QString arg(double v)
+{
+    return QString::number(qRound(v));
+}
+
+// Share of pixels in `area` that are clearly amber or yellow (the bee's stripes, the bars).
+double yellowShare(const QImage &image, const QRect &area)
+{
+    int yellow = 0, all = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            ++all;
+            if (c.red() > 180 && c.green() > 110 && c.blue() < 110)
+                ++yellow;
+        }
+    return all ? double(yellow) / all : 0.0;
+}
+
+}  // namespace
+
+class TestCompanionPanel : public QObject {
+    Q_OBJECT
+
+    test::OwnWarnings m_warnings;
+    std::unique_ptr<test::CompanionGraph> m_graph;
+
+    QRect availableArea() const { return QGuiApplication::primaryScreen()->availableGeometry(); }
+    QQuickView *panel() const { return m_graph->manager.panel(); }
+
+    void startCompanion(CompanionTimings timings = quickTimings(),
+                        const QString &beePage = test::builtBeePageDirectory())
+    {
+        m_graph = std::make_unique<test::CompanionGraph>(timings, beePage);
+        m_graph->manager.setup();
+        QVERIFY(panel());
+        QVERIFY(QTest::qWaitForWindowExposed(panel()));
+    }
+
+    // Waits until the window system shows the panel where the manager put it.
+    void waitForPlacement()
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry(), m_graph->manager.panelFrame().toRect(), 5000);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("ZAPUM_TEST_SESSION"))
+            QSKIP("needs the test desktop (scripts/test-session.sh)");
+    }
+
+    void init() { m_warnings.take(); }
+
+    void cleanup()
+    {
+        m_graph.reset();
+        const QStringList warnings = m_warnings.take();
+        QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(QLatin1Char('\n'))));
+    }
+
+    void sitsAboveTheBottomAndStrolls()
+    {
+        startCompanion();
+        waitForPlacement();
+        const QRect area = availableArea();
+        QCOMPARE(panel()->geometry().bottom(), area.bottom() - 18);
+        QCOMPARE(panel()->geometry().size(), QSize(90, 90));
+        QVERIFY(m_graph->manager.isVisible());
+
+        // Several walks: the panel moves along the rail and stays on its line; the patrol's own
+        // moves never count as the user's.
+        QSet<int> xs;
+        for (int i = 0; i < 40; ++i) {
+            QTest::qWait(100);
+            xs.insert(panel()->geometry().x());
+            QCOMPARE(panel()->geometry().bottom(), area.bottom() - 18);
+        }
+        QVERIFY2(xs.size() > 5, "the bee strolls");
+        QVERIFY(!m_graph->manager.userChoseFreePosition());
+        const PatrolRail rail = patrolRail(QRectF(area), 72.0);
+        for (int x : std::as_const(xs))
+            QVERIFY(x >= qFloor(rail.left - 9) && x <= qCeil(rail.right - 9));
+    }
+
+    void dragStopsThePatrol()
+    {
+        startCompanion();
+        waitForPlacement();
+        const QRect from = panel()->geometry();
+        const QPoint grab = from.center();
+        const QPoint drop(300, 200);
+        xdotool({QStringLiteral("mousemove"), arg(grab.x()), arg(grab.y()), QStringLiteral("mousedown"),
+                 QStringLiteral("1")});
+        for (int step = 1; step <= 10; ++step) {
+            const QPoint p = grab + (drop - grab) * step / 10;
+            xdotool({QStringLiteral("mousemove"), arg(p.x()), arg(p.y())});
+            QTest::qWait(20);
+        }
+        xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+
+        QTRY_VERIFY_WITH_TIMEOUT(m_graph->manager.userChoseFreePosition(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(QRect(panel()->geometry()).contains(drop), 3000);
+        const QRect dropped = panel()->geometry();
+        QVERIFY(!m_graph->bee.popoverOpen());  // a drag is not a click
+        QTest::qWait(1500);  // longer than a pause and a walk
+        QCOMPARE(panel()->geometry(), dropped);
+        QCOMPARE(m_graph->manager.panelFrame().toRect(), dropped);
+    }
+
+    void dropOffScreenIsPulledBackOn()
+    {
+        startCompanion();
+        waitForPlacement();
+        const QPoint grab = panel()->geometry().center();
+        const QRect area = availableArea();
+        const QPoint past(area.right() - 5, area.bottom() - 5);
+        xdotool({QStringLiteral("mousemove"), arg(grab.x()), arg(grab.y()), QStringLiteral("mousedown"),
+                 QStringLiteral("1"), QStringLiteral("mousemove"), arg(grab.x() + 30), arg(grab.y()),
+                 QStringLiteral("mousemove"), arg(past.x()), arg(past.y()), QStringLiteral("mouseup"),
+                 QStringLiteral("1")});
+        QTRY_VERIFY_WITH_TIMEOUT(m_graph->manager.userChoseFreePosition(), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry().bottomRight(), area.bottomRight(), 3000);
+    }
+
+    void popoverFreezesTheBee()
+    {
+        startCompanion();
+        waitForPlacement();
+        const QPoint bee = panel()->geometry().center() + QPoint(0, 9);
+        test::clickAt(bee);
+        QTRY_VERIFY_WITH_TIMEOUT(m_graph->bee.popoverOpen(), 3000);
+        QVERIFY(m_graph->manager.isPatrolSuspended());
+        QTest::qWait(100);
+        const QRect frozen = panel()->geometry();
+        QTest::qWait(1500);
+        QCOMPARE(panel()->geometry(), frozen);
+
+        m_graph->bee.setPopoverOpen(false);
+        QVERIFY(!m_graph->manager.isPatrolSuspended());
+        QTRY_VERIFY_WITH_TIMEOUT(panel()->geometry() != frozen, 3000);
+        QVERIFY(!m_graph->manager.userChoseFreePosition());
+    }
+
+    void voiceTurnGrowsAndShrinksThePanel()
+    {
+        startCompanion();
+        waitForPlacement();
+        const int bottom = panel()->geometry().bottom();
+        m_graph->voice.setLastTranscript(QStringLiteral("open my calendar"));
+        m_graph->voice.setBeeState(VoiceBeeState::listening());
+        QVERIFY(m_graph->manager.isVoiceExpanded());
+        QVERIFY(m_graph->manager.isPatrolSuspended());
+        QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry().size(), QSize(240, 199), 3000);
+        QCOMPARE(panel()->geometry().bottom(), bottom);
+        auto *card = test::findItem(panel()->rootObject(), QStringLiteral("voiceCard"));
+        QVERIFY(card);
+        QTRY_COMPARE_WITH_TIMEOUT(card->opacity(), 1.0, 3000);
+
+        m_graph->voice.setBeeState(VoiceBeeState::idle());
+        QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry().size(), QSize(90, 90), 3000);
+        QCOMPARE(panel()->geometry().bottom(), bottom);
+        QTRY_VERIFY_WITH_TIMEOUT(!card->isVisible(), 3000);
+        QVERIFY(!m_graph->manager.isPatrolSuspended());
+    }
+
+    void tappingTheCardTogglesPushToTalk()
+    {
+        startCompanion();
+        waitForPlacement();
+        m_graph->voice.setBeeState(VoiceBeeState::listening());
+        QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry().size(), QSize(240, 199), 3000);
+        const QRect g = panel()->geometry();
+        const QPoint cardPoint(g.center().x(), g.top() + 40);
+        test::clickAt(cardPoint);
+        QTRY_COMPARE_WITH_TIMEOUT(m_graph->pushToTalkToggles, 1, 3000);
+        QVERIFY(!m_graph->bee.popoverOpen());
+    }
+
+    void neverTakesFocus()
+    {
+        QRasterWindow work;
+        work.setTitle(QStringLiteral("the user's window"));
+        work.setGeometry(100, 100, 400, 300);
+        work.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&work));
+        work.requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(&work));
+        const QString workId = QString::number(work.winId());
+        QTRY_COMPARE_WITH_TIMEOUT(xdotool({QStringLiteral("getactivewindow")}), workId, 3000);
+
+        startCompanion();
+        waitForPlacement();
+        QTest::qWait(600);
+        QCOMPARE(xdotool({QStringLiteral("getactivewindow")}), workId);
+        m_graph->voice.setBeeState(VoiceBeeState::thinking());
+        QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry().size(), QSize(240, 199), 3000);
+        m_graph->manager.hide();
+        m_graph->manager.show();
+        QTest::qWait(300);
+        QCOMPARE(xdotool({QStringLiteral("getactivewindow")}), workId);
+        QVERIFY(work.isActive());
+    }
+
+    void missingOrFailedPageShowsTheBobbingEmoji_data()
+    {
+        QTest::addColumn<bool>("pageThere");
+        QTest::newRow("no page") << false;
+        QTest::newRow("page vanished before it loaded") << true;
+    }
+    void missingOrFailedPageShowsTheBobbingEmoji()
+    {
+        QFETCH(bool, pageThere);
+        QTemporaryDir dir;
+        for (const char *name : {"bee-viewer.html", "bee-runtime.glb"}) {
+            if (!pageThere && QByteArray(name).endsWith("html"))
+                continue;
+            QFile f(dir.filePath(QLatin1String(name)));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        m_graph = std::make_unique<test::CompanionGraph>(quickTimings(), dir.path());
+        // The page goes missing after it was chosen: the load itself fails.
+        QFile::remove(dir.filePath(QStringLiteral("bee-viewer.html")));
+        m_graph->manager.setup();
+        QVERIFY(QTest::qWaitForWindowExposed(panel()));
+        QQuickItem *emoji = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((emoji = test::findItem(panel()->rootObject(), QStringLiteral("emojiBee"))), 5000);
+        QVERIFY(m_graph->bee.beePageUrl().isEmpty());
+        double low = 10, high = -10;
+        for (int i = 0; i < 40; ++i) {
+            QTest::qWait(40);
+            const double bob = emoji->property("bob").toDouble();
+            low = std::min(low, bob);
+            high = std::max(high, bob);
+        }
+        QVERIFY2(low >= -3.0 && high <= 3.0 && high - low > 4.0, qPrintable(QStringLiteral("%1..%2").arg(low).arg(high)));
+        m_warnings.take();  // the failed load is reported, as it should be
+    }
+
+    void screenshotShowsTheBeeAndTheCard()
+    {
+        startCompanion();
+        waitForPlacement();
+        m_graph->voice.setLastTranscript(QStringLiteral("What is on my calendar today?"));
+        m_graph->voice.setBeeState(VoiceBeeState::listening());
+        m_graph->amplitude.setLevels({0.3f, 0.5f, 0.8f, 1.0f, 0.8f, 0.5f, 0.3f});
+        QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry().size(), QSize(240, 199), 3000);
+        // The page needs a moment to load three.js and the model.
+        QTest::qWait(2500);
+        const QImage shot = panel()->grabWindow();
+        QVERIFY(!shot.isNull());
+        const QString path = QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/companion-listening.png");
+        QVERIFY(shot.save(path));
+        qInfo("screenshot: %s", qPrintable(path));
+
+        const double scale = shot.width() / 240.0;
+        const QRect beeArea = QRect(84, 118, 72, 72).adjusted(0, 0, 0, 0);
+        const QRect barsArea(0, 9, 240, 60);
+        auto scaled = [scale](const QRect &r) {
+            return QRect(qRound(r.x() * scale), qRound(r.y() * scale), qRound(r.width() * scale), qRound(r.height() * scale));
+        };
+        QVERIFY2(yellowShare(shot, scaled(beeArea)) > 0.03, "the bee is drawn");
+        QVERIFY2(yellowShare(shot, scaled(barsArea)) > 0.03, "the voice bars are drawn");
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    // The web engine must be set up before the application object.
+    QtWebEngineQuick::initialize();
+    if (qEnvironmentVariableIsEmpty("ZAPUM_TEST_SESSION"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    TestCompanionPanel test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_companion_panel.moc"

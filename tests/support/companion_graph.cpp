@@ -1,0 +1,26 @@
+#include "support/companion_graph.h"
+
+#include "support/app_process.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace zapum::test {
+
+QString builtBeePageDirectory()
+{
+    return QFileInfo(zapumBinary()).dir().filePath(QStringLiteral("bee"));
+}
+
+CompanionGraph::CompanionGraph(CompanionTimings timings, const QString &beePageDirectory, bool webEngineReady)
+    : settings(dir.filePath(QStringLiteral("settings.json"))),
+      bee(settings, voice, amplitude, notifications, [this] { ++pushToTalkToggles; },
+          chooseBeePage(beePageDirectory, webEngineReady), [] { return false; }),
+      manager(settings, voice, notifications, bee, engine, timings),
+      popover({[this](const QString &q) { questions << q; }, [this] { ++responseClears; },
+               [this](const QUrl &url) { openedUrls << url; }, [this](const QString &text) { copied << text; }}),
+      popoverHost(bee, popover, engine, [this] { return manager.beeFrame(); })
+{
+}
+
+}  // namespace zapum::test
