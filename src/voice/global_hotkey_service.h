@@ -1,0 +1,64 @@
+#pragma once
+
+#include "platform/modifier_key_source.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace zapum {
+
+struct HotkeyTiming {
+    // How long the trigger key must stay down before a conversation starts; shorter taps are
+    // ordinary uses of the key (typing a special character, Alt-dragging a window).
+    std::chrono::milliseconds holdThreshold{400};
+};
+
+// Whether the modifier whose key produced a change is down after it, read from the flags. The
+// flags do not tell the left and right twins apart.
+bool modifierIsPressed(quint64 flags, quint16 keyCode);
+
+// Turns a hold of Right Alt (or AltGr) anywhere on the desktop into two callbacks: onStart once the
+// key has been down for the hold threshold, onEnd when it is released after a start. A shorter tap
+// calls neither; other modifiers never disturb a hold. Lives and calls back on the main thread.
+class GlobalHotkeyService : public QObject {
+    Q_OBJECT
+public:
+    static constexpr quint16 kTriggerKeyCode = modifier_keys::kRightOption;
+
+    explicit GlobalHotkeyService(std::unique_ptr<ModifierKeySource> source, HotkeyTiming timing = {},
+                                 QObject *parent = nullptr);
+    ~GlobalHotkeyService() override;
+
+    void setOnStart(std::function<void()> callback) { m_onStart = std::move(callback); }
+    void setOnEnd(std::function<void()> callback) { m_onEnd = std::move(callback); }
+
+    // Starts watching the modifier keys, from a clean state. When the desktop refuses, the hotkey
+    // simply never fires; there is no one to tell but the log.
+    void registerHotkey();
+    // Stops watching and forgets any hold in progress, without calling onEnd.
+    void unregisterHotkey();
+
+    bool isRegistered() const { return m_registered; }
+    bool isDown() const { return m_isDown; }
+    bool didStart() const { return m_didStart; }
+
+private:
+    void handle(quint16 keyCode, quint64 flags);
+    void thresholdReached();
+
+    std::unique_ptr<ModifierKeySource> m_source;
+    HotkeyTiming m_timing;
+    std::function<void()> m_onStart;
+    std::function<void()> m_onEnd;
+    QMetaObject::Connection m_connection;
+    QTimer m_holdTimer;
+    bool m_registered = false;
+    bool m_isDown = false;
+    bool m_didStart = false;
+};
+
+}  // namespace zapum

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "foundation/failure.h"
+#include "platform/audio_input.h"
+#include "platform/speech_recognizer.h"
+
+#include <QFuture>
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+#include <QCoro/QCoroTask>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace zapum {
+
+class VoiceAmplitudePublisher;
+class VoiceCaptureWorker;
+
+struct VoiceCaptureTiming {
+    // After the microphone closes, the recogniser may still be settling its last words.
+    std::chrono::milliseconds stopGrace{900};
+    // Levels leave the worker thread at most this often.
+    double publishInterval = 1.0 / 30.0;
+};
+
+// Where the capture gets its microphone and recogniser. The factories run on the capture's worker
+// thread; the defaults are the platform's.
+struct VoiceCaptureBackend {
+    std::function<std::unique_ptr<SpeechRecognizer>()> createRecognizer = [] { return createSpeechRecognizer(); };
+    std::function<std::unique_ptr<AudioInput>()> createAudioInput = [] { return zapum::createAudioInput(); };
+    std::function<bool()> microphonePresent = [] { return audioInputPresent(); };
+};
+
+// Records the microphone while the user talks and transcribes it as they speak. Capture, level
+// analysis and recognition run on one worker thread; transcripts and levels come back to the main
+// thread, which is where every member is called and every callback runs.
+//
+// Failures of start() are in the domain "ZaPumVoice": code 1 when no recogniser is available,
+// 2 when there is no microphone, 3 when it offers no usable audio format, 4 when the audio server
+// refuses to open it.
+class VoiceCaptureService : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isListening READ isListening NOTIFY isListeningChanged)
+    Q_PROPERTY(QString latestPartial READ latestPartial NOTIFY latestPartialChanged)
+public:
+    VoiceCaptureService(VoiceAmplitudePublisher &publisher, VoiceCaptureBackend backend = {},
+                        VoiceCaptureTiming timing = {}, QObject *parent = nullptr);
+    ~VoiceCaptureService() override;
+
+    bool isListening() const { return m_isListening; }
+    QString latestPartial() const { return m_latestPartial; }
+    void setOnPartial(std::function<void(const QString &)> callback) { m_onPartial = std::move(callback); }
+
+    // True when a recogniser model is installed and a microphone exists. Waits for the model to
+    // finish loading the first time.
+    QCoro::Task<bool> requestPermissions();
+    // Begins a capture; does nothing while one is running. On failure nothing is listening and
+    // the Failure's message is a sentence for the user.
+    Status start();
+    // Ends the capture and, after a short grace for the recogniser's last words, returns its
+    // transcript as recognised (empty at once when nothing was listening).
+    QCoro::Task<QString> stop();
+
+Q_SIGNALS:
+    void isListeningChanged();
+    void latestPartialChanged();
+
+private:
+    void setListening(bool listening);
+    void setLatestPartial(const QString &text);
+    void receiveTranscript(quint64 capture, const QString &text);
+    void receiveLevels(quint64 capture, const QList<float> &levels);
+
+    VoiceAmplitudePublisher &m_publisher;
+    VoiceCaptureBackend m_backend;
+    VoiceCaptureTiming m_timing;
+    QThread m_thread;
+    VoiceCaptureWorker *m_worker = nullptr;
+    QFuture<void> m_loaded;
+    std::shared_ptr<std::atomic<bool>> m_recognizerAvailable = std::make_shared<std::atomic<bool>>(false);
+
+    bool m_isListening = false;
+    QString m_latestPartial;
+    std::function<void(const QString &)> m_onPartial;
+    quint64 m_lastCapture = 0;
+    quint64 m_currentCapture = 0;  // the capture whose results the listeners see
+    // Transcripts of captures still within their stop grace, this one included while it runs.
+    QHash<quint64, QString> m_transcripts;
+};
+
+}  // namespace zapum

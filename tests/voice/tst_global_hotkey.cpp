@@ -1,0 +1,108 @@
+#include "voice/global_hotkey_service.h"
+
+#include "support/fake_modifier_key_source.h"
+
+#include <QTest>
+
+using namespace zapum;
+using namespace zapum::modifier_keys;
+
+namespace {
+
+// Short enough for a quick test, long enough that a loaded machine does not turn a tap into a hold.
+constexpr int kThresholdMs = 200;
+
+quint16 keyNamed(const QString &name)
+{
+    static const QHash<QString, quint16> keys{
+        {QStringLiteral("ralt"), kRightOption}, {QStringLiteral("lalt"), kLeftOption},
+        {QStringLiteral("shift"), kLeftShift},  {QStringLiteral("rshift"), kRightShift},
+        {QStringLiteral("cmd"), kLeftCommand},  {QStringLiteral("ctrl"), kLeftControl},
+        {QStringLiteral("fn"), modifier_keys::kFunction}, {QStringLiteral("caps"), modifier_keys::kCapsLock},
+    };
+    return keys.value(name);
+}
+
+}  // namespace
+
+class TestGlobalHotkey : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    // Each row is a script: "+key" presses, "-key" releases, "again" repeats the last change,
+    // a number waits that many milliseconds, "unregister" and "register" call the service.
+    void holds_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<int>("starts");
+        QTest::addColumn<int>("ends");
+        QTest::addColumn<bool>("down");
+
+        QTest::newRow("short tap") << "+ralt 30 -ralt 300" << 0 << 0 << false;
+        QTest::newRow("hold") << "+ralt 300 -ralt" << 1 << 1 << false;
+        QTest::newRow("hold, still down") << "+ralt 300" << 1 << 0 << true;
+        QTest::newRow("repeated events during a hold") << "+ralt again 300 again -ralt again" << 1 << 1 << false;
+        QTest::newRow("other modifiers during a hold")
+            << "+ralt 50 +shift -shift +cmd -cmd +ctrl -ctrl +lalt -lalt +fn -fn +caps -caps 300 -ralt" << 1 << 1
+            << false;
+        QTest::newRow("other modifiers on their own") << "+lalt 300 -lalt +shift 300 -shift +cmd 300 -cmd" << 0 << 0
+                                                      << false;
+        // The release of Right Alt still carries the option flag of the Left Alt held meanwhile.
+        QTest::newRow("left option held through the release") << "+lalt +ralt 300 -ralt 50 -lalt 50" << 1 << 0
+                                                               << true;
+        QTest::newRow("left option case ends at the next trigger change")
+            << "+lalt +ralt 300 -ralt -lalt 50 +ralt -ralt" << 1 << 1 << false;
+        // The first wait would have reached the threshold 80 ms into the second one.
+        QTest::newRow("re-press within the threshold restarts") << "+ralt 120 -ralt +ralt 120" << 0 << 0 << true;
+        QTest::newRow("re-pressed hold still starts") << "+ralt 120 -ralt +ralt 120 150" << 1 << 0 << true;
+        QTest::newRow("unregister mid-hold") << "+ralt 300 unregister -ralt 50" << 1 << 0 << false;
+        QTest::newRow("unregister while waiting") << "+ralt 50 unregister 300" << 0 << 0 << false;
+        QTest::newRow("register again forgets the hold") << "+ralt 300 register -ralt 50" << 1 << 0 << false;
+        QTest::newRow("works again after re-registering") << "+ralt 300 register -ralt +ralt 300 -ralt" << 2 << 1
+                                                           << false;
+    }
+
+    void holds()
+    {
+        QFETCH(QString, script);
+        QFETCH(int, starts);
+        QFETCH(int, ends);
+        QFETCH(bool, down);
+
+        auto owned = std::make_unique<test::FakeModifierKeySource>();
+        test::FakeModifierKeySource &keyboard = *owned;
+        GlobalHotkeyService service(std::move(owned), HotkeyTiming{std::chrono::milliseconds(kThresholdMs)});
+        int startCount = 0;
+        int endCount = 0;
+        service.setOnStart([&] { ++startCount; });
+        service.setOnEnd([&] { ++endCount; });
+        service.registerHotkey();
+        QVERIFY(keyboard.running);
+
+        for (const QString &step : script.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            bool isNumber = false;
+            const int wait = step.toInt(&isNumber);
+            if (isNumber)
+                QTest::qWait(wait);
+            else if (step.startsWith(QLatin1Char('+')))
+                keyboard.press(keyNamed(step.mid(1)));
+            else if (step.startsWith(QLatin1Char('-')))
+                keyboard.release(keyNamed(step.mid(1)));
+            else if (step == QLatin1String("again"))
+                keyboard.repeatLast();
+            else if (step == QLatin1String("unregister"))
+                service.unregisterHotkey();
+            else if (step == QLatin1String("register"))
+                service.registerHotkey();
+            else
+                QFAIL(qPrintable(QStringLiteral("unknown step ") + step));
+        }
+        QTest::qWait(20);  // the changes are handled from the event loop
+
+        QCOMPARE(startCount, starts);
+        QCOMPARE(endCount, ends);
+        QCOMPARE(service.isDown(), down);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGlobalHotkey)
+#include "tst_global_hotkey.moc"
