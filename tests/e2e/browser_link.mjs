@@ -214,7 +214,13 @@ async function main() {
       if (chromium.exitCode !== null || chromium.signalCode !== null) resolve();
       else chromium.once('exit', resolve);
     });
-    rmSync(profile, { recursive: true, force: true });
+    // Chromium's helper processes may still be writing the profile for a moment after the main
+    // process has gone; a leftover scratch folder must not turn a good run into a failure.
+    try {
+      rmSync(profile, { recursive: true, force: true, maxRetries: 20, retryDelay: 100 });
+    } catch (error) {
+      console.error(`browser_link: could not remove ${profile}: ${error.message}`);
+    }
   }
   process.exit(status);
 }
