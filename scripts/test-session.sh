@@ -48,12 +48,12 @@ die() {
   exit 1
 }
 
-# Polls CHECK every 50 ms for up to 10 s (a loaded CI machine is slow); gives up early when PID
-# (if given) has died.
+# Polls CHECK every 50 ms for up to 30 s of wall time (a loaded 2-core machine can take many
+# seconds to map a window); gives up early when PID (if given) has died.
 wait_for() {
   local pid=$1; shift
-  local i
-  for ((i = 0; i < 200; i++)); do
+  local deadline=$((SECONDS + 30))
+  while ((SECONDS < deadline)); do
     "$@" >/dev/null 2>&1 && return 0
     [ -n "$pid" ] && ! kill -0 "$pid" 2>/dev/null && return 1
     sleep 0.05
