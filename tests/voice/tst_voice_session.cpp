@@ -1,4 +1,7 @@
 #include "support/await_task.h"
+#include "support/fake_modifier_key_source.h"
+#include "voice/global_hotkey_service.h"
+#include "voice/voice_session_wiring.h"
 #include "support/voice_session_graph.h"
 #include "voice/voice_keychain.h"
 #include "voice/voice_session_text.h"
@@ -608,6 +611,33 @@ private Q_SLOTS:
         QCOMPARE(prompt, QStringLiteral("ZaPum will click at (100, 200)"));
         QCOMPARE(seconds, 2);
         QCOMPARE(graph.input.clicks, allow ? QList<QPointF>{QPointF(100.7, 200.2)} : QList<QPointF>{});
+    }
+
+    void hotkeyAndTypedQuestionsReachTheSession()
+    {
+        VoiceSessionGraph graph;
+        graph.readyToTalk();
+        auto keys = std::make_unique<FakeModifierKeySource>();
+        FakeModifierKeySource &source = *keys;
+        GlobalHotkeyService hotkey(std::move(keys), HotkeyTiming{20ms});
+        wireVoiceSession(*graph.session, hotkey, graph.backend.ask);
+        hotkey.registerHotkey();
+        graph.model.enqueueText(QStringLiteral("Spoken answer."));
+        graph.model.enqueueText(QStringLiteral("Typed answer."));
+
+        source.press(GlobalHotkeyService::kTriggerKeyCode);
+        QTRY_COMPARE(graph.voiceSettings.beeState(), VoiceBeeState::listening());
+        graph.scripted.partial(QStringLiteral("hello there"));
+        source.release(GlobalHotkeyService::kTriggerKeyCode);
+        QTRY_COMPARE(graph.speech.requestCount(), 1);
+        QCOMPARE(graph.model.requests().value(0).lastMessage().value(QLatin1String("content")).toString(),
+                 QStringLiteral("hello there"));
+
+        QTRY_VERIFY(!graph.session->isRunning());
+        awaitTask(graph.backend.ask.ask(QStringLiteral("and typed?")));
+        QCOMPARE(graph.backend.ask.responseText(), QStringLiteral("Typed answer."));
+        QCOMPARE(graph.model.requestCount(), 2);
+        QCOMPARE(graph.speech.requestCount(), 1);
     }
 
     void summaries_data()
