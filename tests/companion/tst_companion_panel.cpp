@@ -133,8 +133,10 @@ private Q_SLOTS:
         for (int step = 1; step <= 10; ++step) {
             const QPoint p = grab + (drop - grab) * step / 10;
             xdotool({QStringLiteral("mousemove"), arg(p.x()), arg(p.y())});
-            QTest::qWait(20);
+            QTest::qWait(50);
         }
+        // On a loaded machine the last motions can still be queued; let them land before the release.
+        QTRY_VERIFY_WITH_TIMEOUT(QRect(panel()->geometry()).contains(drop), 3000);
         xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
 
         QTRY_VERIFY_WITH_TIMEOUT(m_graph->manager.userChoseFreePosition(), 3000);
