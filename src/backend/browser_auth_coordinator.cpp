@@ -21,7 +21,12 @@ namespace zapum {
 // and QCoro's signal task, whose template coroutine clang's function sanitizer cannot build).
 class PendingHandoff : public QObject {
 public:
-    explicit PendingHandoff(QObject *parent) : QObject(parent) { watchdog.setSingleShot(true); }
+    explicit PendingHandoff(QObject *parent) : QObject(parent)
+    {
+        watchdog.setSingleShot(true);
+        // A coarse timer may fire up to 5 % early: nine seconds off a three-minute sign-in.
+        watchdog.setTimerType(Qt::PreciseTimer);
+    }
 
     void finish(Result<QUrl> result)
     {
