@@ -60,6 +60,7 @@ private Q_SLOTS:
 
     void actionAndVoiceModeSurviveARestart()
     {
+        bool voiceNow = false;
         {
             ZaPumApp app;
             app.openSettings();
@@ -72,6 +73,7 @@ private Q_SLOTS:
             const bool voiceWas = app.voiceSettings().isEnabled();
             click(settings, QStringLiteral("voiceModeSwitch"));
             QTRY_COMPARE(app.voiceSettings().isEnabled(), !voiceWas);
+            voiceNow = !voiceWas;
             QTest::qWait(300);
             settings.view()->grabWindow().save(QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/app-shell-settings-voice.png"));
         }
@@ -80,7 +82,11 @@ private Q_SLOTS:
         again.openSettings();
         QVERIFY(QTest::qWaitForWindowExposed(again.settingsWindow().view()));
         QVERIFY(item(again.settingsWindow(), QStringLiteral("actionModeSwitch"))->property("checked").toBool());
-        QVERIFY(item(again.settingsWindow(), QStringLiteral("fallbackWarning"))->isVisible());
+        click(again.settingsWindow(), QStringLiteral("tabVoice"));
+        QCOMPARE(again.voiceSettings().isEnabled(), voiceNow);
+        QCOMPARE(item(again.settingsWindow(), QStringLiteral("voiceModeSwitch"))->property("checked").toBool(), voiceNow);
+        QVERIFY2(item(again.settingsWindow(), QStringLiteral("fallbackWarning"))->isVisible(),
+                 "with no keyring the Voice tab says where the keys are");
     }
 
     void aBlankKeyCannotBeSaved()

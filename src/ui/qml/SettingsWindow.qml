@@ -88,6 +88,7 @@ Pane {
                                 }
                             }
                         }
+                        Label { text: "API base URL" }
                         TextField {
                             objectName: "apiBaseUrlField"
                             Layout.fillWidth: true
@@ -375,6 +376,7 @@ Pane {
                     title: "Behavior"
                     ColumnLayout {
                         anchors.fill: parent
+                        Label { text: "ElevenLabs voice id" }
                         TextField {
                             Layout.fillWidth: true
                             placeholderText: "ElevenLabs voice id"
@@ -383,6 +385,7 @@ Pane {
                             ToolTip.visible: hovered
                             ToolTip.text: "Copy a voice id from the ElevenLabs voice library. The default is one of its preset voices."
                         }
+                        Label { text: "Claude model" }
                         TextField {
                             Layout.fillWidth: true
                             placeholderText: "Claude model"
