@@ -23,19 +23,9 @@ namespace {
 
 void saveLocalSession(AppProcess &app)
 {
-    const QString folder = app.home() + QStringLiteral("/data/ZaPum");
-    QDir().mkpath(folder);
-    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QFile file(folder + QStringLiteral("/secrets.json"));
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    const QByteArray session = QJsonDocument(QJsonObject{{QStringLiteral("userId"), QStringLiteral("bench")},
-                                                         {QStringLiteral("email"), QStringLiteral("bench@example.com")},
-                                                         {QStringLiteral("accessToken"), QStringLiteral("t")}})
-                                   .toJson(QJsonDocument::Compact);
-    file.write(QJsonDocument(QJsonObject{{QStringLiteral("zapum.session"), QString::fromLatin1(session.toBase64())}})
-                   .toJson(QJsonDocument::Compact));
+    app.saveSession({{QStringLiteral("userId"), QStringLiteral("bench")},
+                     {QStringLiteral("email"), QStringLiteral("bench@example.com")},
+                     {QStringLiteral("accessToken"), QStringLiteral("t")}});
     QDir().mkpath(app.home() + QStringLiteral("/config/ZaPum"));
     QFile settings(app.home() + QStringLiteral("/config/ZaPum/settings.json"));
     if (settings.open(QIODevice::WriteOnly))
@@ -61,8 +51,7 @@ struct Run {
 Run coldStart(const QString &program)
 {
     AppProcess app;
-    app.environment().insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                             QStringLiteral("unix:path=") + app.home() + QStringLiteral("/no-bus"));
+    app.keepSecretsPrivate();
     saveLocalSession(app);
     QElapsedTimer clock;
     app.process().setProcessEnvironment(app.environment());

@@ -40,6 +40,17 @@ void click(QmlWindow &window, const QString &name, double fx = 0.5, double fy = 
     QTest::qWait(50);
 }
 
+// Opens the settings window on one of its tabs.
+QmlWindow &settingsAt(ZaPumApp &app, const QString &tab)
+{
+    app.openSettings();
+    QmlWindow &settings = app.settingsWindow();
+    if (!QTest::qWaitForWindowExposed(settings.view()))
+        qWarning("the settings window did not appear");
+    click(settings, QStringLiteral("tab") + tab);
+    return settings;
+}
+
 void typeText(QWindow &window, const char *text)
 {
     for (const char *c = text; *c; ++c)
@@ -63,10 +74,7 @@ private Q_SLOTS:
         bool voiceNow = false;
         {
             ZaPumApp app;
-            app.openSettings();
-            QmlWindow &settings = app.settingsWindow();
-            QVERIFY(QTest::qWaitForWindowExposed(settings.view()));
-            click(settings, QStringLiteral("tabAction"));
+            QmlWindow &settings = settingsAt(app, QStringLiteral("Action"));
             click(settings, QStringLiteral("actionModeSwitch"));
             QTRY_VERIFY(app.actionMode().isEnabled());
             click(settings, QStringLiteral("tabVoice"));
@@ -79,8 +87,7 @@ private Q_SLOTS:
         }
         ZaPumApp again;
         QVERIFY(again.actionMode().isEnabled());
-        again.openSettings();
-        QVERIFY(QTest::qWaitForWindowExposed(again.settingsWindow().view()));
+        settingsAt(again, QStringLiteral("Action"));
         QVERIFY(item(again.settingsWindow(), QStringLiteral("actionModeSwitch"))->property("checked").toBool());
         click(again.settingsWindow(), QStringLiteral("tabVoice"));
         QCOMPARE(again.voiceSettings().isEnabled(), voiceNow);
@@ -92,10 +99,7 @@ private Q_SLOTS:
     void aBlankKeyCannotBeSaved()
     {
         ZaPumApp app;
-        app.openSettings();
-        QmlWindow &settings = app.settingsWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(settings.view()));
-        click(settings, QStringLiteral("tabVoice"));
+        QmlWindow &settings = settingsAt(app, QStringLiteral("Voice"));
         click(settings, QStringLiteral("anthropicKeyField"));
         typeText(*settings.view(), "   ");
         QCOMPARE(item(settings, QStringLiteral("anthropicKeyField"))->property("text").toString(), QStringLiteral("   "));
@@ -127,10 +131,7 @@ private Q_SLOTS:
         app.settings().setValue(QStringLiteral("ZaPumPatrolNearDockEnabled"), false);
         const QRectF before = app.companion().panelFrame();
 
-        app.openSettings();
-        QmlWindow &settings = app.settingsWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(settings.view()));
-        click(settings, QStringLiteral("tabCompanion"));
+        QmlWindow &settings = settingsAt(app, QStringLiteral("Companion"));
         click(settings, QStringLiteral("sizeSlider"), 0.98);
         QTRY_VERIFY(app.companion().panelFrame().width() > before.width());
         const QRectF after = app.companion().panelFrame();

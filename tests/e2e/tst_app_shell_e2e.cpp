@@ -28,8 +28,7 @@ QString openedUrlsFile(const AppProcess &app)
 // keyring would carry a session from one test into the next), and a URL opener that records.
 void prepare(AppProcess &app, const QJsonObject &settings = {})
 {
-    app.environment().insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                             QStringLiteral("unix:path=") + app.home() + QStringLiteral("/no-bus"));
+    app.keepSecretsPrivate();
     const QString bin = app.home() + QStringLiteral("/bin");
     QDir().mkpath(bin);
     QFile opener(bin + QStringLiteral("/xdg-open"));
@@ -44,20 +43,6 @@ void prepare(AppProcess &app, const QJsonObject &settings = {})
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(QJsonDocument(settings).toJson());
     }
-}
-
-// A session record as the app keeps it in its private secrets file: a local identity.
-void saveSession(AppProcess &app, const QJsonObject &session)
-{
-    const QString folder = app.home() + QStringLiteral("/data/ZaPum");
-    QDir().mkpath(folder);
-    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QFile file(folder + QStringLiteral("/secrets.json"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    const QByteArray record = QJsonDocument(session).toJson(QJsonDocument::Compact);
-    file.write(QJsonDocument(QJsonObject{{QStringLiteral("zapum.session"), QString::fromLatin1(record.toBase64())}})
-                   .toJson(QJsonDocument::Compact));
 }
 
 // A second run over the first one's settings and secrets.
@@ -269,7 +254,7 @@ private Q_SLOTS:
     {
         AppProcess app;
         prepare(app);
-        saveSession(app, {{QStringLiteral("userId"), QStringLiteral("local-1")},
+        app.saveSession({{QStringLiteral("userId"), QStringLiteral("local-1")},
                           {QStringLiteral("email"), QStringLiteral("local@example.com")},
                           {QStringLiteral("accessToken"), QStringLiteral("local-token")}});
         app.start();

@@ -1,7 +1,6 @@
 #include "app/app_notifications.h"
 #include "companion/onboarding_manager.h"
 #include "desktop/action_mode_store.h"
-#include "support/await_task.h"
 #include "support/backend_graph.h"
 #include "support/desktop_driver.h"
 #include "support/fake_desktop.h"
@@ -117,13 +116,6 @@ private Q_SLOTS:
         QTEST(onboardingPageAfterKey(page, count, false), "afterReturn");
     }
 
-    void onboardingIcons()
-    {
-        QVERIFY(isEmojiIcon(onboardingSteps().at(0).icon));
-        QVERIFY(!isEmojiIcon(onboardingSteps().at(1).icon));
-        QVERIFY(!isEmojiIcon(QString()));
-    }
-
     void sizeSnapsToItsStepsAndAnnouncesTheChange_data()
     {
         QTest::addColumn<double>("moved");
@@ -208,18 +200,6 @@ private Q_SLOTS:
         rig.actionMode.setEnabled(true);
         rig.settings.activateApp(7);
         QCOMPARE(rig.activated, QList<qint32>{7});
-    }
-
-    void tokenSignInShowsTheLocalIdentity()
-    {
-        // A local identity needs no request: the path the account view takes with no backend.
-        WindowsRig rig;
-        QSignalSpy signingIn(&rig.account, &AccountViewModel::isSigningInChanged);
-        awaitTask(rig.backend.sessions.signIn(QStringLiteral(" ada@example.com "), QStringLiteral("tok"), QString()));
-        QVERIFY(rig.account.isSignedIn());
-        QVERIFY(rig.account.isLocalIdentity());
-        QCOMPARE(rig.account.email(), QStringLiteral("ada@example.com"));
-        QVERIFY(!rig.account.userId().isEmpty());
     }
 
     void windowsLoadWithoutErrors_data()
