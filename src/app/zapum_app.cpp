@@ -41,6 +41,8 @@
 #include "voice/voice_amplitude_publisher.h"
 #include "voice/voice_capture_service.h"
 #include "voice/voice_keychain.h"
+#include "voice/voice_session.h"
+#include "voice/voice_session_wiring.h"
 #include "voice/voice_settings_store.h"
 
 #include <QApplication>
@@ -132,6 +134,28 @@ ZaPumApp::ZaPumApp(bool webEngineReady, QObject *parent) : QObject(parent)
     m_ask = new AskService(*m_sessions, *m_settings, *m_voiceKeychain, {}, this);
     m_memory = new MemoryService(*m_sessions, *m_environment, {}, this);
     m_remote = new RemoteAssistantCoordinator(*m_sessions, *m_environment, *m_guidance, {}, this);
+
+    m_voiceSession = new VoiceSession({*m_voiceSettings, *m_voiceKeychain, *m_voiceCapture, *m_voiceAgent, *m_speech,
+                                       *m_actionMode, *m_desktop->workspace, *m_clickToast, *m_memory, *m_sessions},
+                                      {}, this);
+    wireVoiceSession(*m_voiceSession, *m_hotkey, *m_ask);
+    const QPointer<VoiceSession> voice(m_voiceSession);
+    setVoiceControls({[voice] {
+                          if (voice)
+                              (void)voice->beginListening();
+                      },
+                      [voice] {
+                          if (voice)
+                              (void)voice->finishListeningAndAct();
+                      },
+                      [voice] {
+                          if (voice)
+                              (void)voice->cancelListening();
+                      },
+                      [voice] {
+                          if (voice)
+                              voice->togglePushToTalk();
+                      }});
 
     buildCompanion(webEngineReady);
     buildWindows();

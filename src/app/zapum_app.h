@@ -48,11 +48,12 @@ class UrlOpener;
 class VoiceAmplitudePublisher;
 class VoiceCaptureService;
 class VoiceKeychain;
+class VoiceSession;
 class VoiceSettingsStore;
 struct DesktopBackends;
 
 // What the talk items, the bee's push-to-talk and the hold-to-talk hotkey reach: the voice
-// session's operations. Until they are set, those controls do nothing.
+// session's operations. Without them those controls do nothing.
 struct VoiceControls {
     std::function<void()> beginListening;
     std::function<void()> finishListeningAndAct;
@@ -91,7 +92,9 @@ public:
     QmlWindow &settingsWindow() { return *m_settingsWindow; }
     bool secretsInFallbackFile() const { return !m_secretsFallbackPath.isEmpty(); }
 
-    // The voice session's operations, once it exists.
+    VoiceSession &voiceSession() { return *m_voiceSession; }
+    // What the talk items, the bee and the hotkey call (the voice session's operations; tests may
+    // put recorders in their place).
     void setVoiceControls(VoiceControls controls) { m_voiceControls = std::move(controls); }
 
     // Shows the status item (or, without a tray, says how to reach its menu), starts listening
@@ -141,6 +144,7 @@ private:
     AskService *m_ask = nullptr;
     MemoryService *m_memory = nullptr;
     RemoteAssistantCoordinator *m_remote = nullptr;
+    VoiceSession *m_voiceSession = nullptr;
 
     AppNotifications *m_notifications = nullptr;
     BeeViewModel *m_beeView = nullptr;

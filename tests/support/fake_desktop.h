@@ -22,11 +22,16 @@ public:
 class FakeWorkspace final : public Workspace {
 public:
     QList<RunningApplication> runningApplications() override { return apps; }
-    bool activateApp(qint32) override { return true; }
+    bool activateApp(qint32 pid) override
+    {
+        activated.append(pid);
+        return true;
+    }
     bool openUrl(const QUrl &) override { return true; }
     Status openPrivacySettings(PrivacyPane) override { return Done{}; }
 
     QList<RunningApplication> apps;
+    QList<qint32> activated;
 };
 
 class FakeScreenCapture final : public ScreenCapture {

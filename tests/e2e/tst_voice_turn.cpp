@@ -1,0 +1,160 @@
+// One spoken turn through the real pieces: the X11 talk key pressed with xdotool, the test
+// session's FIFO microphone and PocketSphinx, the X11 window list, MP3 playback into the null
+// sink. Only the model, speech and backend services are fakes on 127.0.0.1.
+
+#include "backend/session_controller.h"
+#include "desktop/action_mode_store.h"
+#include "desktop/click_confirm_toast.h"
+#include "platform/audio_output.h"
+#include "platform/desktop_backends.h"
+#include "platform/escape_key_watcher.h"
+#include "platform/modifier_key_source.h"
+#include "support/await_task.h"
+#include "support/backend_graph.h"
+#include "support/fake_messages_api.h"
+#include "support/fake_speech_api.h"
+#include "support/fifo_microphone.h"
+#include "voice/anthropic_voice_agent.h"
+#include "voice/eleven_labs_tts.h"
+#include "voice/global_hotkey_service.h"
+#include "voice/voice_amplitude_publisher.h"
+#include "voice/voice_capture_service.h"
+#include "voice/voice_session.h"
+#include "voice/voice_session_wiring.h"
+#include "voice/voice_settings_store.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTest>
+
+using namespace std::chrono_literals;
+using namespace zapum;
+using namespace zapum::test;
+
+namespace {
+
+const QString kWindowTitle = QStringLiteral("Quarterly Report Draft");
+const QString kReply = QStringLiteral("Your report is open.");
+
+void xdotool(const QString &arguments)
+{
+    QProcess::execute(QStringLiteral("xdotool"), arguments.split(u' '));
+}
+
+// A window of another process, so that the session's own windows being left out does not hide it.
+class OtherAppWindow {
+public:
+    OtherAppWindow()
+    {
+        m_process.start(QStringLiteral(X11_TEST_CLIENT),
+                        {QStringLiteral("--window"), QStringLiteral("title=%1;w=500;h=300;class=Writer").arg(kWindowTitle)});
+        QDeadlineTimer deadline(5s);
+        while (!deadline.hasExpired() && !m_process.canReadLine())
+            m_process.waitForReadyRead(int(deadline.remainingTime()));
+        ready = m_process.readLine().startsWith("ready");
+    }
+    ~OtherAppWindow()
+    {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(2000))
+            m_process.kill();
+        m_process.waitForFinished(1000);
+    }
+    bool ready = false;
+
+private:
+    QProcess m_process;
+};
+
+}  // namespace
+
+class TestVoiceTurn : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init()
+    {
+        if (!qEnvironmentVariableIsSet("ZAPUM_TEST_SESSION") || !FifoMicrophone::available())
+            QSKIP("needs the X11 and audio test session (scripts/test-session.sh)");
+    }
+    void cleanup()
+    {
+        if (qEnvironmentVariableIsSet("ZAPUM_TEST_SESSION"))
+            xdotool(QStringLiteral("keyup Alt_R Alt_L ISO_Level3_Shift"));
+    }
+
+    void spokenTurnIsAnsweredAloud()
+    {
+        const SpeechClip answer = synthesizeSpeech(kReply);
+        QVERIFY(!answer.mp3.isEmpty());
+        FakeMessagesApi model;
+        model.enqueueText(kReply);
+        FakeSpeechApi speech(answer.mp3, "el-e2e");
+        FakeHttpServer backendServer;
+        backendServer.setHandler([](const RecordedRequest &) { return FakeResponse::json(200, R"({"results":[]})"); });
+
+        BackendGraph backend;
+        backend.signIn(BackendGraph::userSession(apiBaseOf(backendServer.baseUrl())));
+        backend.voiceKeychain.save(QStringLiteral("sk-ant-e2e"), kAnthropicAccount);
+        backend.voiceKeychain.save(QStringLiteral("el-e2e"), kElevenLabsAccount);
+        VoiceSettingsStore settings(backend.settings, backend.voiceKeychain);
+        settings.setIsEnabled(true);
+
+        VoiceAmplitudePublisher publisher;
+        VoiceCaptureService capture(publisher);
+        AnthropicVoiceAgent agent(model.baseUrl());
+        const std::unique_ptr<AudioOutput> output = createAudioOutput();
+        ElevenLabsTTS tts(publisher, *output, speech.baseUrl());
+        DesktopBackends desktop = openDesktopBackends();
+        ActionModeStore actionMode(backend.settings, *desktop.windowServer, *desktop.workspace, *desktop.screenCapture,
+                                   *desktop.inputSynthesizer);
+        ClickConfirmToast toast(createEscapeKeyWatcher());
+        VoiceSessionTiming timing;
+        timing.noSpeechCutoff = 2s;  // the follow-up nobody answers
+        VoiceSession session({settings, backend.voiceKeychain, capture, agent, tts, actionMode, *desktop.workspace,
+                              toast, backend.memory, backend.sessions},
+                             timing);
+        GlobalHotkeyService hotkey(createModifierKeySource());
+        wireVoiceSession(session, hotkey, backend.ask);
+        hotkey.registerHotkey();
+        QVERIFY(hotkey.isRegistered());
+
+        OtherAppWindow window;
+        QVERIFY(window.ready);
+        QVERIFY(test::awaitTask(capture.requestPermissions()));
+
+        QList<VoiceBeeState> states;
+        connect(&settings, &VoiceSettingsStore::beeStateChanged, this, [&] { states.append(settings.beeState()); });
+
+        xdotool(QStringLiteral("keydown Alt_R"));
+        QTRY_COMPARE_WITH_TIMEOUT(settings.beeState(), VoiceBeeState::listening(), 3000);
+        FifoMicrophone microphone;
+        microphone.play(FifoMicrophone::silence(0.3) + FifoMicrophone::speak(QStringLiteral("Open the calendar please"), QStringLiteral("slt"))
+                        + FifoMicrophone::silence(0.6));
+        QVERIFY(microphone.waitUntilPlayed(15s));
+        xdotool(QStringLiteral("keyup Alt_R"));
+
+        QTRY_COMPARE_WITH_TIMEOUT(model.requestCount(), 1, 15000);
+        const MessagesRequest request = model.lastRequest();
+        const QString said = request.lastMessage().value(QLatin1String("content")).toString();
+        QVERIFY2(said.contains(QLatin1String("calendar")), qPrintable(said));
+        QVERIFY2(request.system().contains(QStringLiteral("Writer \u00B7 ") + kWindowTitle + QStringLiteral(" \u00B7 ")),
+                 qPrintable(request.system()));
+
+        QTRY_COMPARE_WITH_TIMEOUT(speech.requestCount(), 1, 10000);
+        QCOMPARE(QJsonDocument::fromJson(speech.requests().value(0).body).object().value(QLatin1String("text")).toString(),
+                 kReply);
+        QTRY_VERIFY_WITH_TIMEOUT(states.contains(VoiceBeeState::speaking()), 5000);
+        QVERIFY(settings.lastErrorText().isEmpty());
+        // The reply plays for its length, the follow-up listens and hears nothing, and the bee rests.
+        QTRY_COMPARE_WITH_TIMEOUT(settings.beeState(), VoiceBeeState::idle(), 20000);
+        QCOMPARE(model.requestCount(), 1);
+        QVERIFY(states.indexOf(VoiceBeeState::thinking()) < states.indexOf(VoiceBeeState::speaking()));
+        QVERIFY(states.lastIndexOf(VoiceBeeState::listening()) > states.indexOf(VoiceBeeState::speaking()));
+        hotkey.unregisterHotkey();
+    }
+};
+
+QTEST_MAIN(TestVoiceTurn)
+#include "tst_voice_turn.moc"

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "voice/speech_capture.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <optional>
+#include <utility>
+
+namespace zapum::test {
+
+// A microphone and recogniser whose partial transcripts a test scripts, for the timing rules of
+// a conversation that the real capture can only approximate through audio.
+class ScriptedCapture final : public SpeechCapture {
+public:
+    bool isListening() const override { return listening; }
+    void setOnPartial(std::function<void(const QString &)> callback) override { m_onPartial = std::move(callback); }
+    QCoro::Task<bool> requestPermissions() override
+    {
+        ++permissionRequests;
+        co_return permissionsGranted;
+    }
+    Status start() override
+    {
+        if (startFailure)
+            return *startFailure;
+        if (!listening)
+            ++starts;
+        listening = true;
+        return Done{};
+    }
+    QCoro::Task<QString> stop() override
+    {
+        if (!listening)
+            co_return QString();
+        listening = false;
+        ++stops;
+        co_return finalTranscript.value_or(m_lastPartial);
+    }
+
+    // One recogniser update, as it would arrive on the main thread.
+    void partial(const QString &text)
+    {
+        m_lastPartial = text;
+        if (listening && m_onPartial)
+            m_onPartial(text);
+    }
+    // The same, `after` from now.
+    void partialAfter(std::chrono::milliseconds after, const QString &text)
+    {
+        QTimer::singleShot(after, &m_context, [this, text] { partial(text); });
+    }
+
+    bool listening = false;
+    bool permissionsGranted = true;
+    std::optional<Failure> startFailure;
+    // What stop() returns; absent: the last partial.
+    std::optional<QString> finalTranscript;
+    int starts = 0;
+    int stops = 0;
+    int permissionRequests = 0;
+
+private:
+    std::function<void(const QString &)> m_onPartial;
+    QString m_lastPartial;
+    QObject m_context;  // scheduled partials die with the capture
+};
+
+}  // namespace zapum::test
