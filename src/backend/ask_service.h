@@ -75,6 +75,8 @@ public:
 
     // Never fails: the outcome is lastResponse(). A blank question changes nothing.
     QCoro::Task<void> ask(QString question);
+    // "Ask again": forget the last answer so the question field shows alone.
+    void clearResponse() { setLastResponse(std::nullopt); }
 
     // The friendly reply given when no API base URL is set.
     static QString placeholderAnswer(const QString &question);

@@ -67,7 +67,7 @@ private Q_SLOTS:
         QVERIFY(xdotool({QStringLiteral("mousemove"), QString::number((screenWidth > 0 ? screenWidth : 1280) - 11),
                          QStringLiteral("11"), QStringLiteral("click"), QStringLiteral("3")}));
         QTest::qWait(500);
-        QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("Down"), QStringLiteral("Return")}));
+        QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("Up"), QStringLiteral("Return")}));
         QCOMPARE(app.waitForExit(5s), 0);
     }
 };

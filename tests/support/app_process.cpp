@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
+#include <QJsonDocument>
 
 #include <csignal>
 
@@ -38,6 +40,25 @@ void AppProcess::start(const QStringList &arguments)
     m_process.setProcessEnvironment(m_environment);
     m_process.start(zapumBinary(), arguments);
     m_process.waitForStarted(5000);
+}
+
+void AppProcess::keepSecretsPrivate()
+{
+    m_environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + home() + QStringLiteral("/no-bus"));
+}
+
+void AppProcess::saveSession(const QJsonObject &session)
+{
+    const QString folder = home() + QStringLiteral("/data/ZaPum");
+    QDir().mkpath(folder);
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile file(folder + QStringLiteral("/secrets.json"));
+    if (!file.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(file.fileName()));
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const QByteArray record = QJsonDocument(session).toJson(QJsonDocument::Compact);
+    file.write(QJsonDocument(QJsonObject{{QStringLiteral("zapum.session"), QString::fromLatin1(record.toBase64())}})
+                   .toJson(QJsonDocument::Compact));
 }
 
 bool AppProcess::waitForLogLine(const QString &text, std::chrono::milliseconds timeout)

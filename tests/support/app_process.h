@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -20,6 +21,11 @@ public:
     QString home() const { return m_home.path(); }
 
     void start(const QStringList &arguments = {});
+    // Secrets in the app's private file rather than the test desktop's shared keyring, so that a
+    // session saved by one test never reaches the next.
+    void keepSecretsPrivate();
+    // A saved session record in that private file, as the app writes it.
+    void saveSession(const QJsonObject &session);
     bool waitForLogLine(const QString &text, std::chrono::milliseconds timeout);
     // Sends SIGTERM and waits; the exit code, or -1 when it did not exit in time.
     int terminate(std::chrono::milliseconds timeout);

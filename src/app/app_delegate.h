@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+
+namespace zapum {
+
+// What the launch sequence and the sign-in gate act on. The composition root fills these with the
+// real companion, onboarding, hotkey and voice session; tests with recorders.
+struct AppDelegateHooks {
+    std::function<void()> restoreSession;
+    std::function<void()> refreshPermissions;
+    std::function<bool()> isSignedIn;
+    std::function<void()> presentAccountPanel;
+    std::function<void()> setUpCompanion;
+    std::function<void()> showCompanion;
+    std::function<void()> hideCompanion;
+    std::function<bool()> onboardingSeen;
+    std::function<void()> showOnboarding;
+    // Connects the hotkey's start and end to the voice session and starts watching the key.
+    std::function<void()> registerHotkey;
+    std::function<void()> cancelListening;
+};
+
+// Runs the launch sequence and keeps the companion in step with the signed-in state: online while
+// a session exists, hidden (with the account panel in front) while none does.
+class AppDelegate : public QObject {
+    Q_OBJECT
+public:
+    explicit AppDelegate(AppDelegateHooks hooks, QObject *parent = nullptr);
+
+    // Defers the launch pass to the next event-loop turn, so the application is fully up first.
+    void applicationDidFinishLaunching();
+    // The deferred pass itself: restore, permissions, the current state, the account panel.
+    void runLaunchPass();
+    // Called with every change of the session (connected by the composition root).
+    void sessionChanged();
+
+    void applySessionState(bool signedIn);
+    void bringCompanionOnline();
+    void tearDownCompanion();
+
+    bool companionReady() const { return m_companionReady; }
+
+Q_SIGNALS:
+    void launchPassFinished();
+
+private:
+    AppDelegateHooks m_hooks;
+    bool m_companionReady = false;
+    bool m_subscribed = false;
+};
+
+}  // namespace zapum
