@@ -84,6 +84,9 @@ bool waitForWindow(const QString &title, bool visible, std::chrono::milliseconds
 // Types into the window with that title, after giving it the keyboard.
 void keys(const QString &title, const QStringList &sequence)
 {
+    // The launch presents the panel more than once; on a slow (sanitizer) build the window can be
+    // between two presentations for a moment, so look again rather than fail at once.
+    QVERIFY2(waitForWindow(title, true), qPrintable(title));
     const QStringList windows = visibleWindows(title);
     QVERIFY2(!windows.isEmpty(), qPrintable(title));
     xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), windows.first()});
