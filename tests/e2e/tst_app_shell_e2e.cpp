@@ -63,11 +63,19 @@ QJsonObject storedSettings(const AppProcess &app)
 }
 
 // Visible top-level windows whose title is exactly `title`.
+// xdotool's search gives up on the first window that vanishes while it looks (a BadWindow error),
+// which happens while the app builds and drops windows; an empty answer is therefore asked again.
 QStringList visibleWindows(const QString &title)
 {
-    return xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                    u'^' + QRegularExpression::escape(title) + u'$'})
-        .split(u'\n', Qt::SkipEmptyParts);
+    QStringList windows;
+    for (int attempt = 0; attempt < 3 && windows.isEmpty(); ++attempt) {
+        if (attempt > 0)
+            QTest::qWait(100);
+        windows = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                           u'^' + QRegularExpression::escape(title) + u'$'})
+                      .split(u'\n', Qt::SkipEmptyParts);
+    }
+    return windows;
 }
 
 bool waitForWindow(const QString &title, bool visible, std::chrono::milliseconds timeout = 10s)
