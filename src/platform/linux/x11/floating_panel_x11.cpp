@@ -1,6 +1,7 @@
 #include "platform/floating_panel.h"
 
 #include "foundation/logging.h"
+#include "platform/linux/x11/x11_display.h"
 #include "platform/linux/x11/xsettings.h"
 
 #include <QFile>
@@ -18,11 +19,8 @@ namespace zapum {
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void *p) const { std::free(p); }
-};
 template <typename T>
-using XcbReply = std::unique_ptr<T, FreeDeleter>;
+using XcbReply = x11::XcbPtr<T>;
 
 xcb_connection_t *x11Connection()
 {

@@ -1,6 +1,7 @@
 #include "platform/linux/x11/x11_modifier_key_source.h"
 
 #include "foundation/logging.h"
+#include "platform/linux/x11/x11_display.h"
 
 #include <QSocketNotifier>
 
@@ -14,11 +15,7 @@ namespace zapum {
 namespace {
 
 template <typename T>
-struct FreeDeleter {
-    void operator()(T *pointer) const { std::free(pointer); }
-};
-template <typename T>
-using XcbReply = std::unique_ptr<T, FreeDeleter<T>>;
+using XcbReply = x11::XcbPtr<T>;
 
 // X keysyms of the modifier keys (X11/keysymdef.h).
 constexpr std::uint32_t kXkShiftL = 0xffe1;
