@@ -133,7 +133,8 @@ ZaPumApp::ZaPumApp(bool webEngineReady, QObject *parent) : QObject(parent)
     m_guidance = new GuidanceService(*m_sessions, *m_environment, {}, this);
     m_ask = new AskService(*m_sessions, *m_settings, *m_voiceKeychain, {}, this);
     m_memory = new MemoryService(*m_sessions, *m_environment, {}, this);
-    m_remote = new RemoteAssistantCoordinator(*m_sessions, *m_environment, *m_guidance, {}, this);
+    m_remote = new RemoteAssistantCoordinator(*m_sessions, *m_environment, *m_guidance,
+                                              remoteAssistantTimingsFromEnvironment(), this);
 
     m_voiceSession = new VoiceSession({*m_voiceSettings, *m_voiceKeychain, *m_voiceCapture, *m_voiceAgent, *m_speech,
                                        *m_actionMode, *m_desktop->workspace, *m_clickToast, *m_memory, *m_sessions},

@@ -8,7 +8,25 @@
 #include <QDateTime>
 #include <QPointer>
 
+#include <cmath>
+
 namespace zapum {
+
+RemoteAssistantTimings remoteAssistantTimingsFromEnvironment()
+{
+    RemoteAssistantTimings timings;
+    const QString text = qEnvironmentVariable("ZAPUM_COMMAND_POLL_SECONDS").trimmed();
+    if (text.isEmpty())
+        return timings;
+    bool ok = false;
+    const double seconds = text.toDouble(&ok);
+    if (!ok || !std::isfinite(seconds) || seconds < 0.1 || seconds > 24 * 3600) {
+        qCWarning(lcBackend).noquote() << "ignoring ZAPUM_COMMAND_POLL_SECONDS: not a number of seconds from 0.1 to 86400";
+        return timings;
+    }
+    timings.pollInterval = std::chrono::milliseconds(std::llround(seconds * 1000.0));
+    return timings;
+}
 
 RemoteAssistantCoordinator::RemoteAssistantCoordinator(SessionController &sessions, EnvironmentStore &environment,
                                                        GuidanceService &guidance, RemoteAssistantTimings timings,

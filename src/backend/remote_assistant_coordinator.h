@@ -24,6 +24,11 @@ struct RemoteAssistantTimings {
     HttpTimeouts http{std::chrono::seconds(15), std::chrono::seconds(30)};
 };
 
+// The default timings, with the poll interval shortened when ZAPUM_COMMAND_POLL_SECONDS holds a
+// positive number of seconds (at least 0.1): a developer pushing guidance from the local server
+// should not wait a minute for it. Anything else in the variable is ignored with a warning.
+RemoteAssistantTimings remoteAssistantTimingsFromEnvironment();
+
 // Polls the backend for commands a web product sent to this desktop and carries out the one kind
 // it knows, "push-guidance". Polls only while a backend session exists and remote help is not
 // paused; every failure is silent and simply waits for the next poll.

@@ -60,6 +60,13 @@ void GuidancePopoverHost::open()
             else if (m_wasActive && m_bee.popoverOpen())
                 m_bee.setPopoverOpen(false);
         });
+        // The checklist title as drawn is logged while the popover is up, so that whoever reads the
+        // log (a person or an end-to-end check) knows which document the user is looking at.
+        if (QQuickItem *root = m_window->rootObject())
+            m_guidanceTitle = root->findChild<QQuickItem *>(QStringLiteral("guidanceTitle"));
+        // Queued, so that the title's binding has been brought up to date when it is read.
+        connect(&m_model, &GuidancePopoverModel::guidanceChanged, this, &GuidancePopoverHost::reportShownGuidance,
+                Qt::QueuedConnection);
         connect(m_window.get(), &QWindow::heightChanged, this, &GuidancePopoverHost::place);
         connect(m_window.get(), &QWindow::widthChanged, this, &GuidancePopoverHost::place);
     }
@@ -70,6 +77,19 @@ void GuidancePopoverHost::open()
     m_window->show();
     m_window->raise();
     m_window->requestActivate();
+    m_reportedTitle.clear();
+    reportShownGuidance();
+}
+
+void GuidancePopoverHost::reportShownGuidance()
+{
+    if (!m_window || !m_window->isVisible() || !m_guidanceTitle)
+        return;
+    const QString title = m_guidanceTitle->property("text").toString();
+    if (title == m_reportedTitle)
+        return;
+    m_reportedTitle = title;
+    qCInfo(lcUi).noquote() << "guidance popover shows:" << title;
 }
 
 void GuidancePopoverHost::close()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QRectF>
 #include <QSizeF>
 
@@ -8,6 +9,7 @@
 #include <memory>
 
 class QQmlEngine;
+class QQuickItem;
 class QQuickView;
 
 namespace zapum {
@@ -35,6 +37,7 @@ public:
     QQuickView *window() const { return m_window.get(); }
 
 private:
+    void reportShownGuidance();
     void open();
     void close();
     void place();
@@ -44,6 +47,8 @@ private:
     QQmlEngine &m_engine;
     std::function<QRectF()> m_beeFrame;
     std::unique_ptr<QQuickView> m_window;
+    QPointer<QQuickItem> m_guidanceTitle;
+    QString m_reportedTitle;
     bool m_wasActive = false;
 };
 

@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace std::chrono_literals;
@@ -116,6 +117,35 @@ private Q_SLOTS:
         graph.environment.setIsPaused(false);
         QVERIFY(server.waitForRequests(whilePaused + 1, 2s));
         QVERIFY(clock.elapsed() >= 140);
+    }
+
+    void pollIntervalFromEnvironment_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<int>("milliseconds");
+        QTest::newRow("unset") << QByteArray() << 60000;
+        QTest::newRow("whole seconds") << QByteArray(" 2 ") << 2000;
+        QTest::newRow("fraction") << QByteArray("0.25") << 250;
+        QTest::newRow("zero would spin") << QByteArray("0") << 60000;
+        QTest::newRow("negative") << QByteArray("-5") << 60000;
+        QTest::newRow("not a number") << QByteArray("fast") << 60000;
+        QTest::newRow("infinite") << QByteArray("inf") << 60000;
+        QTest::newRow("past a day") << QByteArray("1e9") << 60000;
+    }
+
+    void pollIntervalFromEnvironment()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(int, milliseconds);
+        if (value.isNull())
+            qunsetenv("ZAPUM_COMMAND_POLL_SECONDS");
+        else
+            qputenv("ZAPUM_COMMAND_POLL_SECONDS", value);
+        if (!value.isNull() && milliseconds == 60000)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^ignoring ZAPUM_COMMAND_POLL_SECONDS")));
+        const RemoteAssistantTimings timings = remoteAssistantTimingsFromEnvironment();
+        qunsetenv("ZAPUM_COMMAND_POLL_SECONDS");
+        QCOMPARE(timings.pollInterval.count(), milliseconds);
     }
 
     void anyCodableRoundTrip_data()

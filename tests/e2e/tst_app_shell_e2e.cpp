@@ -7,6 +7,8 @@
 #include <QProcess>
 #include <QFile>
 #include <QFileInfo>
+#include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -87,6 +89,25 @@ bool waitForWindow(const QString &title, bool visible, std::chrono::milliseconds
         QTest::qWait(100);
     }
     return true;
+}
+
+QRect windowGeometry(const QString &window)
+{
+    QRect geometry;
+    const QStringList lines =
+        xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window}).split(u'\n');
+    for (const QString &line : lines) {
+        const int value = line.section(u'=', 1).toInt();
+        if (line.startsWith(QLatin1String("X=")))
+            geometry.moveLeft(value);
+        else if (line.startsWith(QLatin1String("Y=")))
+            geometry.moveTop(value);
+        else if (line.startsWith(QLatin1String("WIDTH=")))
+            geometry.setWidth(value);
+        else if (line.startsWith(QLatin1String("HEIGHT=")))
+            geometry.setHeight(value);
+    }
+    return geometry;
 }
 
 // Types into the window with that title, after giving it the keyboard.
@@ -174,12 +195,12 @@ private Q_SLOTS:
         AppProcess app;
         prepare(app);
         app.start();
-        QVERIFY2(app.waitForLogLine(QStringLiteral("account panel shown"), 20s), qPrintable(app.log()));
+        QVERIFY2(app.waitForLogLine(QStringLiteral("account panel shown"), 20s), qPrintable(app.ownLog()));
         QVERIFY(waitForWindow(QStringLiteral("ZaPum account"), true));
         QTest::qWait(1000);
         screenshot(QStringLiteral("app-shell-account-panel"));
-        QVERIFY2(app.log().contains(QStringLiteral("status menu: signed out, no dot")), qPrintable(app.log()));
-        QVERIFY2(!app.log().contains(QStringLiteral("companion online")), qPrintable(app.log()));
+        QVERIFY2(app.log().contains(QStringLiteral("status menu: signed out, no dot")), qPrintable(app.ownLog()));
+        QVERIFY2(!app.log().contains(QStringLiteral("companion online")), qPrintable(app.ownLog()));
         QVERIFY(visibleWindows(QStringLiteral("ZaPum")).isEmpty());
         QCOMPARE(app.terminate(5s), 0);
     }
@@ -189,13 +210,13 @@ private Q_SLOTS:
         AppProcess app;
         prepare(app, backendSettings());
         app.start();
-        QVERIFY2(app.waitForLogLine(QStringLiteral("account panel shown"), 20s), qPrintable(app.log()));
+        QVERIFY2(app.waitForLogLine(QStringLiteral("account panel shown"), 20s), qPrintable(app.ownLog()));
         QVERIFY(waitForWindow(QStringLiteral("ZaPum account"), true));
         signInWithToken(QStringLiteral("dev@zapum.local"), m_server.devToken());
-        QVERIFY2(app.waitForLogLine(QStringLiteral("companion online"), 20s), qPrintable(app.log()));
+        QVERIFY2(app.waitForLogLine(QStringLiteral("companion online"), 20s), qPrintable(app.ownLog()));
         QVERIFY2(waitForWindow(QStringLiteral("ZaPum account"), false), "the panel closes on success");
         QVERIFY(waitForWindow(QStringLiteral("Welcome to ZaPum"), true));
-        QVERIFY2(app.waitForLogLine(QStringLiteral("status menu: signed in, dot Signed in"), 5s), qPrintable(app.log()));
+        QVERIFY2(app.waitForLogLine(QStringLiteral("status menu: signed in, dot Signed in"), 5s), qPrintable(app.ownLog()));
         QTest::qWait(1500);
         screenshot(QStringLiteral("app-shell-companion-and-walkthrough"));
 
@@ -209,7 +230,7 @@ private Q_SLOTS:
         AppProcess again;
         reuseHome(again, app);
         again.start();
-        QVERIFY2(again.waitForLogLine(QStringLiteral("companion online"), 20s), qPrintable(again.log()));
+        QVERIFY2(again.waitForLogLine(QStringLiteral("companion online"), 20s), qPrintable(again.ownLog()));
         QTest::qWait(1500);
         QVERIFY(visibleWindows(QStringLiteral("Welcome to ZaPum")).isEmpty());
         QVERIFY(visibleWindows(QStringLiteral("ZaPum account")).isEmpty());
@@ -218,22 +239,30 @@ private Q_SLOTS:
         QVERIFY2(trayMenuUntil(again, {QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Down"),
                                        QStringLiteral("Down"), QStringLiteral("Return")},
                                QStringLiteral("companion hidden")),
-                 qPrintable(again.log()));
-        QVERIFY2(again.waitForLogLine(QStringLiteral("account panel shown"), 10s), qPrintable(again.log()));
+                 qPrintable(again.ownLog()));
+        QVERIFY2(again.waitForLogLine(QStringLiteral("account panel shown"), 10s), qPrintable(again.ownLog()));
         QVERIFY(waitForWindow(QStringLiteral("ZaPum account"), true));
-        QVERIFY2(again.waitForLogLine(QStringLiteral("status menu: signed out, no dot"), 5s), qPrintable(again.log()));
+        QVERIFY2(again.waitForLogLine(QStringLiteral("status menu: signed out, no dot"), 5s), qPrintable(again.ownLog()));
         QCOMPARE(again.terminate(5s), 0);
     }
 
-    void browserSignInThroughASecondProcess()
+    // The whole offline round: browser sign-in against the local server, its guidance in the
+    // popover, then a document pushed from the admin side shown within one (shortened) poll.
+    void browserSignInThenGuidanceThenAPushedDocument()
     {
         const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
         if (node.isEmpty() || !QFileInfo::exists(QStringLiteral("/usr/bin/chromium")))
             QSKIP("needs Node.js and chromium (scripts/install-deps.sh installs them)");
+        constexpr auto pollInterval = 2s;
         AppProcess app;
-        prepare(app, backendSettings());
+        QJsonObject settings = backendSettings();
+        // A bee standing still can be clicked; the walkthrough would cover the popover.
+        settings.insert(QStringLiteral("ZaPumPatrolNearDockEnabled"), false);
+        settings.insert(QStringLiteral("ZaPumOnboardingSeen"), true);
+        prepare(app, settings);
+        app.environment().insert(QStringLiteral("ZAPUM_COMMAND_POLL_SECONDS"), QString::number(pollInterval.count()));
         app.start();
-        QVERIFY2(app.waitForLogLine(QStringLiteral("account panel shown"), 20s), qPrintable(app.log()));
+        QVERIFY2(app.waitForLogLine(QStringLiteral("account panel shown"), 20s), qPrintable(app.ownLog()));
         QVERIFY(waitForWindow(QStringLiteral("ZaPum account"), true));
         keys(QStringLiteral("ZaPum account"), {QStringLiteral("Tab"), QStringLiteral("space")});
 
@@ -247,15 +276,56 @@ private Q_SLOTS:
         // Headless Chromium presses "Link this desktop"; the zapum:// URL it is sent to goes to a
         // second zapum, which hands it to the first and leaves.
         QProcess browser;
-        QProcessEnvironment environment = app.environment();
-        browser.setProcessEnvironment(environment);
+        browser.setProcessEnvironment(app.environment());
         browser.setProcessChannelMode(QProcess::MergedChannels);
         browser.start(node, {QStringLiteral(ZAPUM_SOURCE_DIR "/tests/e2e/browser_link.mjs"), link.toString(QUrl::FullyEncoded),
                              QStringLiteral("--timeout"), QStringLiteral("45"), QStringLiteral("--deliver"), zapumBinary()});
         QVERIFY(browser.waitForFinished(60000));
         QVERIFY2(browser.exitCode() == 0, browser.readAll().constData());
-        QVERIFY2(app.waitForLogLine(QStringLiteral("companion online"), 20s), qPrintable(app.log()));
+        QVERIFY2(app.waitForLogLine(QStringLiteral("companion online"), 20s), qPrintable(app.ownLog()));
         QVERIFY(waitForWindow(QStringLiteral("ZaPum account"), false));
+
+        // The app fetches guidance when asked to: from the tray, Show, Toggle, Companion, Sign out,
+        // Environment, Pause, Refresh guidance. A click on the bee then shows that checklist.
+        QVERIFY2(trayMenuUntil(app, {QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Down"),
+                                     QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Down"),
+                                     QStringLiteral("Down"), QStringLiteral("Return")},
+                               QStringLiteral("guidance refreshed from the menu")),
+                 qPrintable(app.ownLog()));
+        QVERIFY2(!app.log().contains(QStringLiteral("last sync: Never synced")), qPrintable(app.ownLog()));
+        const QStringList panels = visibleWindows(QStringLiteral("ZaPum"));
+        QCOMPARE(panels.size(), 1);
+        clickAt(windowGeometry(panels.first()).center());
+        QVERIFY2(app.waitForLogLine(QStringLiteral("guidance popover shows: ZaPum on your local server"), 15s),
+                 qPrintable(app.ownLog()));
+
+        // The checklist lives on the popover's second tab, "Activity" (the right half of the tab
+        // row, about 50 px below the popover's top); shown there, the screenshot tells the story.
+        const QStringList popovers = visibleWindows(QStringLiteral("ZaPum guidance"));
+        QCOMPARE(popovers.size(), 1);
+        const QRect popover = windowGeometry(popovers.first());
+        clickAt(QPoint(popover.left() + popover.width() * 3 / 4, popover.top() + 50));
+
+        const QJsonObject pushed{
+            {QStringLiteral("title"), QStringLiteral("Pushed from the admin page")},
+            {QStringLiteral("subtitle"), QStringLiteral("Delivered by the command poll")},
+            {QStringLiteral("steps"),
+             QJsonArray{QJsonObject{{QStringLiteral("id"), QStringLiteral("one")},
+                                    {QStringLiteral("title"), QStringLiteral("Read this step")},
+                                    {QStringLiteral("isDone"), false}}}}};
+        QElapsedTimer sincePush;
+        sincePush.start();
+        const WireReply queued = sendJson("POST", m_server.web(QStringLiteral("admin/api/push-guidance")),
+                                          {{QStringLiteral("user"), QStringLiteral("dev@zapum.local")},
+                                           {QStringLiteral("document"), pushed}});
+        QCOMPARE(queued.status, 202);
+        // One poll period, plus a little for the poll's own round trip.
+        QVERIFY2(app.waitForLogLine(QStringLiteral("guidance popover shows: Pushed from the admin page"),
+                                    pollInterval + 1500ms),
+                 qPrintable(app.ownLog()));
+        qInfo("pushed document shown %lld ms after the push", static_cast<long long>(sincePush.elapsed()));
+        QTest::qWait(500);
+        screenshot(QStringLiteral("app-shell-pushed-guidance"));
         QCOMPARE(app.terminate(5s), 0);
     }
 
@@ -264,14 +334,14 @@ private Q_SLOTS:
         AppProcess app;
         prepare(app);
         app.start();
-        QVERIFY2(app.waitForLogLine(QStringLiteral("account panel shown"), 20s), qPrintable(app.log()));
+        QVERIFY2(app.waitForLogLine(QStringLiteral("account panel shown"), 20s), qPrintable(app.ownLog()));
         AppProcess second;
         reuseHome(second, app);
         second.start({QStringLiteral("zapum://auth/callback?code=nothing-pending")});
         QCOMPARE(second.waitForExit(10s), 0);
-        QVERIFY2(app.waitForLogLine(QStringLiteral("URL handed over"), 5s), qPrintable(app.log()));
+        QVERIFY2(app.waitForLogLine(QStringLiteral("URL handed over"), 5s), qPrintable(app.ownLog()));
         QTest::qWait(300);
-        QVERIFY2(!app.log().contains(QStringLiteral("companion online")), qPrintable(app.log()));
+        QVERIFY2(!app.log().contains(QStringLiteral("companion online")), qPrintable(app.ownLog()));
         QCOMPARE(app.process().state(), QProcess::Running);
         QCOMPARE(app.terminate(5s), 0);
     }
@@ -284,14 +354,14 @@ private Q_SLOTS:
                           {QStringLiteral("email"), QStringLiteral("local@example.com")},
                           {QStringLiteral("accessToken"), QStringLiteral("local-token")}});
         app.start();
-        QVERIFY2(app.waitForLogLine(QStringLiteral("companion online"), 20s), qPrintable(app.log()));
+        QVERIFY2(app.waitForLogLine(QStringLiteral("companion online"), 20s), qPrintable(app.ownLog()));
         // Show, Toggle, Companion, Sign out, Environment, Pause, Refresh guidance.
         QVERIFY2(trayMenuUntil(app, {QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Down"),
                                      QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Down"),
                                      QStringLiteral("Down"), QStringLiteral("Return")},
                                QStringLiteral("guidance refreshed from the menu")),
-                 qPrintable(app.log()));
-        QVERIFY2(app.log().contains(QStringLiteral("last sync: Never synced")), qPrintable(app.log()));
+                 qPrintable(app.ownLog()));
+        QVERIFY2(app.log().contains(QStringLiteral("last sync: Never synced")), qPrintable(app.ownLog()));
         QCOMPARE(app.terminate(5s), 0);
     }
 };

@@ -87,4 +87,14 @@ int AppProcess::terminate(std::chrono::milliseconds timeout)
     return waitForExit(timeout);
 }
 
+QString AppProcess::ownLog() const
+{
+    QStringList own;
+    for (const QString &line : log().split(u'\n')) {
+        if (line.startsWith(QLatin1String("zapum.")))
+            own.append(line);
+    }
+    return own.join(u'\n');
+}
+
 }  // namespace zapum::test

@@ -31,6 +31,9 @@ public:
     int terminate(std::chrono::milliseconds timeout);
     int waitForExit(std::chrono::milliseconds timeout);
     QString log() const { return QString::fromUtf8(m_log); }
+    // Only the app's own lines: a failure message has room for a few hundred characters, and the
+    // web engine's start-up chatter would fill it.
+    QString ownLog() const;
 
 private:
     QTemporaryDir m_home;

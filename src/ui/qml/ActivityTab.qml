@@ -85,6 +85,7 @@ ColumnLayout {
                     spacing: 2
                     Layout.fillWidth: true
                     Text {
+                        objectName: "guidanceTitle"
                         Layout.fillWidth: true
                         text: activity.model.title
                         wrapMode: Text.Wrap
