@@ -74,7 +74,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("outcome");  // the user id, or the failure
         QTest::addColumn<QString>("email");
         QTest::addColumn<QString>("apiBaseURL");  // "-": absent, "@": as typed
-        QTest::newRow("full session as sent")
+        QTest::newRow("full session as sent")  // no raw string: moc reads its "//" as a comment
             << FakeResponse::json(200, "{\"userId\":\"srv\",\"email\":\"s@x.y\",\"accessToken\":\"A\",\"apiBaseURL\":\"https://elsewhere\"}")
             << "srv" << "s@x.y" << "https://elsewhere";
         QTest::newRow("short reply completed from the form")

@@ -129,9 +129,8 @@ private Q_SLOTS:
     {
         addColumns();
         for (const char *suffix : {" (stall)", " (trickle)"})
-            addClientRows(suffix, u"The request timed out. Check the API URL and try again."_s,
-                          u"The request timed out."_s, u"Request timed out."_s,
-                          u"The request timed out."_s, u"command poll failed: The request timed out."_s);
+            addClientRows(suffix, u"The request timed out. Check the API URL and try again."_s, u"The request timed out."_s,
+                          u"Request timed out."_s, u"The request timed out."_s, u"command poll failed: The request timed out."_s);
     }
 
     void timeouts()
