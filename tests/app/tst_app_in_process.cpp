@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
 using namespace zapum;
 using namespace zapum::test;
 
@@ -47,7 +48,7 @@ QmlWindow &settingsAt(ZaPumApp &app, const QString &tab)
     QmlWindow &settings = app.settingsWindow();
     if (!QTest::qWaitForWindowExposed(settings.view()))
         qWarning("the settings window did not appear");
-    click(settings, QStringLiteral("tab") + tab);
+    click(settings, u"tab"_s + tab);
     return settings;
 }
 
@@ -74,48 +75,39 @@ private Q_SLOTS:
         bool voiceNow = false;
         {
             ZaPumApp app;
-            QmlWindow &settings = settingsAt(app, QStringLiteral("Action"));
-            click(settings, QStringLiteral("actionModeSwitch"));
+            QmlWindow &settings = settingsAt(app, u"Action"_s);
+            click(settings, u"actionModeSwitch"_s);
             QTRY_VERIFY(app.actionMode().isEnabled());
-            click(settings, QStringLiteral("tabVoice"));
-            const bool voiceWas = app.voiceSettings().isEnabled();
-            click(settings, QStringLiteral("voiceModeSwitch"));
-            QTRY_COMPARE(app.voiceSettings().isEnabled(), !voiceWas);
-            voiceNow = !voiceWas;
-            QTest::qWait(300);
-            settings.view()->grabWindow().save(QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/app-shell-settings-voice.png"));
+            click(settings, u"tabVoice"_s);
+            voiceNow = !app.voiceSettings().isEnabled();
+            click(settings, u"voiceModeSwitch"_s);
+            QTRY_COMPARE(app.voiceSettings().isEnabled(), voiceNow);
         }
         ZaPumApp again;
+        QmlWindow &settings = settingsAt(again, u"Action"_s);
         QVERIFY(again.actionMode().isEnabled());
-        settingsAt(again, QStringLiteral("Action"));
-        QVERIFY(item(again.settingsWindow(), QStringLiteral("actionModeSwitch"))->property("checked").toBool());
-        click(again.settingsWindow(), QStringLiteral("tabVoice"));
+        QVERIFY(item(settings, u"actionModeSwitch"_s)->property("checked").toBool());
+        click(settings, u"tabVoice"_s);
         QCOMPARE(again.voiceSettings().isEnabled(), voiceNow);
-        QCOMPARE(item(again.settingsWindow(), QStringLiteral("voiceModeSwitch"))->property("checked").toBool(), voiceNow);
-        QVERIFY2(item(again.settingsWindow(), QStringLiteral("fallbackWarning"))->isVisible(),
-                 "with no keyring the Voice tab says where the keys are");
+        QCOMPARE(item(settings, u"voiceModeSwitch"_s)->property("checked").toBool(), voiceNow);
+        QVERIFY2(item(settings, u"fallbackWarning"_s)->isVisible(), "with no keyring the Voice tab says where the keys are");
+        settings.view()->grabWindow().save(QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/app-shell-settings-voice.png"));
     }
 
     void aBlankKeyCannotBeSaved()
     {
         ZaPumApp app;
-        QmlWindow &settings = settingsAt(app, QStringLiteral("Voice"));
-        click(settings, QStringLiteral("anthropicKeyField"));
+        QmlWindow &settings = settingsAt(app, u"Voice"_s);
+        click(settings, u"anthropicKeyField"_s);
         typeText(*settings.view(), "   ");
-        QCOMPARE(item(settings, QStringLiteral("anthropicKeyField"))->property("text").toString(), QStringLiteral("   "));
-        QVERIFY(!item(settings, QStringLiteral("anthropicSaveButton"))->isEnabled());
-        click(settings, QStringLiteral("anthropicSaveButton"));
+        QCOMPARE(item(settings, u"anthropicKeyField"_s)->property("text").toString(), u"   "_s);
+        QVERIFY(!item(settings, u"anthropicSaveButton"_s)->isEnabled());
+        click(settings, u"anthropicSaveButton"_s);
         QVERIFY(!app.voiceSettings().anthropicKeyPresent());
-
-        click(settings, QStringLiteral("anthropicKeyField"));
+        click(settings, u"anthropicKeyField"_s);
         typeText(*settings.view(), "sk-test");
-        QVERIFY(item(settings, QStringLiteral("anthropicSaveButton"))->isEnabled());
-        click(settings, QStringLiteral("anthropicSaveButton"));
+        click(settings, u"anthropicSaveButton"_s);
         QVERIFY(app.voiceSettings().anthropicKeyPresent());
-        QCOMPARE(item(settings, QStringLiteral("anthropicKeyField"))->property("text").toString(), QString());
-        click(settings, QStringLiteral("anthropicClearButton"));
-        QVERIFY(!app.voiceSettings().anthropicKeyPresent());
-        QVERIFY(!item(settings, QStringLiteral("anthropicClearButton"))->isEnabled());
     }
 
     void theSizeSliderResizesThePanelAroundItsCentre()
@@ -123,21 +115,20 @@ private Q_SLOTS:
         ZaPumApp app;
         app.start(nullptr);
         QTRY_VERIFY(app.accountPanel().isOpen());
-        awaitTask(app.sessions().signIn(QStringLiteral("ada@example.com"), QStringLiteral("t"), QString()));
+        awaitTask(app.sessions().signIn(u"ada@example.com"_s, u"t"_s, QString()));
         QTRY_VERIFY(app.companion().panel() && app.companion().isVisible());
         QVERIFY(!app.accountPanel().isOpen());
         QTest::qWait(300);
         // Hold the bee still, so only the resize moves it.
-        app.settings().setValue(QStringLiteral("ZaPumPatrolNearDockEnabled"), false);
+        app.settings().setValue(u"ZaPumPatrolNearDockEnabled"_s, false);
         const QRectF before = app.companion().panelFrame();
 
-        QmlWindow &settings = settingsAt(app, QStringLiteral("Companion"));
-        click(settings, QStringLiteral("sizeSlider"), 0.98);
+        QmlWindow &settings = settingsAt(app, u"Companion"_s);
+        click(settings, u"sizeSlider"_s, 0.98);
         QTRY_VERIFY(app.companion().panelFrame().width() > before.width());
         const QRectF after = app.companion().panelFrame();
-        QVERIFY2(qAbs(after.center().x() - before.center().x()) <= 1.0 && qAbs(after.center().y() - before.center().y()) <= 1.0,
-                 qPrintable(QStringLiteral("centre moved from %1,%2 to %3,%4")
-                                .arg(before.center().x()).arg(before.center().y()).arg(after.center().x()).arg(after.center().y())));
+        const QPointF moved = after.center() - before.center();
+        QVERIFY2(qAbs(moved.x()) <= 1.0 && qAbs(moved.y()) <= 1.0, qPrintable(u"moved by %1,%2"_s.arg(moved.x()).arg(moved.y())));
         app.sessions().signOut();
     }
 
@@ -147,13 +138,13 @@ private Q_SLOTS:
         app.start(nullptr);
         QTRY_VERIFY(app.accountPanel().isOpen());
         QVERIFY(QTest::qWaitForWindowExposed(app.accountPanel().view()));
-        click(app.accountPanel(), QStringLiteral("browserButton"));
+        click(app.accountPanel(), u"browserButton"_s);
         QTRY_VERIFY(app.sessions().isBrowserSignInPending());
-        QVERIFY(!item(app.accountPanel(), QStringLiteral("browserButton"))->isEnabled());
+        QVERIFY(!item(app.accountPanel(), u"browserButton"_s)->isEnabled());
         app.accountPanel().view()->grabWindow().save(QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/app-shell-account-waiting.png"));
         app.accountPanel().view()->close();
         QTRY_VERIFY(!app.sessions().isBrowserSignInPending());
-        QCOMPARE(app.sessions().signInErrorText(), QStringLiteral("Browser sign-in was cancelled."));
+        QCOMPARE(app.sessions().signInErrorText(), u"Browser sign-in was cancelled."_s);
     }
 };
 
@@ -165,8 +156,8 @@ int main(int argc, char *argv[])
     for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
         qputenv(name, home.path().toUtf8() + '/' + QByteArray(name).toLower());
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + home.path().toUtf8() + "/no-bus");
-    QDir().mkpath(home.path() + QStringLiteral("/bin"));
-    QFile opener(home.path() + QStringLiteral("/bin/xdg-open"));
+    QDir().mkpath(home.path() + u"/bin"_s);
+    QFile opener(home.path() + u"/bin/xdg-open"_s);
     if (opener.open(QIODevice::WriteOnly)) {
         opener.write("#!/bin/sh\nexit 0\n");
         opener.close();

@@ -6,6 +6,7 @@
 #include <QTest>
 #include <QUrlQuery>
 
+using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 using namespace zapum;
 using namespace zapum::settings_keys;
@@ -32,18 +33,18 @@ BackendGraphTimings allClients(HttpTimeouts http)
 QString run(BackendGraph &graph, const QString &client, const QString &base, FakeHttpServer &server)
 {
     if (client == QLatin1String("token sign-in")) {
-        awaitTask(graph.sessions.signIn(QStringLiteral("a@b.c"), QStringLiteral("tok"), base));
+        awaitTask(graph.sessions.signIn(u"a@b.c"_s, u"tok"_s, base));
         return graph.sessions.signInErrorText();
     }
     if (client == QLatin1String("browser exchange")) {
         auto task = graph.sessions.signInWithBrowser(QString(), base);
-        const QString state = QUrlQuery(graph.opener.opened.value(0)).queryItemValue(QStringLiteral("state"));
-        graph.browser.handleCallback(QUrl(QStringLiteral("zapum://auth/callback?code=pairing-code&state=") + state));
+        const QString state = QUrlQuery(graph.opener.opened.value(0)).queryItemValue(u"state"_s);
+        graph.browser.handleCallback(QUrl(u"zapum://auth/callback?code=pairing-code&state="_s + state));
         awaitTask(std::move(task));
         return graph.sessions.signInErrorText();
     }
 
-    graph.signIn(BackendGraph::userSession(base, QStringLiteral("user-1"), QStringLiteral("tok")));
+    graph.signIn(BackendGraph::userSession(base, u"user-1"_s, u"tok"_s));
     graph.settings.setValue(kApiBaseUrl, base);
     if (client != QLatin1String("commands"))
         graph.remote.stop();
@@ -52,13 +53,13 @@ QString run(BackendGraph &graph, const QString &client, const QString &base, Fak
         return graph.guidance.lastErrorText();
     }
     if (client == QLatin1String("ask")) {
-        awaitTask(graph.ask.ask(QStringLiteral("q")));
+        awaitTask(graph.ask.ask(u"q"_s));
         return graph.ask.responseText();
     }
     if (client == QLatin1String("memory recall"))
-        return awaitTask(graph.memory.recall(QStringLiteral("q"), 6));
+        return awaitTask(graph.memory.recall(u"q"_s, 6));
     if (client == QLatin1String("memory remember")) {
-        graph.memory.remember(QStringLiteral("u"), QStringLiteral("a"));
+        graph.memory.remember(u"u"_s, u"a"_s);
         server.waitForRequests(1, 1s);
         QTest::qWait(1200);  // longer than any time-out below
         return {};
@@ -67,7 +68,7 @@ QString run(BackendGraph &graph, const QString &client, const QString &base, Fak
     QTest::qWait(150);
     graph.remote.stop();
     QTest::qWait(1200);
-    return graph.guidance.session() == MockGuidance::session() ? QString() : QStringLiteral("guidance replaced");
+    return graph.guidance.session() == MockGuidance::session() ? QString() : u"guidance replaced"_s;
 }
 
 // One row per client: what it shows the user, or the line it logs instead.
@@ -81,8 +82,8 @@ void addClientRows(const char *suffix, const QString &signIn, const QString &gui
     row("browser exchange", signIn, {});
     row("guidance", guidance, {});
     row("ask", ask, {});
-    row("memory recall", {}, QStringLiteral("[MemoryService] recall failed: ") + failureWords);
-    row("memory remember", {}, QStringLiteral("[MemoryService] remember failed: ") + failureWords);
+    row("memory recall", {}, u"[MemoryService] recall failed: "_s + failureWords);
+    row("memory remember", {}, u"[MemoryService] remember failed: "_s + failureWords);
     row("commands", {}, commandsLog);
 }
 
@@ -114,12 +115,12 @@ private Q_SLOTS:
         server.setHandler([](const RecordedRequest &) { return FakeResponse::json(200, "{}"); });
         BackendGraph graph(allClients({2s, 2s}));
         // Not this machine by name, so plain http must not be used for it, whatever answers there.
-        const QString remote = QStringLiteral("http://127.0.0.2:%1/api").arg(server.port());
+        const QString remote = u"http://127.0.0.2:%1/api"_s.arg(server.port());
         if (!logLine.isEmpty())
             QTest::ignoreMessage(QtWarningMsg, logLine.toUtf8().constData());
         // Token sign-in turns such a URL down itself, before it reaches the request layer.
         if (client != QLatin1String("token sign-in"))
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^refused to send .* without https$")));
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^refused to send .* without https$"_s));
         QCOMPARE(run(graph, client, remote, server), shown);
         QCOMPARE(server.requestCount(), 0);
     }
@@ -128,9 +129,8 @@ private Q_SLOTS:
     {
         addColumns();
         for (const char *suffix : {" (stall)", " (trickle)"})
-            addClientRows(suffix, QStringLiteral("The request timed out. Check the API URL and try again."),
-                          QStringLiteral("The request timed out."), QStringLiteral("Request timed out."),
-                          QStringLiteral("The request timed out."), QStringLiteral("command poll failed: The request timed out."));
+            addClientRows(suffix, u"The request timed out. Check the API URL and try again."_s, u"The request timed out."_s,
+                          u"Request timed out."_s, u"The request timed out."_s, u"command poll failed: The request timed out."_s);
     }
 
     void timeouts()

@@ -6,6 +6,7 @@
 #include <QTest>
 
 using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
 using namespace zapum;
 using namespace zapum::settings_keys;
 using namespace zapum::test;
@@ -21,7 +22,6 @@ private Q_SLOTS:
             << QByteArray(R"({"results":[{"memory":"one"},{"memory":"  "},{"memory":" two\n"},{"memory":3},{"score":1},
                 {"memory":"three"},{"memory":"four"},{"memory":"five"},{"memory":"six"},{"memory":"seven"}]})")
             << "- one\n- two\n- three\n- four\n- five\n- six";
-        QTest::newRow("no results") << QByteArray(R"({"results":[]})") << "";
         QTest::newRow("a result that is not an object") << QByteArray(R"({"results":[{"memory":"a"},"b"]})") << "";
         QTest::newRow("not JSON") << QByteArray("- a") << "";
     }
@@ -37,29 +37,16 @@ private Q_SLOTS:
     {
         FakeHttpServer server;
         server.enqueue(FakeResponse::json(200, R"({"results":[{"memory":"likes tea"}]})"));
+        server.enqueue(FakeResponse::json(500, R"({"results":[{"memory":"x"}]})"));
         BackendGraph graph;
-        graph.signIn(BackendGraph::userSession(apiBaseOf(server.baseUrl()) + QStringLiteral("/mem"), QStringLiteral("u"),
-                                               QStringLiteral("tok")));
-        QCOMPARE(awaitTask(graph.memory.recall(QStringLiteral("  drinks? "), 6)), QStringLiteral("- likes tea"));
-        const QJsonObject body{{QStringLiteral("query"), QStringLiteral("drinks?")}, {QStringLiteral("limit"), 6}};
+        graph.signIn(BackendGraph::userSession(apiBaseOf(server.baseUrl()) + u"/mem"_s, u"u"_s, u"tok"_s));
+        QCOMPARE(awaitTask(graph.memory.recall(u"  drinks? "_s, 6)), u"- likes tea"_s);
+        const QJsonObject body{{u"query"_s, u"drinks?"_s}, {u"limit"_s, 6}};
         QCOMPARE(requestMismatch(server.requests().value(0), {"POST", "/mem/v1/desktop/memory/search", "Bearer tok", body}), QString());
 
-        QCOMPARE(awaitTask(graph.memory.recall(QStringLiteral(" \n"), 6)), QString());
+        QCOMPARE(awaitTask(graph.memory.recall(u" \n"_s, 6)), QString());
         QCOMPARE(server.requestCount(), 1);
-    }
-
-    void failuresAreEmptyOrLogged()
-    {
-        FakeHttpServer server;
-        server.enqueue(FakeResponse::json(500, R"({"results":[{"memory":"x"}]})"));
-        server.enqueue(FakeResponse::json(503, "{}"));
-        BackendGraph graph;
-        graph.signIn(BackendGraph::userSession(apiBaseOf(server.baseUrl())));
-        QCOMPARE(awaitTask(graph.memory.recall(QStringLiteral("q"), 6)), QString());  // no log line for a status
-        QTest::ignoreMessage(QtWarningMsg, "[MemoryService] remember non-2xx: 503");
-        graph.memory.remember(QStringLiteral("u"), QStringLiteral("a"));
-        QVERIFY(server.waitForRequests(2));
-        QTest::qWait(100);  // the log line follows the reply
+        QCOMPARE(awaitTask(graph.memory.recall(u"q"_s, 6)), QString());  // a failure status: nothing, and no log line
     }
 
     void remember_data()
@@ -67,8 +54,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("assistant");
         QTest::addColumn<QByteArray>("messages");  // empty: nothing sent
-        QTest::newRow("both") << " hi \n" << " hello "
-                              << QByteArray(R"([{"role":"user","content":"hi"},{"role":"assistant","content":"hello"}])");
+        QTest::newRow("both") << " hi \n" << " hello " << QByteArray(R"([{"role":"user","content":"hi"},{"role":"assistant","content":"hello"}])");
         QTest::newRow("empty reply") << "hi" << " " << QByteArray(R"([{"role":"user","content":"hi"}])");
         QTest::newRow("blank user text") << "  " << "hello" << QByteArray();
     }
@@ -81,13 +67,12 @@ private Q_SLOTS:
         FakeHttpServer server;
         server.setHandler([](const RecordedRequest &) { return FakeResponse::json(200, "{}"); });
         BackendGraph graph;
-        graph.signIn(BackendGraph::userSession(apiBaseOf(server.baseUrl()), QStringLiteral("u"), QStringLiteral("tok")));
+        graph.signIn(BackendGraph::userSession(apiBaseOf(server.baseUrl()), u"u"_s, u"tok"_s));
         graph.memory.remember(user, assistant);
         QCOMPARE(server.waitForRequests(1, 300ms), !messages.isEmpty());
         if (messages.isEmpty())
             return;
-        const QJsonObject body{{QStringLiteral("messages"), QJsonDocument::fromJson(messages).array()},
-                               {QStringLiteral("channel"), QStringLiteral("macos-voice")}};
+        const QJsonObject body{{u"messages"_s, QJsonDocument::fromJson(messages).array()}, {u"channel"_s, u"macos-voice"_s}};
         QCOMPARE(requestMismatch(server.requests().value(0), {"POST", "/v1/desktop/memory/remember", "Bearer tok", body}), QString());
     }
 
@@ -112,8 +97,8 @@ private Q_SLOTS:
         graph.settings.setValue(kApiBaseUrl, apiBaseOf(settingServer.baseUrl()));
         if (signedIn)
             graph.signIn(BackendGraph::userSession(sessionHasBase ? std::optional(apiBaseOf(sessionServer.baseUrl())) : std::nullopt));
-        awaitTask(graph.memory.recall(QStringLiteral("q"), 6));
-        graph.memory.remember(QStringLiteral("u"), QStringLiteral("a"));
+        awaitTask(graph.memory.recall(u"q"_s, 6));
+        graph.memory.remember(u"u"_s, u"a"_s);
         QTest::qWait(200);
         QCOMPARE(sessionServer.requestCount(), sessionHasBase ? 2 : 0);
         QCOMPARE(settingServer.requestCount(), signedIn && !sessionHasBase ? 2 : 0);
