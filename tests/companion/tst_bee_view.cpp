@@ -9,17 +9,16 @@
 #include "voice/voice_keychain.h"
 #include "voice/voice_settings_store.h"
 
+#include <QColor>
+#include <QDataStream>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QColor>
-#include <QDataStream>
 
 using namespace zapum;
 using Kind = VoiceBeeState::Kind;
 
-Q_DECLARE_METATYPE(std::optional<QString>)
 Q_DECLARE_METATYPE(std::optional<QVariant>)
 
 namespace {
@@ -84,41 +83,22 @@ class TestBeeView : public QObject {
     QTemporaryDir m_dir;
 
 private Q_SLOTS:
-    void chip_data()
+    void chipShowsTheWordsThatFitTheState()
     {
-        QTest::addColumn<VoiceBeeState>("state");
-        QTest::addColumn<QString>("transcript");
-        QTest::addColumn<QString>("reply");
-        QTest::addColumn<std::optional<QString>>("storedError");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("label");
-
-        const std::optional<QString> none;
+        const auto chip = [](const VoiceBeeState &state, const QString &heard, const QString &said,
+                             const std::optional<QString> &storedError = std::nullopt) {
+            return chipText({state, heard, said, storedError});
+        };
+        QCOMPARE(chip(VoiceBeeState::listening(), QString(), kSaid), QString());  // nothing heard yet: the label
+        QCOMPARE(chip(VoiceBeeState::thinking(), kHeard, QString()), kHeard);
+        QCOMPARE(chip(VoiceBeeState::idle(), kHeard, kSaid), kSaid);
+        QCOMPARE(chip(VoiceBeeState::idle(), kHeard, QString()), kHeard);
         const QString key = QStringLiteral("Add an Anthropic key in Settings \u2192 Voice.");
-        const QString idleLabel = QStringLiteral("HOLD \u2325 TO TALK");
-        QTest::newRow("listening, nothing heard yet")
-            << VoiceBeeState::listening() << QString() << kSaid << none << QString() << u"LISTENING"_qs;
-        QTest::newRow("thinking keeps the question")
-            << VoiceBeeState::thinking() << kHeard << QString() << none << kHeard << u"THINKING"_qs;
-        QTest::newRow("idle prefers the reply") << VoiceBeeState::idle() << kHeard << kSaid << none << kSaid << idleLabel;
-        QTest::newRow("idle falls back to the transcript")
-            << VoiceBeeState::idle() << kHeard << QString() << none << kHeard << idleLabel;
-        QTest::newRow("error with its message")
-            << VoiceBeeState::error(key) << kHeard << kSaid << std::optional<QString>(u"older"_qs) << key << u"ERROR"_qs;
-        QTest::newRow("error without a message uses the stored one")
-            << VoiceBeeState::error(QString()) << kHeard << kSaid << std::optional<QString>(u"Microphone unavailable"_qs)
-            << u"Microphone unavailable"_qs << u"ERROR"_qs;
-        QTest::newRow("error with nothing at all shows the label")
-            << VoiceBeeState::error(QString()) << kHeard << kSaid << none << QString() << u"ERROR"_qs;
-    }
-    void chip()
-    {
-        QFETCH(VoiceBeeState, state);
-        QFETCH(QString, transcript);
-        QFETCH(QString, reply);
-        QFETCH(std::optional<QString>, storedError);
-        QTEST(chipText({state, transcript, reply, storedError}), "text");
-        QTEST(statusLabel(state.kind()), "label");
+        QCOMPARE(chip(VoiceBeeState::error(key), kHeard, kSaid, u"older"_qs), key);
+        QCOMPARE(chip(VoiceBeeState::error(QString()), kHeard, kSaid, u"Microphone unavailable"_qs),
+                 u"Microphone unavailable"_qs);
+        QCOMPARE(chip(VoiceBeeState::error(QString()), kHeard, kSaid), QString());
+        QCOMPARE(statusLabel(Kind::Idle), QStringLiteral("HOLD \u2325 TO TALK"));
     }
 
     void barHeightsFollowStateAndLevels()
@@ -212,30 +192,17 @@ private Q_SLOTS:
         QCOMPARE(bee.side(), 48.0);
     }
 
-    void beePage_data()
+    void beePageNeedsTheModelBesideItAndTheWebEngine()
     {
-        QTest::addColumn<bool>("page");
-        QTest::addColumn<bool>("model");
-        QTest::addColumn<bool>("engineReady");
-        QTest::newRow("page and model") << true << true << true;
-        QTest::newRow("no page") << false << true << true;
-        QTest::newRow("no model beside it") << true << false << true;
-        QTest::newRow("web engine not set up") << true << true << false;
-    }
-    void beePage()
-    {
-        QFETCH(bool, page);
-        QFETCH(bool, model);
-        QFETCH(bool, engineReady);
         QTemporaryDir dir;
-        for (const auto &[wanted, name] : {std::pair{page, "bee-viewer.html"}, std::pair{model, "bee-runtime.glb"}}) {
-            QFile file(dir.filePath(QLatin1String(name)));
-            QVERIFY(!wanted || file.open(QIODevice::WriteOnly));
-        }
-        const bool shown = page && model && engineReady;
-        const BeePageChoice choice = chooseBeePage(dir.path(), engineReady);
-        QCOMPARE(choice.page, shown ? QUrl::fromLocalFile(dir.filePath(QStringLiteral("bee-viewer.html"))) : QUrl());
-        QCOMPARE(choice.reason.isEmpty(), shown);
+        QFile page(dir.filePath(QStringLiteral("bee-viewer.html"))), model(dir.filePath(QStringLiteral("bee-runtime.glb")));
+        QVERIFY(page.open(QIODevice::WriteOnly) && model.open(QIODevice::WriteOnly));
+        QCOMPARE(chooseBeePage(dir.path(), true).page, QUrl::fromLocalFile(page.fileName()));
+        const BeePageChoice engineLate = chooseBeePage(dir.path(), false);
+        QVERIFY(engineLate.page.isEmpty() && !engineLate.reason.isEmpty());
+        QVERIFY(model.remove());
+        const BeePageChoice noModel = chooseBeePage(dir.path(), true);
+        QVERIFY(noModel.page.isEmpty() && !noModel.reason.isEmpty());
     }
 
     void pageFailureFallsBackForGood()

@@ -148,8 +148,10 @@ private Q_SLOTS:
         const QPoint past(area.right() - 5, area.bottom() - 5);
         xdotool({QStringLiteral("mousemove"), arg(grab.x()), arg(grab.y()), QStringLiteral("mousedown"),
                  QStringLiteral("1"), QStringLiteral("mousemove"), arg(grab.x() + 30), arg(grab.y()),
-                 QStringLiteral("mousemove"), arg(past.x()), arg(past.y()), QStringLiteral("mouseup"),
-                 QStringLiteral("1")});
+                 QStringLiteral("mousemove"), arg(past.x()), arg(past.y())});
+        // As above: a release sent before the last motion landed would drop the bee short of the corner.
+        QTRY_VERIFY_WITH_TIMEOUT(QRect(panel()->geometry()).contains(past), 3000);
+        xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
         QTRY_VERIFY_WITH_TIMEOUT(m_graph->manager.userChoseFreePosition(), 3000);
         // Pulled fully back on, into the corner it was thrown at. A slow machine may see the last
         // motion a pixel or two early, so the corner is matched to within a few pixels.
@@ -241,21 +243,14 @@ private Q_SLOTS:
         QVERIFY(work.isActive());
     }
 
-    void missingOrFailedPageShowsTheBobbingEmoji_data()
+    void aFailedPageShowsTheBobbingEmoji()
     {
-        QTest::addColumn<bool>("pageThere");
-        QTest::newRow("no page") << false;
-        QTest::newRow("page vanished before it loaded") << true;
-    }
-    void missingOrFailedPageShowsTheBobbingEmoji()
-    {
-        QFETCH(bool, pageThere);
         QTemporaryDir dir;
         QFile model(dir.filePath(QStringLiteral("bee-runtime.glb"))), page(dir.filePath(QStringLiteral("bee-viewer.html")));
-        QVERIFY(model.open(QIODevice::WriteOnly) && (!pageThere || page.open(QIODevice::WriteOnly)));
+        QVERIFY(model.open(QIODevice::WriteOnly) && page.open(QIODevice::WriteOnly));
         m_graph = std::make_unique<test::CompanionGraph>(quickTimings(), dir.path());
         // The page goes missing after it was chosen: the load itself fails.
-        QFile::remove(dir.filePath(QStringLiteral("bee-viewer.html")));
+        QVERIFY(page.remove());
         m_graph->manager.setup();
         QVERIFY(QTest::qWaitForWindowExposed(panel()));
         QQuickItem *emoji = nullptr;

@@ -95,8 +95,7 @@ private Q_SLOTS:
 
         QTest::newRow("action mode off") << false << solidImage(8, 6) << ActionModeStore::kTurnOnFirst << QSize(3, 3)
                                          << 0;
-        QTest::newRow("captured") << true << solidImage(8, 6) << ActionModeStore::kCaptured << QSize(8, 6) << 0;
-        QTest::newRow("pixels count as points on a dense screen")
+        QTest::newRow("captured, pixels count as points on a dense screen")
             << true << solidImage(8, 6, 2.0) << ActionModeStore::kCaptured << QSize(8, 6) << 0;
         QTest::newRow("refused keeps the old image")
             << true << QImage() << QStringLiteral("Capture refused here.") << QSize(3, 3) << 1;
@@ -106,9 +105,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, enabled);
         QFETCH(QImage, grabbed);
-        QFETCH(QString, message);
         QFETCH(QSize, snapshotSize);
-        QFETCH(int, accessChecks);
 
         auto store = makeStore();
         store->setEnabled(true);
@@ -120,12 +117,12 @@ private Q_SLOTS:
         QSignalSpy messages(store.get(), &ActionModeStore::statusMessageChanged);
 
         store->captureMainDisplay();
-        QCOMPARE(store->statusMessage(), std::optional<QString>(message));
+        QTEST(store->statusMessage().value_or(QString()), "message");
         QCOMPARE(messages.count(), 2);  // cleared first, then the new message
         QVERIFY(store->lastSnapshot().has_value());
         QCOMPARE(store->lastSnapshot()->size(), snapshotSize);
         QCOMPARE(store->lastSnapshot()->deviceIndependentSize(), QSizeF(snapshotSize));
-        QCOMPARE(m_capture.accessChecks - checksBefore, accessChecks);
+        QTEST(m_capture.accessChecks - checksBefore, "accessChecks");
         if (!enabled)
             QCOMPARE(m_capture.captures, 1);
     }
@@ -149,7 +146,6 @@ private Q_SLOTS:
         QFETCH(bool, trustedAtRefresh);
         QFETCH(bool, trustedNow);
         QFETCH(bool, posted);
-
         m_settings->setValue(settings_keys::kActionModeEnabled, enabled);
         m_input.trusted = trustedAtRefresh;
         auto store = makeStore();

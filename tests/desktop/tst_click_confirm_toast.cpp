@@ -123,23 +123,15 @@ private Q_SLOTS:
             QSKIP("needs the test session's X server (scripts/test-session.sh)");
     }
 
-    void countdownDisplay_data()
-    {
-        QTest::addColumn<double>("remaining");
-        QTest::addColumn<QString>("label");
-        QTest::addColumn<double>("progress");
-        QTest::newRow("just over a second rounds up") << 1.0000001 << "2s" << 0.5;
-        QTest::newRow("one second") << 1.0 << "1s" << 0.5;
-        QTest::newRow("rounding just below zero") << -1e-12 << "0s" << 1.0;
-        QTest::newRow("bar never past full") << -0.05 << "0s" << 1.0;
-        QTest::newRow("bar never below empty") << 3.0 << "3s" << 0.0;
-    }
     void countdownDisplay()
     {
-        QFETCH(double, remaining);
-        QFETCH(double, progress);
-        QTEST(toastSecondsLabel(remaining), "label");
-        QVERIFY(std::abs(toastProgress(remaining, 2) - progress) < 1e-6);
+        // Whole seconds rounded up, and a bar held between empty and full.
+        QCOMPARE(toastSecondsLabel(1.0000001), u"2s"_qs);
+        QCOMPARE(toastSecondsLabel(1.0), u"1s"_qs);
+        QCOMPARE(toastSecondsLabel(-1e-12), u"0s"_qs);
+        QVERIFY(std::abs(toastProgress(1.0, 2) - 0.5) < 1e-6);
+        QCOMPARE(toastProgress(-0.05, 2), 1.0);
+        QCOMPARE(toastProgress(3.0, 2), 0.0);
     }
 
     void placement()

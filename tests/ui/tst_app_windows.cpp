@@ -94,26 +94,21 @@ private Q_SLOTS:
         QVERIFY(!onboardingIsLastPage(1, 3) && onboardingIsLastPage(2, 3));
     }
 
-    void sizeSnapsToItsStepsAndAnnouncesTheChange_data()
+    void sizeSnapsToItsStepsAndAnnouncesOnlyAChange()
     {
-        QTest::addColumn<double>("moved");
-        QTest::addColumn<double>("stored");
-        QTest::newRow("a step") << 80.0 << 80.0;
-        QTest::newRow("between steps") << 81.9 << 80.0;
-        QTest::newRow("below the range") << 10.0 << 48.0;
-        QTest::newRow("above the range") << 500.0 << 96.0;
-    }
-    void sizeSnapsToItsStepsAndAnnouncesTheChange()
-    {
-        QFETCH(double, moved);
-        QFETCH(double, stored);
         WindowsRig rig;
         QSignalSpy layout(&rig.notifications, &AppNotifications::companionLayoutChanged);
-        rig.settings.setCompanionSide(moved);
-        QCOMPARE(rig.backend.settings.storedNumber(QStringLiteral("ZaPumCompanionSide")), std::optional<double>(stored));
+        const auto stored = [&rig] { return rig.backend.settings.storedNumber(QStringLiteral("ZaPumCompanionSide")); };
+        rig.settings.setCompanionSide(81.9);
+        QCOMPARE(stored(), std::optional<double>(80.0));
         QCOMPARE(layout.size(), 1);
-        rig.settings.setCompanionSide(moved);
+        rig.settings.setCompanionSide(80.0);  // the same step
         QCOMPARE(layout.size(), 1);
+        rig.settings.setCompanionSide(10.0);
+        QCOMPARE(stored(), std::optional<double>(48.0));
+        rig.settings.setCompanionSide(500.0);
+        QCOMPARE(stored(), std::optional<double>(96.0));
+        QCOMPARE(layout.size(), 3);
     }
 
     void askModelPickerFallsBackToTheFirst()

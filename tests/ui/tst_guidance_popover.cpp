@@ -43,6 +43,13 @@ class TestGuidancePopover : public QObject {
         return qobject_cast<T *>(test::findItem(popoverWindow()->rootObject(), QLatin1String(name)));
     }
 
+    void clickItem(const char *name)
+    {
+        QQuickItem *target = item(name);
+        QVERIFY(target);
+        test::clickAt(target->mapToGlobal(QPointF(target->width() / 2, target->height() / 2)).toPoint());
+    }
+
     void openByClickingTheBee()
     {
         test::clickAt(m_graph->manager.beeFrame().center().toPoint());
@@ -191,10 +198,7 @@ private Q_SLOTS:
         startWindowTest();
         m_graph->popover.setGuidance(checklist());
         openByClickingTheBee();
-        auto *activityTab = item("tabActivity");
-        QVERIFY(activityTab);
-        const QPointF tabCentre = activityTab->mapToGlobal(QPointF(activityTab->width() / 2, activityTab->height() / 2));
-        test::clickAt(tabCentre.toPoint());
+        clickItem("tabActivity");
         QTRY_VERIFY_WITH_TIMEOUT(item("guidanceList")->isVisible(), 3000);
         QTRY_VERIFY_WITH_TIMEOUT(item("primaryAction")->isVisible(), 3000);
         QTest::qWait(300);
@@ -202,9 +206,7 @@ private Q_SLOTS:
         QVERIFY(popoverWindow()->grabWindow().save(shotPath));
         qInfo("screenshot: %s", qPrintable(shotPath));
 
-        auto *button = item("primaryAction");
-        const QPointF centre = button->mapToGlobal(QPointF(button->width() / 2, button->height() / 2));
-        test::clickAt(centre.toPoint());
+        clickItem("primaryAction");
         QTRY_COMPARE_WITH_TIMEOUT(m_graph->openedUrls, QList<QUrl>{QUrl(QStringLiteral("https://example.com/setup"))}, 3000);
         QTRY_VERIFY_WITH_TIMEOUT(!m_graph->bee.popoverOpen(), 3000);
 
