@@ -9,16 +9,16 @@
 #include "voice/voice_keychain.h"
 #include "voice/voice_settings_store.h"
 
+#include <QColor>
+#include <QDataStream>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QtEndian>
 
 using namespace zapum;
 using Kind = VoiceBeeState::Kind;
 
-Q_DECLARE_METATYPE(std::optional<QString>)
 Q_DECLARE_METATYPE(std::optional<QVariant>)
 
 namespace {
@@ -26,81 +26,35 @@ namespace {
 const QString kHeard = QStringLiteral("what time is it in Lisbon");
 const QString kSaid = QStringLiteral("It is a quarter past four.");
 
-// An XSETTINGS property: byte order, serial, then one record per setting.
-class XSettingsWriter {
-public:
-    explicit XSettingsWriter(bool bigEndian = false) : m_bigEndian(bigEndian)
-    {
-        m_data.append(char(bigEndian ? 1 : 0));
-        m_data.append(3, '\0');
-        u32(7);  // serial
-        u32(0);  // count, patched as records are added
-    }
-    XSettingsWriter &integer(const QByteArray &name, qint32 value)
-    {
-        header(0, name);
-        u32(quint32(value));
-        return bump();
-    }
-    XSettingsWriter &string(const QByteArray &name, const QByteArray &value)
-    {
-        header(1, name);
-        u32(quint32(value.size()));
-        padded(value);
-        return bump();
-    }
-    XSettingsWriter &colour(const QByteArray &name)
-    {
-        header(2, name);
-        m_data.append(8, '\x7f');
-        return bump();
-    }
-    QByteArray bytes() const { return m_data; }
-
-private:
-    void u32(quint32 v)
-    {
-        char buf[4];
-        if (m_bigEndian)
-            qToBigEndian(v, buf);
-        else
-            qToLittleEndian(v, buf);
-        m_data.append(buf, 4);
-    }
-    void padded(const QByteArray &bytes)
-    {
-        m_data.append(bytes);
-        m_data.append((4 - bytes.size() % 4) % 4, '\0');
-    }
-    void header(char type, const QByteArray &name)
-    {
-        m_data.append(type);
-        m_data.append('\0');
-        char len[2];
-        if (m_bigEndian)
-            qToBigEndian(quint16(name.size()), len);
-        else
-            qToLittleEndian(quint16(name.size()), len);
-        m_data.append(len, 2);
+// An XSETTINGS property: byte order, serial and record count, then one record per setting (an
+// int, a QByteArray string or a QColor).
+QByteArray xsettingsProperty(bool bigEndian, const QList<std::pair<QByteArray, QVariant>> &records)
+{
+    QByteArray data;
+    QDataStream out(&data, QIODevice::WriteOnly);
+    out.setByteOrder(bigEndian ? QDataStream::BigEndian : QDataStream::LittleEndian);
+    const auto padded = [&out](const QByteArray &bytes) {
+        out.writeRawData(bytes.constData(), int(bytes.size()));
+        for (qsizetype i = bytes.size(); i % 4; ++i)
+            out << quint8(0);
+    };
+    out << quint8(bigEndian) << quint8(0) << quint16(0) << quint32(7) << quint32(records.size());
+    for (const auto &[name, value] : records) {
+        const int type = value.typeId() == QMetaType::Int ? 0 : value.typeId() == QMetaType::QByteArray ? 1 : 2;
+        out << quint8(type) << quint8(0) << quint16(name.size());
         padded(name);
-        u32(1);  // last-change serial
+        out << quint32(1);  // last-change serial
+        if (type == 0) {
+            out << value.toInt();
+        } else if (type == 1) {
+            out << quint32(value.toByteArray().size());
+            padded(value.toByteArray());
+        } else {
+            out << quint64(0x7f7f7f7f7f7f7f7f);  // four 16-bit channels
+        }
     }
-    XSettingsWriter &bump()
-    {
-        ++m_count;
-        char buf[4];
-        if (m_bigEndian)
-            qToBigEndian(m_count, buf);
-        else
-            qToLittleEndian(m_count, buf);
-        m_data.replace(8, 4, QByteArray(buf, 4));
-        return *this;
-    }
-
-    bool m_bigEndian;
-    QByteArray m_data;
-    quint32 m_count = 0;
-};
+    return data;
+}
 
 // What a bee view reads and announces through, with private settings.
 struct Stores {
@@ -111,15 +65,15 @@ struct Stores {
     VoiceSettingsStore voice{storage, keychain};
     VoiceAmplitudePublisher amplitude;
     AppNotifications notifications;
-
-    struct Parts {
-        SettingsStorage &storage;
-        VoiceSettingsStore &voice;
-        VoiceAmplitudePublisher &amplitude;
-        AppNotifications &notifications;
-    };
-    Parts parts() { return {storage, voice, amplitude, notifications}; }
 };
+
+QList<double> barHeights(Kind kind, double seconds, const QList<float> &levels, bool reduceMotion = false)
+{
+    QList<double> heights;
+    for (int i = 0; i < kVoiceBarCount; ++i)
+        heights << voiceBarHeight(kind, i, seconds, levels, reduceMotion);
+    return heights;
+}
 
 }  // namespace
 
@@ -129,183 +83,60 @@ class TestBeeView : public QObject {
     QTemporaryDir m_dir;
 
 private Q_SLOTS:
-    void chip_data()
+    void chipShowsTheWordsThatFitTheState()
     {
-        QTest::addColumn<VoiceBeeState>("state");
-        QTest::addColumn<QString>("transcript");
-        QTest::addColumn<QString>("reply");
-        QTest::addColumn<std::optional<QString>>("storedError");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("label");
-
-        const std::optional<QString> none;
-        QTest::newRow("listening, nothing heard yet")
-            << VoiceBeeState::listening() << QString() << kSaid << none << QString() << QStringLiteral("LISTENING");
-        QTest::newRow("listening shows what was heard")
-            << VoiceBeeState::listening() << kHeard << kSaid << none << kHeard << QStringLiteral("LISTENING");
-        QTest::newRow("thinking keeps the question")
-            << VoiceBeeState::thinking() << kHeard << QString() << none << kHeard << QStringLiteral("THINKING");
-        QTest::newRow("speaking shows the reply")
-            << VoiceBeeState::speaking() << kHeard << kSaid << none << kSaid << QStringLiteral("SPEAKING");
-        QTest::newRow("idle prefers the reply")
-            << VoiceBeeState::idle() << kHeard << kSaid << none << kSaid << QStringLiteral("HOLD \u2325 TO TALK");
-        QTest::newRow("idle falls back to the transcript")
-            << VoiceBeeState::idle() << kHeard << QString() << none << kHeard << QStringLiteral("HOLD \u2325 TO TALK");
-        QTest::newRow("error with its message")
-            << VoiceBeeState::error(QStringLiteral("Add an Anthropic key in Settings \u2192 Voice."))
-            << kHeard << kSaid << std::optional<QString>(QStringLiteral("older"))
-            << QStringLiteral("Add an Anthropic key in Settings \u2192 Voice.") << QStringLiteral("ERROR");
-        QTest::newRow("error without a message uses the stored one")
-            << VoiceBeeState::error(QString()) << kHeard << kSaid
-            << std::optional<QString>(QStringLiteral("Microphone unavailable")) << QStringLiteral("Microphone unavailable")
-            << QStringLiteral("ERROR");
-        QTest::newRow("error with nothing at all shows the label")
-            << VoiceBeeState::error(QString()) << kHeard << kSaid << none << QString() << QStringLiteral("ERROR");
-    }
-    void chip()
-    {
-        QFETCH(VoiceBeeState, state);
-        QFETCH(QString, transcript);
-        QFETCH(QString, reply);
-        QFETCH(std::optional<QString>, storedError);
-        QFETCH(QString, text);
-        QFETCH(QString, label);
-        QCOMPARE(chipText({state, transcript, reply, storedError}), text);
-        QCOMPARE(statusLabel(state.kind()), label);
+        const auto chip = [](const VoiceBeeState &state, const QString &heard, const QString &said,
+                             const std::optional<QString> &storedError = std::nullopt) {
+            return chipText({state, heard, said, storedError});
+        };
+        QCOMPARE(chip(VoiceBeeState::listening(), QString(), kSaid), QString());  // nothing heard yet: the label
+        QCOMPARE(chip(VoiceBeeState::thinking(), kHeard, QString()), kHeard);
+        QCOMPARE(chip(VoiceBeeState::idle(), kHeard, kSaid), kSaid);
+        QCOMPARE(chip(VoiceBeeState::idle(), kHeard, QString()), kHeard);
+        const QString key = QStringLiteral("Add an Anthropic key in Settings \u2192 Voice.");
+        QCOMPARE(chip(VoiceBeeState::error(key), kHeard, kSaid, u"older"_qs), key);
+        QCOMPARE(chip(VoiceBeeState::error(QString()), kHeard, kSaid, u"Microphone unavailable"_qs),
+                 u"Microphone unavailable"_qs);
+        QCOMPARE(chip(VoiceBeeState::error(QString()), kHeard, kSaid), QString());
+        QCOMPARE(statusLabel(Kind::Idle), QStringLiteral("HOLD \u2325 TO TALK"));
     }
 
-    void colours_data()
+    void barHeightsFollowStateAndLevels()
     {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QColor>("caption");
-        QTest::addColumn<QColor>("stroke");
-        QTest::addColumn<QColor>("text");
-        QTest::addColumn<double>("maxHeight");
-        const QColor white70 = QColor::fromRgbF(1, 1, 1, 0.7f);
-        const QColor white15 = QColor::fromRgbF(1, 1, 1, 0.15f);
-        const QColor words = QColor::fromRgbF(1, 1, 1, 0.95f);
-        QTest::newRow("idle") << int(Kind::Idle) << white70 << white15 << words << 42.0;
-        QTest::newRow("listening") << int(Kind::Listening) << QColor::fromRgbF(1, 0.84f, 0.36f)
-                                   << QColor::fromRgbF(1, 0.84f, 0.36f, 0.35f) << words << 42.0;
-        QTest::newRow("thinking") << int(Kind::Thinking) << white70 << white15 << words << 42.0;
-        QTest::newRow("speaking") << int(Kind::Speaking) << QColor::fromRgbF(1, 1, 1, 0.92f)
-                                  << QColor::fromRgbF(1, 1, 1, 0.25f) << words << 42.0;
-        QTest::newRow("error") << int(Kind::Error) << QColor::fromRgbF(1, 0.48f, 0.48f)
-                               << QColor::fromRgbF(1, 0.48f, 0.48f, 0.6f) << QColor::fromRgbF(1, 0.55f, 0.55f) << 54.0;
-    }
-    void colours()
-    {
-        QFETCH(int, kind);
-        QFETCH(QColor, caption);
-        QFETCH(QColor, stroke);
-        QFETCH(QColor, text);
-        QFETCH(double, maxHeight);
-        const CardColours c = cardColours(Kind(kind));
-        QCOMPARE(c.caption, caption);
-        QCOMPARE(c.chipStroke, stroke);
-        QCOMPARE(c.chipText, text);
-        QCOMPARE(chipMaxHeight(Kind(kind)), maxHeight);
-    }
+        const QList<float> loud{0.2f, 0.4f, 0.6f, 1.0f, 0.6f, 0.4f, 0.2f}, silent(kVoiceBarCount, 0.0f);
+        const QList<double> floor(kVoiceBarCount, 8.0);
+        QCOMPARE(barHeights(Kind::Speaking, 1.0, silent), floor);
+        QCOMPARE(barHeights(Kind::Error, 4.2, loud), floor);
+        QCOMPARE(barHeights(Kind::Speaking, 3.0, {}), floor);
 
-    void barStyles_data()
-    {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<int>("index");
-        QTest::addColumn<QColor>("fill");
-        QTest::addColumn<double>("inner");
-        QTest::addColumn<double>("outer");
-        const QColor amber = QColor::fromRgbF(0.96f, 0.66f, 0.10f);
-        QTest::newRow("idle edge, dimmed, no glow") << int(Kind::Idle) << 0 << QColor::fromRgbF(0.96f, 0.66f, 0.10f, 0.4f)
-                                                    << 0.0 << 0.0;
-        QTest::newRow("listening middle is white") << int(Kind::Listening) << 3 << QColor(Qt::white) << 5.0 << 8.5;
-        QTest::newRow("thinking") << int(Kind::Thinking) << 6 << amber << 3.5 << 5.95;
-        QTest::newRow("speaking") << int(Kind::Speaking) << 1 << QColor::fromRgbF(1, 0.76f, 0.18f) << 8.0 << 13.6;
-        QTest::newRow("error is red everywhere") << int(Kind::Error) << 3 << QColor::fromRgbF(1, 0.32f, 0.32f) << 9.0 << 15.3;
-    }
-    void barStyles()
-    {
-        QFETCH(int, kind);
-        QFETCH(int, index);
-        QFETCH(QColor, fill);
-        QFETCH(double, inner);
-        QFETCH(double, outer);
-        const BarStyle style = voiceBarStyle(Kind(kind), index);
-        QCOMPARE(style.fill, fill);
-        QCOMPARE(style.innerGlowRadius, inner);
-        QCOMPARE(style.outerGlowRadius, outer);
-    }
+        // Listening and speaking follow the levels, not the clock; louder is taller.
+        const QList<double> listening = barHeights(Kind::Listening, 3.0, loud);
+        QCOMPARE(barHeights(Kind::Speaking, 9.0, loud), listening);
+        const QList<float> quieter{0.1f, 0.2f, 0.3f, 0.5f, 0.3f, 0.2f, 0.1f};
+        const QList<double> lower = barHeights(Kind::Listening, 3.0, quieter);
+        for (int i = 0; i < kVoiceBarCount; ++i)
+            QVERIFY2(listening[i] > lower[i] && lower[i] > 8.0, qPrintable(QString::number(i)));
+        // A bar past the end of the levels reads the last one.
+        QCOMPARE(voiceBarHeight(Kind::Listening, 6, 0, {0.1f, 0.2f, 0.5f}, false),
+                 voiceBarHeight(Kind::Listening, 6, 0, {0.1f, 0.2f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f}, false));
 
-    void barHeights_data()
-    {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<bool>("reduceMotion");
-        QTest::addColumn<double>("seconds");
-        QTest::addColumn<QList<float>>("levels");
-        QTest::addColumn<QList<double>>("heights");
+        // Reduced motion: one still bell, whatever the state, the time or the levels.
+        const QList<double> bell = barHeights(Kind::Listening, 3.0, loud, true);
+        QCOMPARE(barHeights(Kind::Thinking, 0.7, silent, true), bell);
+        QCOMPARE(barHeights(Kind::Error, 0.7, silent, true), bell);
+        QCOMPARE(bell[3], 24.0);
+        QVERIFY(bell[0] < bell[2] && bell[2] < bell[3] && bell[0] == bell[6]);
 
-        const QList<float> loud{0.2f, 0.4f, 0.6f, 1.0f, 0.6f, 0.4f, 0.2f};
-        const QList<float> silent(7, 0.0f);
-        auto w = [](int i) { return std::exp(-(i - 3.0) * (i - 3.0) / 5.0); };
-        QList<double> bell, listening, thinking, idle, idleLater;
-        for (int i = 0; i < 7; ++i) {
-            bell << 16.0 + 8.0 * w(i);
-            listening << 8.0 + 52.0 * double(loud[i]) * (0.55 + 0.75 * w(i));
-            // At t = 0 the thinking wave and the idle ripple are pure functions of the bar index.
-            thinking << 10.0 + 38.0 * (0.5 + 0.5 * w(i)) * (0.15 + 0.7 * (0.5 + 0.5 * std::sin(-0.55 * i)));
-            idle << 4.0 + 4.0 * (0.5 + 0.5 * std::sin(0.3 * i));
-            idleLater << 4.0 + 4.0 * (0.5 + 0.5 * std::sin(0.3 * i + 0.55 * M_PI / 2.0));  // a quarter second on
-        }
-        QTest::newRow("idle ripple") << int(Kind::Idle) << false << 0.0 << silent << idle;
-        QTest::newRow("idle ripple moves") << int(Kind::Idle) << false << 0.25 << silent << idleLater;
-        QTest::newRow("listening follows the levels") << int(Kind::Listening) << false << 3.0 << loud << listening;
-        QTest::newRow("speaking follows the levels") << int(Kind::Speaking) << false << 9.0 << loud << listening;
-        QTest::newRow("silence lies at 8") << int(Kind::Speaking) << false << 1.0 << silent << QList<double>(7, 8.0);
-        QTest::newRow("thinking wave") << int(Kind::Thinking) << false << 0.0 << silent << thinking;
-        QTest::newRow("error lies flat") << int(Kind::Error) << false << 4.2 << loud << QList<double>(7, 8.0);
-        QTest::newRow("reduce motion: still bell while listening") << int(Kind::Listening) << true << 3.0 << loud << bell;
-        QTest::newRow("reduce motion: still bell while thinking") << int(Kind::Thinking) << true << 0.7 << silent << bell;
-        QTest::newRow("reduce motion: still bell in an error") << int(Kind::Error) << true << 0.7 << silent << bell;
-    }
-    void barHeights()
-    {
-        QFETCH(int, kind);
-        QFETCH(bool, reduceMotion);
-        QFETCH(double, seconds);
-        QFETCH(QList<float>, levels);
-        QFETCH(QList<double>, heights);
-        for (int i = 0; i < 7; ++i) {
-            const double h = voiceBarHeight(Kind(kind), i, seconds, levels, reduceMotion);
-            QVERIFY2(qAbs(h - heights[i]) < 1e-9, qPrintable(QStringLiteral("bar %1: %2 instead of %3").arg(i).arg(h).arg(heights[i])));
-        }
-    }
-
-    void barRangesOverTime_data()
-    {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<double>("low");
-        QTest::addColumn<double>("high");
-        QTest::newRow("idle ripples between 4 and 8") << int(Kind::Idle) << 4.0 << 8.0;
-        QTest::newRow("thinking stays between 10 and 48") << int(Kind::Thinking) << 10.0 << 48.0;
-    }
-    void barRangesOverTime()
-    {
-        QFETCH(int, kind);
-        QFETCH(double, low);
-        QFETCH(double, high);
-        for (double t = 0.0; t < 3.0; t += 0.01)
-            for (int i = 0; i < 7; ++i) {
-                const double h = voiceBarHeight(Kind(kind), i, t, {}, false);
-                QVERIFY(h >= low - 1e-9 && h <= high + 1e-9);
+        // Without levels, idle ripples between 4 and 8 and thinking waves between 10 and 48.
+        QVERIFY(barHeights(Kind::Idle, 0.0, silent) != barHeights(Kind::Idle, 0.25, silent));
+        for (double t = 0.0; t < 3.0; t += 0.01) {
+            for (int i = 0; i < kVoiceBarCount; ++i) {
+                const double idle = voiceBarHeight(Kind::Idle, i, t, {}, false);
+                const double thinking = voiceBarHeight(Kind::Thinking, i, t, {}, false);
+                QVERIFY(idle >= 4.0 - 1e-9 && idle <= 8.0 + 1e-9);
+                QVERIFY(thinking >= 10.0 - 1e-9 && thinking <= 48.0 + 1e-9);
             }
-    }
-
-    void barBeyondTheLevelsReadsTheLast()
-    {
-        const QList<float> three{0.1f, 0.2f, 0.5f};
-        QCOMPARE(voiceBarHeight(Kind::Listening, 6, 0, three, false),
-                 voiceBarHeight(Kind::Listening, 2, 0, QList<float>{0.1f, 0.2f, 0.5f}, false) - 52.0 * 0.5 * 0.75
-                     * (std::exp(-1.0 / 5.0) - std::exp(-9.0 / 5.0)));
-        QCOMPARE(voiceBarHeight(Kind::Speaking, 3, 0, {}, false), 8.0);
+        }
     }
 
     void springSettlesOnTheLevel()
@@ -323,28 +154,25 @@ private Q_SLOTS:
 
     void modelAnnouncesChanges()
     {
-        Stores stores(m_dir.filePath(QStringLiteral("announce.json")));
-        auto [storage, voice, amplitude, notifications] = stores.parts();
+        Stores s(m_dir.filePath(QStringLiteral("announce.json")));
         int pushes = 0;
-        BeeViewModel bee(storage, voice, amplitude, notifications, [&pushes] { ++pushes; }, {}, [] { return true; });
-
-        QSignalSpy voiceChanged(&notifications, &AppNotifications::voiceStateChanged);
-        QSignalSpy popover(&notifications, &AppNotifications::popoverVisibilityChanged);
+        BeeViewModel bee(s.storage, s.voice, s.amplitude, s.notifications, [&pushes] { ++pushes; }, {},
+                         [] { return true; });
+        QSignalSpy voiceChanged(&s.notifications, &AppNotifications::voiceStateChanged);
+        QSignalSpy popover(&s.notifications, &AppNotifications::popoverVisibilityChanged);
         QSignalSpy chip(&bee, &BeeViewModel::chipChanged);
 
         QCOMPARE(bee.active(), false);
         QCOMPARE(bee.side(), 72.0);
         QCOMPARE(bee.reduceMotion(), true);
-        voice.setBeeState(VoiceBeeState::listening());
-        QCOMPARE(voiceChanged.count(), 1);
+        s.voice.setBeeState(VoiceBeeState::listening());
         QCOMPARE(bee.active(), true);
-        QCOMPARE(bee.statusLabel(), QStringLiteral("LISTENING"));
-        voice.setLastTranscript(kHeard);
+        s.voice.setLastTranscript(kHeard);
         QCOMPARE(bee.chipText(), kHeard);
         QVERIFY(chip.count() >= 2);
         // A new error is a change even from another error.
-        voice.setBeeState(VoiceBeeState::error(QStringLiteral("one")));
-        voice.setBeeState(VoiceBeeState::error(QStringLiteral("two")));
+        s.voice.setBeeState(VoiceBeeState::error(QStringLiteral("one")));
+        s.voice.setBeeState(VoiceBeeState::error(QStringLiteral("two")));
         QCOMPARE(voiceChanged.count(), 3);
 
         bee.togglePopover();
@@ -357,53 +185,31 @@ private Q_SLOTS:
         bee.togglePushToTalk();
         QCOMPARE(pushes, 1);
 
-        storage.setValue(QStringLiteral("ZaPumCompanionSide"), 30.0);
+        s.storage.setValue(QStringLiteral("ZaPumCompanionSide"), 30.0);
         QSignalSpy side(&bee, &BeeViewModel::sideChanged);
-        Q_EMIT notifications.companionLayoutChanged();
+        Q_EMIT s.notifications.companionLayoutChanged();
         QCOMPARE(side.count(), 1);
         QCOMPARE(bee.side(), 48.0);
     }
 
-    void beePage_data()
+    void beePageNeedsTheModelBesideItAndTheWebEngine()
     {
-        QTest::addColumn<bool>("page");
-        QTest::addColumn<bool>("model");
-        QTest::addColumn<bool>("engineReady");
-        QTest::addColumn<bool>("shown");
-        QTest::newRow("page and model") << true << true << true << true;
-        QTest::newRow("no page") << false << true << true << false;
-        QTest::newRow("no model beside it") << true << false << true << false;
-        QTest::newRow("web engine not set up") << true << true << false << false;
-    }
-    void beePage()
-    {
-        QFETCH(bool, page);
-        QFETCH(bool, model);
-        QFETCH(bool, engineReady);
-        QFETCH(bool, shown);
         QTemporaryDir dir;
-        auto touch = [&dir](const char *name) {
-            QFile f(dir.filePath(QLatin1String(name)));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write("x");
-        };
-        if (page)
-            touch("bee-viewer.html");
-        if (model)
-            touch("bee-runtime.glb");
-        const BeePageChoice choice = chooseBeePage(dir.path(), engineReady);
-        QCOMPARE(!choice.page.isEmpty(), shown);
-        QCOMPARE(choice.reason.isEmpty(), shown);
-        if (shown)
-            QCOMPARE(choice.page, QUrl::fromLocalFile(dir.filePath(QStringLiteral("bee-viewer.html"))));
+        QFile page(dir.filePath(QStringLiteral("bee-viewer.html"))), model(dir.filePath(QStringLiteral("bee-runtime.glb")));
+        QVERIFY(page.open(QIODevice::WriteOnly) && model.open(QIODevice::WriteOnly));
+        QCOMPARE(chooseBeePage(dir.path(), true).page, QUrl::fromLocalFile(page.fileName()));
+        const BeePageChoice engineLate = chooseBeePage(dir.path(), false);
+        QVERIFY(engineLate.page.isEmpty() && !engineLate.reason.isEmpty());
+        QVERIFY(model.remove());
+        const BeePageChoice noModel = chooseBeePage(dir.path(), true);
+        QVERIFY(noModel.page.isEmpty() && !noModel.reason.isEmpty());
     }
 
     void pageFailureFallsBackForGood()
     {
-        Stores stores(m_dir.filePath(QStringLiteral("fallback.json")));
-        auto [storage, voice, amplitude, notifications] = stores.parts();
+        Stores s(m_dir.filePath(QStringLiteral("fallback.json")));
         const QUrl page = QUrl::fromLocalFile(QStringLiteral("/opt/zapum/bee/bee-viewer.html"));
-        BeeViewModel bee(storage, voice, amplitude, notifications, {}, {page, {}}, {});
+        BeeViewModel bee(s.storage, s.voice, s.amplitude, s.notifications, {}, {page, {}}, {});
         QSignalSpy changed(&bee, &BeeViewModel::beePageUrlChanged);
         QCOMPARE(bee.beePageUrl(), page);
         bee.reportBeePageFailed(QStringLiteral("load failed"));
@@ -418,51 +224,35 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("property");
         QTest::addColumn<std::optional<QVariant>>("value");
         const QByteArray name("Gtk/EnableAnimations");
-        QTest::newRow("off, little endian")
-            << XSettingsWriter().string("Net/ThemeName", "Adwaita").integer(name, 0).bytes()
-            << std::optional<QVariant>(QVariant(0));
+        const std::pair<QByteArray, QVariant> theme{"Net/ThemeName", QByteArray("Adwaita")};
+        const std::optional<QVariant> none;
+        QTest::newRow("off, little endian") << xsettingsProperty(false, {theme, {name, 0}}) << std::optional<QVariant>(0);
         QTest::newRow("on, big endian, after a colour")
-            << XSettingsWriter(true).colour("Gtk/Colour").integer(name, 1).bytes() << std::optional<QVariant>(QVariant(1));
-        QTest::newRow("not published") << XSettingsWriter().integer("Net/DoubleClickTime", 400).bytes()
-                                       << std::optional<QVariant>();
-        QTest::newRow("empty property") << QByteArray() << std::optional<QVariant>();
-        QTest::newRow("bad byte order") << QByteArray("\x05\0\0\0", 4) << std::optional<QVariant>();
-        QByteArray truncated = XSettingsWriter().integer(name, 0).bytes();
-        truncated.chop(2);
-        QTest::newRow("truncated value") << truncated << std::optional<QVariant>();
-        QByteArray hugeString = XSettingsWriter().string("Net/ThemeName", "Adwaita").integer(name, 0).bytes();
+            << xsettingsProperty(true, {{"Gtk/Colour", QColor(Qt::gray)}, {name, 1}}) << std::optional<QVariant>(1);
+        QTest::newRow("not published") << xsettingsProperty(false, {{"Net/DoubleClickTime", 400}}) << none;
+        QTest::newRow("bad byte order") << QByteArray("\x05\0\0\0", 4) << none;
+        QTest::newRow("truncated value") << xsettingsProperty(false, {{name, 0}}).chopped(2) << none;
+        QByteArray hugeString = xsettingsProperty(false, {theme, {name, 0}});
         hugeString[36] = '\xff';  // the string's length: after the 12-byte header, 4, the name, the serial
         hugeString[37] = '\xff';
-        QTest::newRow("string longer than the property") << hugeString << std::optional<QVariant>();
-        QByteArray unknownType = XSettingsWriter().integer("Other", 3).integer(name, 0).bytes();
+        QTest::newRow("string longer than the property") << hugeString << none;
+        QByteArray unknownType = xsettingsProperty(false, {{"Other", 3}, {name, 0}});
         unknownType[12] = 9;
-        QTest::newRow("unknown type stops the walk") << unknownType << std::optional<QVariant>();
+        QTest::newRow("unknown type stops the walk") << unknownType << none;
     }
     void xsettings()
     {
         QFETCH(QByteArray, property);
-        QFETCH(std::optional<QVariant>, value);
-        QCOMPARE(readXSetting(property, "Gtk/EnableAnimations"), value);
+        QTEST(readXSetting(property, "Gtk/EnableAnimations"), "value");
     }
 
-    void gtkIni_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<std::optional<bool>>("enabled");
-        QTest::newRow("false") << QStringLiteral("[Settings]\ngtk-enable-animations=false\n") << std::optional<bool>(false);
-        QTest::newRow("0 with spaces") << QStringLiteral("[Settings]\n  gtk-enable-animations = 0\n")
-                                       << std::optional<bool>(false);
-        QTest::newRow("true") << QStringLiteral("[Settings]\ngtk-enable-animations=true") << std::optional<bool>(true);
-        QTest::newRow("last one wins") << QStringLiteral("gtk-enable-animations=0\ngtk-enable-animations=1\n")
-                                       << std::optional<bool>(true);
-        QTest::newRow("absent") << QStringLiteral("[Settings]\ngtk-theme-name=Adwaita\n") << std::optional<bool>();
-        QTest::newRow("nonsense value") << QStringLiteral("gtk-enable-animations=maybe\n") << std::optional<bool>();
-    }
     void gtkIni()
     {
-        QFETCH(QString, text);
-        QFETCH(std::optional<bool>, enabled);
-        QCOMPARE(gtkIniEnablesAnimations(text), enabled);
+        QCOMPARE(gtkIniEnablesAnimations(u"[Settings]\n  gtk-enable-animations = 0\n"_qs), std::optional<bool>(false));
+        QCOMPARE(gtkIniEnablesAnimations(u"gtk-enable-animations=false\ngtk-enable-animations=true"_qs),
+                 std::optional<bool>(true));  // the last one wins
+        QCOMPARE(gtkIniEnablesAnimations(u"[Settings]\ngtk-theme-name=Adwaita\n"_qs), std::nullopt);
+        QCOMPARE(gtkIniEnablesAnimations(u"gtk-enable-animations=maybe\n"_qs), std::nullopt);
     }
 };
 

@@ -50,9 +50,6 @@ private Q_SLOTS:
                    "[Desktop Entry]\nType=Application\nName=Calculator\nExec=env LANG=C \"/usr/bin/gcalc\" --x\n");
         writeEntry(system(), u"py-a.desktop"_qs, "[Desktop Entry]\nType=Application\nName=A\nExec=python3 a.py\n");
         writeEntry(system(), u"py-b.desktop"_qs, "[Desktop Entry]\nType=Application\nName=B\nExec=python3 b.py\n");
-        writeEntry(system(), u"term.desktop"_qs,
-                   "[Desktop Entry]\nType=Application\nName=Term\nExec=termtool\nTerminal=true\n");
-        writeEntry(system(), u"escaped.desktop"_qs, "[Desktop Entry]\nType=Application\nName=Two\\sWords\n");
     }
 
     void identify_data()
@@ -66,8 +63,6 @@ private Q_SLOTS:
                                         << identity(u"Viewer"_qs, viewerId);
         QTest::newRow("localized name") << AppHints{{}, u"viewer-main"_qs, {}} << u"de_DE"_qs
                                         << identity(u"Betrachter"_qs, viewerId);
-        QTest::newRow("file id ignoring case") << AppHints{{}, u"Org.Example.Viewer"_qs, {}} << QString()
-                                               << identity(u"Viewer"_qs, viewerId);
         QTest::newRow("file id from a subfolder") << AppHints{u"vendor-tool"_qs, u"Other"_qs, {}} << QString()
                                                   << identity(u"Vendor Tool"_qs, u"vendor-tool.desktop"_qs);
         QTest::newRow("user folder wins") << AppHints{{}, u"mail"_qs, u"mailer"_qs} << QString()
@@ -78,10 +73,6 @@ private Q_SLOTS:
                                                         << identity(u"Calculator"_qs, u"calc.desktop"_qs);
         QTest::newRow("program of several entries") << AppHints{{}, {}, u"python3"_qs} << QString()
                                                     << identity(u"python3"_qs);
-        QTest::newRow("terminal program") << AppHints{{}, {}, u"termtool"_qs} << QString()
-                                          << identity(u"termtool"_qs);
-        QTest::newRow("escaped name") << AppHints{{}, u"escaped"_qs, {}} << QString() << identity(u"Two Words"_qs,
-                                                                                                  u"escaped.desktop"_qs);
         QTest::newRow("class before instance") << AppHints{u"inst"_qs, u"Cls"_qs, u"proc"_qs} << QString()
                                                << identity(u"Cls"_qs);
         QTest::newRow("nothing known") << AppHints{} << QString() << std::optional<AppIdentity>();
