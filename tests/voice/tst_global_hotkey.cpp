@@ -39,7 +39,6 @@ private Q_SLOTS:
 
         QTest::newRow("short tap") << "+ralt 30 -ralt 300" << 0 << 0 << false;
         QTest::newRow("hold") << "+ralt 300 -ralt" << 1 << 1 << false;
-        QTest::newRow("hold, still down") << "+ralt 300" << 1 << 0 << true;
         QTest::newRow("repeated events during a hold") << "+ralt again 300 again -ralt again" << 1 << 1 << false;
         QTest::newRow("other modifiers during a hold")
             << "+ralt 50 +shift -shift +cmd -cmd +ctrl -ctrl +lalt -lalt +fn -fn +caps -caps 300 -ralt" << 1 << 1
@@ -76,7 +75,6 @@ private Q_SLOTS:
         service.setOnStart([&] { ++startCount; });
         service.setOnEnd([&] { ++endCount; });
         service.registerHotkey();
-        QVERIFY(keyboard.running);
 
         for (const QString &step : script.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
             bool isNumber = false;
