@@ -59,25 +59,12 @@ private Q_SLOTS:
             QSKIP("needs the audio test session (scripts/test-session.sh)");
     }
 
-    void recognizesSpeech_data()
-    {
-        QTest::addColumn<QString>("sentence");
-        QTest::addColumn<QString>("keyWords");
-        QTest::addColumn<int>("sampleRate");  // 0: the microphone's own (16 kHz mono here)
-        QTest::addColumn<int>("channels");
-        QTest::newRow("16 kHz") << u"Please open the calendar and show me the weather for tomorrow"_s
-                                << u"calendar weather tomorrow"_s << 0 << 0;
-        // A desktop microphone, converted down for the recogniser.
-        QTest::newRow("48 kHz stereo") << u"What is the capital of France"_s << u"capital france"_s << 48000 << 2;
-    }
+    // A desktop microphone at 48 kHz stereo, converted down for the recogniser (the microphone's
+    // own 16 kHz mono is heard in the end-to-end voice turn).
     void recognizesSpeech()
     {
-        QFETCH(QString, sentence);
-        QFETCH(QString, keyWords);
-        QFETCH(int, sampleRate);
-        QFETCH(int, channels);
         VoiceCaptureBackend backend;
-        backend.createAudioInput = [=] { return createAudioInput({}, AudioInputFormat{sampleRate, channels}); };
+        backend.createAudioInput = [] { return createAudioInput({}, AudioInputFormat{48000, 2}); };
         Talk talk({}, backend);
         VoiceCaptureService &capture = talk.capture;
         QVERIFY(test::awaitTask(capture.requestPermissions()));
@@ -92,7 +79,7 @@ private Q_SLOTS:
             ++updates;
             barsMoved = barsMoved || talk.publisher.levels() != kZeros;
         });
-        QVERIFY(talk.begin(sentence));
+        QVERIFY(talk.begin(u"Please open the calendar and show me the weather for tomorrow"_s));
         QVERIFY(capture.isListening());
         QVERIFY(talk.finishSpeaking());
         const QString transcript = test::awaitTask(capture.stop());
@@ -103,7 +90,7 @@ private Q_SLOTS:
         QVERIFY2(partials.size() >= 3, qPrintable(partials.join(u" | "_s)));
         QVERIFY(wordCount(partials.first()) < wordCount(transcript));
         QCOMPARE(partials.last(), transcript);
-        for (const QString &word : keyWords.split(u' '))
+        for (const QString &word : {u"calendar"_s, u"weather"_s, u"tomorrow"_s})
             QVERIFY2(transcript.contains(word), qPrintable(word + u" missing in: "_s + transcript));
         // The bars follow the voice and fall flat after the stop. Throttled to 30 a second at
         // most, with blocks of 64 ms there are fewer than 16.

@@ -22,10 +22,7 @@ namespace {
 using Partials = QList<std::pair<int, QString>>;
 using Kind = VoiceBeeState::Kind;
 
-QJsonObject toolUse(const QString &id, const QString &name, const QJsonObject &input = {})
-{
-    return messages::toolUseBlock(id, name, input);
-}
+using messages::toolUseBlock;
 
 RunningApplication app(qint32 pid, const QString &name, bool active = false)
 {
@@ -57,6 +54,11 @@ private:
     QObject m_context;
 };
 
+// Signed in, voice mode on, both keys stored.
+struct ReadyGraph : VoiceSessionGraph {
+    ReadyGraph() { readyToTalk(); }
+};
+
 // One spoken turn: the key goes down, `text` is heard, the key comes up.
 void say(VoiceSessionGraph &graph, const QString &text, const std::function<void()> &meanwhile = {})
 {
@@ -73,15 +75,9 @@ QString userText(const MessagesRequest &request, int index = -1)
     return list.at(index < 0 ? list.size() - 1 : index).toObject().value("content"_L1).toString();
 }
 
-QString toolResultText(const MessagesRequest &request, int messageIndex, int block = 0)
+QString spokenText(const VoiceSessionGraph &graph)
 {
-    const QJsonArray content = request.messages().at(messageIndex).toObject().value("content"_L1).toArray();
-    return content.at(block).toObject().value("content"_L1).toString();
-}
-
-QString spokenText(const VoiceSessionGraph &graph, int index = 0)
-{
-    return QJsonDocument::fromJson(graph.speech.requests().value(index).body).object().value("text"_L1).toString();
+    return QJsonDocument::fromJson(graph.speech.requests().value(0).body).object().value("text"_L1).toString();
 }
 
 }  // namespace
@@ -127,24 +123,6 @@ private Q_SLOTS:
         QCOMPARE(graph.voiceSettings.lastErrorText(), message);
     }
 
-    void emptyTranscriptEndsWithoutRequest()
-    {
-        VoiceSessionGraph graph;
-        graph.readyToTalk();
-        graph.voiceSettings.setLastError(u"old trouble"_s);
-        awaitTask(graph.session->beginListening());
-        QVERIFY(!graph.voiceSettings.lastError());
-        graph.scripted.finalTranscript = u" \n\t"_s;
-        awaitTask(graph.session->finishListeningAndAct());
-        QCOMPARE(graph.voiceSettings.beeState(), VoiceBeeState::idle());
-        // A second end of the same turn (the key release after the watchdog) does nothing.
-        awaitTask(graph.session->finishListeningAndAct());
-        QCOMPARE(graph.scripted.stops, 1);
-        QTest::qWait(50);
-        QCOMPARE(graph.model.requestCount(), 0);
-        QCOMPARE(graph.backendRequests("memory/search"), 0);
-    }
-
     void listeningLimits_data()
     {
         QTest::addColumn<Partials>("partials");  // (ms after start, text)
@@ -169,8 +147,7 @@ private Q_SLOTS:
         QFETCH(int, earliestEnd);
         QFETCH(int, latestEnd);
         QFETCH(bool, acted);
-        VoiceSessionGraph graph;
-        graph.readyToTalk();
+        ReadyGraph graph;
         graph.model.enqueueText(QString());  // an empty reply; then the follow-up opens
         StateLog log(graph.voiceSettings);
 
@@ -200,14 +177,13 @@ private Q_SLOTS:
 
     void toolsInEveryStepStopAfterFourRequests()
     {
-        VoiceSessionGraph graph;
-        graph.readyToTalk();
+        ReadyGraph graph;
         graph.workspace.apps = {app(41, u"Files"_s)};
         graph.actionMode.setEnabled(true);
         for (int step = 0; step < 5; ++step) {
             graph.model.enqueueReply(messages::toolUseReply(
-                {toolUse(u"a%1"_s.arg(step), u"activate_app"_s, {{u"app_name"_s, u"files"_s}}),
-                 toolUse(u"b%1"_s.arg(step), u"list_windows"_s)},
+                {toolUseBlock(u"a%1"_s.arg(step), u"activate_app"_s, {{u"app_name"_s, u"files"_s}}),
+                 toolUseBlock(u"b%1"_s.arg(step), u"list_windows"_s)},
                 u"Let me look."_s));
         }
         StateLog log(graph.voiceSettings);
@@ -226,11 +202,9 @@ private Q_SLOTS:
                  QByteArray(R"([{"text":"Let me look.","type":"text"},)"
                             R"({"id":"a0","input":{"app_name":"files"},"name":"activate_app","type":"tool_use"},)"
                             R"({"id":"b0","input":{},"name":"list_windows","type":"tool_use"}])"));
-        const QJsonObject firstResult = last.messages().at(4).toObject().value("content"_L1).toArray().at(0).toObject();
-        QCOMPARE(firstResult.value("tool_use_id"_L1).toString(), u"a1"_s);
-        QCOMPARE(firstResult.value("type"_L1).toString(), u"tool_result"_s);
-        QCOMPARE(toolResultText(last, 4, 0), u"Activated Files."_s);
-        QCOMPARE(toolResultText(last, 4, 1), u"Windows:\n(none)\n\nApps:\n- Files"_s);
+        QCOMPARE(QJsonDocument(last.messages().at(4).toObject().value("content"_L1).toArray()).toJson(QJsonDocument::Compact),
+                 QByteArray(R"([{"content":"Activated Files.","tool_use_id":"a1","type":"tool_result"},)"
+                            R"({"content":"Windows:\n(none)\n\nApps:\n- Files","tool_use_id":"b1","type":"tool_result"}])"));
 
         // Cut off without a reply: nothing is spoken or remembered, and the bee lingers, then rests.
         QCOMPARE(graph.speech.requestCount(), 0);
@@ -240,41 +214,29 @@ private Q_SLOTS:
         QVERIFY(log.lastEntered(Kind::Idle) - log.lastEntered(Kind::Thinking) >= 140);
     }
 
+    // The bee's way through a turn (thinking, speaking, the follow-up) is followed end to end with
+    // real audio; here, what the turn sends and keeps.
     void endTurnActsSpeaksAndListensAgain()
     {
-        VoiceSessionGraph graph;
-        graph.readyToTalk();
+        ReadyGraph graph;
         graph.workspace.apps = {app(7, u"Terminal"_s)};
         graph.actionMode.setEnabled(true);
         graph.model.enqueueReply(messages::reply({messages::textBlock(u"Terminal is in front."_s),
-                                                  toolUse(u"t1"_s, u"activate_app"_s, {{u"app_name"_s, u"terminal"_s}})}));
-        StateLog log(graph.voiceSettings);
+                                                  toolUseBlock(u"t1"_s, u"activate_app"_s, {{u"app_name"_s, u"terminal"_s}})}));
         QStringList replies;
         QObject::connect(&graph.voiceSettings, &VoiceSettingsStore::lastAssistantReplyChanged, &graph.voiceSettings,
                          [&] { replies.append(graph.voiceSettings.lastAssistantReply()); });
 
         say(graph, u" show the terminal "_s);
-        QCOMPARE(graph.model.requestCount(), 1);
         QCOMPARE(graph.workspace.activated, QList<qint32>{7});
         const MessagesRequest request = graph.model.lastRequest();
         QCOMPARE(userText(request), u"show the terminal"_s);
-        QVERIFY(request.system().contains(u"likes short answers"_s));
-        QVERIFY(request.system().contains(u"- Terminal"_s));
-        const QJsonObject search = QJsonDocument::fromJson(graph.backendServer.requests().value(0).body).object();
-        QCOMPARE(search.value("limit"_L1).toInt(), VoiceSession::kMemoryRecallLimit);
-
-        QCOMPARE(graph.speech.requestCount(), 1);
+        QVERIFY(request.system().contains(u"likes short answers"_s));  // recalled from memory
         QCOMPARE(spokenText(graph), u"Terminal is in front."_s);
         QCOMPARE(replies, QStringList({u"Terminal is in front."_s, QString()}));  // cleared by the follow-up
-        QVERIFY(log.lastEntered(Kind::Speaking) >= 0);
         QTRY_COMPARE(graph.backendRequests("memory/remember"), 1);
-
-        // The follow-up: the microphone is open again and, with nothing said, closes.
-        QCOMPARE(graph.voiceSettings.beeState(), VoiceBeeState::listening());
         QCOMPARE(graph.scripted.starts, 2);
-        const qint64 reopened = log.lastEntered(Kind::Listening);
         QTRY_COMPARE_WITH_TIMEOUT(graph.voiceSettings.beeState(), VoiceBeeState::idle(), 2000);
-        QVERIFY(log.lastEntered(Kind::Idle) - reopened >= 500);
         QCOMPARE(graph.model.requestCount(), 1);
     }
 
@@ -286,6 +248,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("listensAgain");
         QTest::addColumn<QString>("lastError");
         QTest::addColumn<bool>("flashed");  // the bee shows the error right away
+        QTest::newRow("blank transcript asks nothing") << u"blank transcript"_s << 0 << false << QString() << false;
         QTest::newRow("empty reply goes straight to the follow-up") << u"empty reply"_s << 0 << true << QString() << false;
         QTest::newRow("no speech key")
             << u"no speech key"_s << 0 << false << VoiceSession::kElevenLabsKeyNeeded << false;
@@ -302,8 +265,8 @@ private Q_SLOTS:
         QFETCH(bool, listensAgain);
         QFETCH(QString, lastError);
         QFETCH(bool, flashed);
-        VoiceSessionGraph graph;
-        graph.readyToTalk();
+        ReadyGraph graph;
+        graph.voiceSettings.setLastError(u"old trouble"_s);  // cleared by the start
         if (change == "no speech key"_L1)
             graph.backend.voiceKeychain.save(QString(), kElevenLabsAccount);
         if (change == "model refuses the key"_L1)
@@ -311,13 +274,20 @@ private Q_SLOTS:
         else
             graph.model.enqueueText(change == "empty reply"_L1 ? QString() : u"Hi"_s);
 
-        say(graph, u"hello"_s, [&] {
+        say(graph, change == "blank transcript"_L1 ? u" \n\t"_s : u"hello"_s, [&] {
             if (change == "voice mode off"_L1)
                 graph.voiceSettings.setIsEnabled(false);
             if (change == "key removed"_L1)
                 graph.backend.voiceKeychain.save(QString(), kAnthropicAccount);
         });
         QVERIFY(!graph.session->isRunning());
+        if (change == "blank transcript"_L1) {
+            // A second end of the same turn (the key release after the watchdog) does nothing.
+            awaitTask(graph.session->finishListeningAndAct());
+            QCOMPARE(graph.scripted.stops, 1);
+            QCOMPARE(graph.model.requestCount(), 0);
+            QCOMPARE(graph.backendRequests("memory/search"), 0);
+        }
         QCOMPARE(graph.speech.requestCount(), speechRequests);
         QCOMPARE(graph.scripted.starts, listensAgain ? 2 : 1);
         QCOMPARE(graph.voiceSettings.lastErrorText(), lastError);
@@ -328,8 +298,7 @@ private Q_SLOTS:
 
     void secondTurnDuringRunIsDropped()
     {
-        VoiceSessionGraph graph;
-        graph.readyToTalk();
+        ReadyGraph graph;
         FakeResponse slow = FakeResponse::json(200, messages::textReply(u"First answer."_s));
         slow.stall = 400ms;
         graph.model.enqueue(slow);
@@ -371,15 +340,14 @@ private Q_SLOTS:
         QFETCH(bool, ok);
         QFETCH(QString, answer);
         QFETCH(int, modelRequests);
-        VoiceSessionGraph graph;
-        graph.readyToTalk();
+        ReadyGraph graph;
         if (trouble == "signed out"_L1)
             graph.backend.sessions.signOut();
         if (trouble == "no key"_L1)
             graph.backend.voiceKeychain.save(QString(), kAnthropicAccount);
         if (trouble == "overloaded"_L1)
             graph.model.enqueueError(529, u"overloaded_error"_s, u"Overloaded"_s);
-        graph.model.enqueueReply(messages::toolUseReply({toolUse(u"s1"_s, u"speak"_s, {{u"text"_s, u"Because."_s}})}));
+        graph.model.enqueueReply(messages::toolUseReply({toolUseBlock(u"s1"_s, u"speak"_s, {{u"text"_s, u"Because."_s}})}));
         graph.model.enqueueText(u"Because."_s);
         StateLog log(graph.voiceSettings);
 
@@ -390,7 +358,8 @@ private Q_SLOTS:
         QCOMPARE(graph.backend.panelPresented, trouble == "signed out"_L1 ? 1 : 0);
         if (modelRequests == 2) {
             QCOMPARE(userText(graph.model.lastRequest(), 0), u"why?"_s);
-            QCOMPARE(toolResultText(graph.model.lastRequest(), 2), u"Reply noted (TTS muted for typed ask)."_s);
+            const QJsonArray results = graph.model.lastRequest().messages().at(2)["content"_L1].toArray();
+            QCOMPARE(results.at(0)["content"_L1].toString(), u"Reply noted (TTS muted for typed ask)."_s);
             QTRY_COMPARE(graph.backendRequests("memory/remember"), 1);
         }
         QCOMPARE(graph.speech.requestCount(), 0);
@@ -403,8 +372,7 @@ private Q_SLOTS:
 
     void typedQuestionCancelsPendingReturnToIdle()
     {
-        VoiceSessionGraph graph;
-        graph.readyToTalk();
+        ReadyGraph graph;
         graph.voiceSettings.setIsEnabled(false);
         awaitTask(graph.session->beginListening());  // flashes "Turn on Voice mode first."
         QVERIFY(graph.session->isLingering());
@@ -419,7 +387,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QJsonObject>("input");
-        QTest::addColumn<QString>("mode");  // "off": action mode off, "untrusted": no accessibility, "typed"
+        QTest::addColumn<QString>("mode");  // "off": action mode off, "untrusted": no accessibility
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QString>("effects");  // what reached the desktop
         auto row = [](const char *title, const QString &name, const QJsonObject &input, const QString &expected,
@@ -431,32 +399,24 @@ private Q_SLOTS:
         row("list_windows", u"list_windows"_s, {},
             u"Windows:\n- Editor \u00B7 (no title) \u00B7 800x600\n- Firefox \u00B7 Inbox \u00B7 1280x719"
             "\n\nApps:\n- Files\n- Firefox (active)\n- Notes Plus\n- notes"_s);
-        row("activate, other letter case", u"activate_app"_s, {{u"app_name"_s, u"FIREFOX"_s}}, u"Activated Firefox."_s,
-            u"activate 2"_s);
         row("activate, fragment picks the first", u"activate_app"_s, {{u"app_name"_s, u"fi"_s}}, u"Activated Files."_s,
             u"activate 1"_s);
         row("activate, exact match beats an earlier fragment", u"activate_app"_s, {{u"app_name"_s, u"Notes"_s}},
             u"Activated notes."_s, u"activate 4"_s);
         row("activate, not running", u"activate_app"_s, {{u"app_name"_s, u"Mail App"_s}},
             u"No running app named \"Mail App\"."_s);
-        row("activate, name not text", u"activate_app"_s, {{u"app_name"_s, 12}}, u"No running app named \"\"."_s);
         row("activate, action mode off", u"activate_app"_s, {{u"app_name"_s, u"files"_s}}, u"Activated Files."_s, {},
             u"off"_s);
         row("click, fraction dropped", u"click"_s, {{u"x"_s, 100.7}, {u"y"_s, 200.2}}, u"Clicked at (100, 200)."_s,
             u"click 100.7,200.2"_s);
         row("click, x as text", u"click"_s, {{u"x"_s, u"100"_s}, {u"y"_s, 200}}, badClick);
-        row("click, no y", u"click"_s, {{u"x"_s, 100}}, badClick);
         row("click, negative", u"click"_s, {{u"x"_s, 100}, {u"y"_s, -0.5}}, badClick);
-        row("click, beyond whole numbers", u"click"_s, {{u"x"_s, 1e19}, {u"y"_s, 5}}, badClick);
         row("click, no accessibility", u"click"_s, {{u"x"_s, 1}, {u"y"_s, 2}},
             u"Accessibility permission is not granted, so clicks are disabled."_s, {}, u"untrusted"_s);
         row("click, action mode off", u"click"_s, {{u"x"_s, 1}, {u"y"_s, 2}}, u"Click failed."_s, {}, u"off"_s);
         row("speak", u"speak"_s, {{u"text"_s, u"  hello  "_s}}, u"Spoke:   hello  "_s, u"speak"_s);
-        row("speak, typed", u"speak"_s, {{u"text"_s, u"hello"_s}}, u"Reply noted (TTS muted for typed ask)."_s, {},
-            u"typed"_s);
         row("speak, long text cut at 120 characters", u"speak"_s, {{u"text"_s, QString(u"👍🏽"_s).repeated(130)}},
             u"Spoke: "_s + QString(u"👍🏽"_s).repeated(120), u"speak"_s);
-        row("speak, no text", u"speak"_s, {{u"text"_s, 3}}, u"Spoke: "_s);
         row("letter case matters", u"List_windows"_s, {}, u"Unknown tool: List_windows"_s);
     }
     void toolResults()
@@ -466,8 +426,7 @@ private Q_SLOTS:
         QFETCH(QString, mode);
         QFETCH(QString, expected);
         QFETCH(QString, effects);
-        VoiceSessionGraph graph;
-        graph.readyToTalk();
+        ReadyGraph graph;
         graph.voiceSettings.setRequireClickConfirmation(false);
         graph.workspace.apps = {app(3, u"Notes Plus"_s), app(1, u"Files"_s), app(4, u"notes"_s), app(2, u"Firefox"_s, true)};
         graph.windowServer.entries = {{1, 0, 1001, u"Firefox"_s, u"Inbox"_s, {0.0, 0.0, 1280.9, 719.99}},
@@ -477,7 +436,7 @@ private Q_SLOTS:
         graph.actionMode.setEnabled(mode != "off"_L1);
 
         const VoiceAgentToolCall call{u"id"_s, name, input};
-        QCOMPARE(awaitTask(graph.session->handleToolCall(call, mode != "typed"_L1)), expected);
+        QCOMPARE(awaitTask(graph.session->handleToolCall(call, true)), expected);
         QStringList seen;
         for (qint32 pid : std::as_const(graph.workspace.activated))
             seen << u"activate %1"_s.arg(pid);
@@ -489,29 +448,19 @@ private Q_SLOTS:
         QCOMPARE(graph.toast.countdown(), nullptr);
     }
 
-    void captureScreen_data()
-    {
-        QTest::addColumn<bool>("granted");
-        QTest::addColumn<bool>("earlierSnapshot");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("captured") << true << false << u"Captured a snapshot of the main display."_s;
-        QTest::newRow("refused") << false << false << u"Capture failed. Screen Recording permission may be missing."_s;
-        QTest::newRow("refused, earlier image kept") << false << true << u"Captured a snapshot of the main display."_s;
-    }
     void captureScreen()
     {
-        QFETCH(bool, granted);
-        QFETCH(bool, earlierSnapshot);
-        QFETCH(QString, expected);
         VoiceSessionGraph graph;
         graph.actionMode.setEnabled(true);
-        graph.screenCapture.image = QImage(4, 4, QImage::Format_RGB32);
-        if (earlierSnapshot)
-            graph.actionMode.captureMainDisplay();
-        graph.screenCapture.access = granted;
-        graph.screenCapture.image = granted ? QImage(4, 4, QImage::Format_RGB32) : QImage();
+        const VoiceAgentToolCall capture{u"c"_s, u"capture_screen"_s, {}};
+        graph.screenCapture.access = false;
         graph.actionMode.refreshPermissionState();
-        QCOMPARE(awaitTask(graph.session->handleToolCall({u"c"_s, u"capture_screen"_s, {}}, true)), expected);
+        QCOMPARE(awaitTask(graph.session->handleToolCall(capture, true)),
+                 u"Capture failed. Screen Recording permission may be missing."_s);
+        graph.screenCapture.access = true;
+        graph.screenCapture.image = QImage(4, 4, QImage::Format_RGB32);
+        graph.actionMode.refreshPermissionState();
+        QCOMPARE(awaitTask(graph.session->handleToolCall(capture, true)), u"Captured a snapshot of the main display."_s);
     }
 
     void clickAsksFirst_data()
@@ -546,47 +495,30 @@ private Q_SLOTS:
         QCOMPARE(graph.input.clicks, allow ? QList<QPointF>{QPointF(100.7, 200.2)} : QList<QPointF>{});
     }
 
-    void hotkeyAndTypedQuestionsReachTheSession()
+    // The talk key's own wire is exercised end to end with a real keyboard; typed questions get here through Ask.
+    void typedQuestionsReachTheSession()
     {
-        VoiceSessionGraph graph;
-        graph.readyToTalk();
-        auto keys = std::make_unique<FakeModifierKeySource>();
-        FakeModifierKeySource &source = *keys;
-        GlobalHotkeyService hotkey(std::move(keys), HotkeyTiming{20ms});
+        ReadyGraph graph;
+        GlobalHotkeyService hotkey(std::make_unique<FakeModifierKeySource>());
         wireVoiceSession(*graph.session, hotkey, graph.backend.ask);
-        hotkey.registerHotkey();
-        graph.model.enqueueText(u"Spoken answer."_s);
         graph.model.enqueueText(u"Typed answer."_s);
-
-        source.press(GlobalHotkeyService::kTriggerKeyCode);
-        QTRY_COMPARE(graph.voiceSettings.beeState(), VoiceBeeState::listening());
-        graph.scripted.partial(u"hello there"_s);
-        source.release(GlobalHotkeyService::kTriggerKeyCode);
-        QTRY_COMPARE(graph.speech.requestCount(), 1);
-        QCOMPARE(userText(graph.model.requests().value(0)), u"hello there"_s);
-
-        QTRY_VERIFY(!graph.session->isRunning());
         awaitTask(graph.backend.ask.ask(u"and typed?"_s));
         QCOMPARE(graph.backend.ask.responseText(), u"Typed answer."_s);
-        QCOMPARE(graph.speech.requestCount(), 1);
+        QCOMPARE(userText(graph.model.lastRequest()), u"and typed?"_s);
+        QCOMPARE(graph.speech.requestCount(), 0);
     }
 
     // The lists in the model's context are capped so that a crowded desktop cannot flood it.
     void summariesAreCapped()
     {
         QList<DesktopWindowInfo> windows;
-        for (int i = 0; i < 25; ++i)
-            windows.append({quint32(i), i, u"App%1"_s.arg(i), u"T%1"_s.arg(i), QRectF(0, 0, 99.99 + i, 0.5), 0});
         QList<RunningAppSummary> apps;
-        for (int i = 0; i < 35; ++i)
-            apps.append({i, u"App%1"_s.arg(i), std::nullopt, i == 1});
-        const QStringList windowLines = summarizeWindowList(windows).split(u'\n');
-        const QStringList appLines = summarizeAppList(apps).split(u'\n');
-        QCOMPARE(windowLines.size(), 20);
-        QCOMPARE(appLines.size(), 30);
-        QCOMPARE(windowLines.first(), u"- App0 \u00B7 T0 \u00B7 99x0"_s);
-        QCOMPARE(appLines.at(1), u"- App1 (active)"_s);
-        QCOMPARE(summarizeWindowList({}), u"(none)"_s);
+        for (int i = 0; i < 35; ++i) {
+            windows.append({quint32(i), i, u"App%1"_s.arg(i), u"T%1"_s.arg(i), QRectF(0, 0, 99.99, 0.5), 0});
+            apps.append({i, u"App%1"_s.arg(i), std::nullopt, false});
+        }
+        QCOMPARE(summarizeWindowList(windows).split(u'\n').size(), 20);
+        QCOMPARE(summarizeAppList(apps).split(u'\n').size(), 30);
     }
 };
 

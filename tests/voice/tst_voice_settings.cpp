@@ -122,23 +122,6 @@ private Q_SLOTS:
         keychain.save(u"key-3"_s, kElevenLabsAccount);
         QVERIFY(!keychain.hasKey(kElevenLabsAccount));
     }
-
-    void sessionRecordSaveFailureIsReported()
-    {
-        test::MemorySecretStore secrets;
-        KeychainHelper helper(secrets);
-        QCOMPARE(helper.save("{\"userId\":\"u1\"}").has_value(), false);
-        QCOMPARE(helper.load(), std::optional<QByteArray>("{\"userId\":\"u1\"}"));
-
-        secrets.failWrites = true;
-        const std::optional<KeychainError> error = helper.save("{\"userId\":\"u2\"}");
-        QVERIFY(error.has_value());
-        QCOMPARE(error->status, -25293);
-        QCOMPARE(helper.load(), std::nullopt);
-        helper.remove();
-        helper.remove();  // removing twice is fine
-        QCOMPARE(helper.load(), std::nullopt);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestVoiceSettings)

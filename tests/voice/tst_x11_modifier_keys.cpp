@@ -1,5 +1,4 @@
 #include "platform/linux/x11/x11_modifier_key_source.h"
-#include "voice/global_hotkey_service.h"
 
 #include <QKeyEvent>
 #include <QProcess>
@@ -114,33 +113,6 @@ private Q_SLOTS:
         xdotool(u"key Shift_L"_s);
         QTRY_COMPARE(spy.size(), 2);
         QTRY_VERIFY(window.keys.contains(Qt::Key_Shift));
-    }
-
-    void hotkey_data()
-    {
-        QTest::addColumn<int>("holdMs");
-        QTest::addColumn<QString>("keysym");
-        QTest::addColumn<bool>("triggers");
-        QTest::newRow("Right Alt held 0.6 s") << 600 << "Alt_R" << true;
-        QTest::newRow("AltGr held 0.6 s") << 600 << "ISO_Level3_Shift" << true;
-        QTest::newRow("Right Alt tapped") << 100 << "Alt_R" << false;
-    }
-    void hotkey()
-    {
-        QFETCH(int, holdMs);
-        QFETCH(QString, keysym);
-        QFETCH(bool, triggers);
-        GlobalHotkeyService service(createModifierKeySource());
-        QStringList calls;
-        service.setOnStart([&] { calls.append(u"start"_s); });
-        service.setOnEnd([&] { calls.append(u"end"_s); });
-        service.registerHotkey();
-        xdotool(u"keydown "_s + keysym);
-        QTest::qWait(holdMs);
-        xdotool(u"keyup "_s + keysym);
-        QTest::qWait(700);
-        QCOMPARE(calls, triggers ? QStringList({u"start"_s, u"end"_s}) : QStringList());
-        QVERIFY(!service.isDown());
     }
 };
 
