@@ -114,29 +114,23 @@ private Q_SLOTS:
 
     // Ending requests on purpose is not a time-out, and a destroyed client must still finish the
     // requests it had in flight rather than leave their callers waiting.
-    void endedRequestsAreCancelled_data()
-    {
-        QTest::addColumn<bool>("destroyClient");
-        QTest::newRow("cancelAll") << false;
-        QTest::newRow("client destroyed") << true;
-    }
     void endedRequestsAreCancelled()
     {
-        QFETCH(bool, destroyClient);
-        FakeHttpServer server;
-        server.enqueue(stalled(3s));
-        auto *client = new HttpClient({10s, 10s});
-        QTimer::singleShot(100ms, client, [client, destroyClient] {
-            if (destroyClient)
-                delete client;
-            else
-                client->cancelAll();
-        });
-        const HttpResult result = awaitTask(client->send(post(server.baseUrl())));
-        QVERIFY(!result.ok());
-        QCOMPARE(transportErrorOf(result.failure()), TransportError::Cancelled);
-        if (!destroyClient)
-            delete client;
+        for (const bool destroyClient : {false, true}) {
+            FakeHttpServer server;
+            server.enqueue(stalled(3s));
+            auto client = std::make_unique<HttpClient>(HttpTimeouts{10s, 10s});
+            HttpClient *raw = client.get();
+            QTimer::singleShot(100ms, raw, [&client, raw, destroyClient] {
+                if (destroyClient)
+                    client.reset();
+                else
+                    raw->cancelAll();
+            });
+            const HttpResult result = awaitTask(raw->send(post(server.baseUrl())));
+            QVERIFY(!result.ok());
+            QCOMPARE(transportErrorOf(result.failure()), TransportError::Cancelled);
+        }
     }
 };
 

@@ -387,7 +387,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QJsonObject>("input");
-        QTest::addColumn<QString>("mode");  // "off": action mode off, "untrusted": no accessibility
+        // "off": action mode off; "untrusted": no accessibility; "unseen": no screen recording
+        QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QString>("effects");  // what reached the desktop
         auto row = [](const char *title, const QString &name, const QJsonObject &input, const QString &expected,
@@ -417,6 +418,9 @@ private Q_SLOTS:
         row("speak", u"speak"_s, {{u"text"_s, u"  hello  "_s}}, u"Spoke:   hello  "_s, u"speak"_s);
         row("speak, long text cut at 120 characters", u"speak"_s, {{u"text"_s, QString(u"👍🏽"_s).repeated(130)}},
             u"Spoke: "_s + QString(u"👍🏽"_s).repeated(120), u"speak"_s);
+        row("capture", u"capture_screen"_s, {}, u"Captured a snapshot of the main display."_s);
+        row("capture, not allowed", u"capture_screen"_s, {}, u"Capture failed. Screen Recording permission may be missing."_s,
+            {}, u"unseen"_s);
         row("letter case matters", u"List_windows"_s, {}, u"Unknown tool: List_windows"_s);
     }
     void toolResults()
@@ -432,6 +436,9 @@ private Q_SLOTS:
         graph.windowServer.entries = {{1, 0, 1001, u"Firefox"_s, u"Inbox"_s, {0.0, 0.0, 1280.9, 719.99}},
                                       {2, 0, 1002, u"Editor"_s, QString(), {0.0, 0.0, 800.0, 600.0}}};
         graph.input.trusted = mode != "untrusted"_L1;
+        graph.screenCapture.access = mode != "unseen"_L1;
+        if (graph.screenCapture.access)
+            graph.screenCapture.image = QImage(4, 4, QImage::Format_RGB32);
         graph.actionMode.setEnabled(true);  // reads permissions and snapshots
         graph.actionMode.setEnabled(mode != "off"_L1);
 
@@ -446,21 +453,6 @@ private Q_SLOTS:
             seen << u"speak"_s;
         QCOMPARE(seen.join(u"; "_s), effects);
         QCOMPARE(graph.toast.countdown(), nullptr);
-    }
-
-    void captureScreen()
-    {
-        VoiceSessionGraph graph;
-        graph.actionMode.setEnabled(true);
-        const VoiceAgentToolCall capture{u"c"_s, u"capture_screen"_s, {}};
-        graph.screenCapture.access = false;
-        graph.actionMode.refreshPermissionState();
-        QCOMPARE(awaitTask(graph.session->handleToolCall(capture, true)),
-                 u"Capture failed. Screen Recording permission may be missing."_s);
-        graph.screenCapture.access = true;
-        graph.screenCapture.image = QImage(4, 4, QImage::Format_RGB32);
-        graph.actionMode.refreshPermissionState();
-        QCOMPARE(awaitTask(graph.session->handleToolCall(capture, true)), u"Captured a snapshot of the main display."_s);
     }
 
     void clickAsksFirst_data()

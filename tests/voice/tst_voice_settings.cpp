@@ -38,16 +38,6 @@ class TestVoiceSettings : public QObject {
 private Q_SLOTS:
     void init() { QFile::remove(path()); }
 
-    void firstRunWritesNothing()
-    {
-        Rig rig(path());
-        VoiceSettingsStore &store = rig.store;
-        QVERIFY(!store.isEnabled());
-        QVERIFY(store.requireClickConfirmation());  // clicks ask first unless the user says otherwise
-        QCOMPARE(store.claudeModel(), VoiceSettingsStore::kDefaultClaudeModel);
-        QVERIFY(onDisk().isEmpty());
-    }
-
     void storedValuesAreRead_data()
     {
         QTest::addColumn<QString>("key");
@@ -77,10 +67,14 @@ private Q_SLOTS:
             QCOMPARE(SettingsStorage(path()).value(key), expected);
     }
 
-    void assignmentsPersistButLiveFieldsDoNot()
+    // A first run writes nothing, so that later defaults still apply; assignments persist, and
+    // the live fields of a conversation do not.
+    void onlyAssignmentsPersist()
     {
         {
             Rig rig(path());
+            QVERIFY(rig.store.requireClickConfirmation());  // clicks ask first unless the user says otherwise
+            QVERIFY(onDisk().isEmpty());
             rig.store.setIsEnabled(true);
             rig.store.setElevenLabsVoiceId(u"voice-2"_s);
             rig.store.setLastTranscript(u"not persisted"_s);
