@@ -7,78 +7,62 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::Literals::StringLiterals;
 using namespace zapum;
 
 class TestSettingsStorage : public QObject {
     Q_OBJECT
-private Q_SLOTS:
-    void typesSurviveARestart_data()
-    {
-        QTest::addColumn<QVariant>("value");
-        QTest::newRow("bool true") << QVariant(true);
-        QTest::newRow("bool false") << QVariant(false);
-        QTest::newRow("text") << QVariant(QStringLiteral("claude-sonnet-4-5"));
-        QTest::newRow("text that looks like a bool") << QVariant(QStringLiteral("true"));
-        QTest::newRow("empty text") << QVariant(QString());
-        QTest::newRow("fraction") << QVariant(72.5);
-        QTest::newRow("unicode text") << QVariant(QStringLiteral("Zoë — ✓"));
-    }
 
+    QTemporaryDir m_dir;
+
+private Q_SLOTS:
+    // Every assignment is on disk at once, and each value comes back with its own type.
     void typesSurviveARestart()
     {
-        QFETCH(QVariant, value);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("nested/settings.json"));
+        const QString path = m_dir.filePath(u"nested/settings.json"_s);
+        const QVariantList values{false, u"true"_s, QString(), 72.5, u"Zoë — ✓"_s};
         {
             SettingsStorage storage(path);
-            storage.setValue(QStringLiteral("ZaPumKey"), value);
+            for (qsizetype i = 0; i < values.size(); ++i)
+                storage.setValue(u"key%1"_s.arg(i), values[i]);
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(QJsonDocument::fromJson(file.readAll()).object().value(u"key0"_s), QJsonValue(false));
         }
         SettingsStorage reopened(path);
-        const QVariant read = reopened.value(QStringLiteral("ZaPumKey"));
-        QCOMPARE(read.typeId(), value.typeId() == QMetaType::QString ? int(QMetaType::QString) : value.typeId());
-        QCOMPARE(read, value.typeId() == QMetaType::QString ? QVariant(value.toString()) : value);
+        for (qsizetype i = 0; i < values.size(); ++i) {
+            const QVariant read = reopened.value(u"key%1"_s.arg(i));
+            QCOMPARE(read.typeId(), values[i].typeId());
+            QCOMPARE(read, values[i]);
+        }
     }
 
     void typedReadsRejectOtherTypes()
     {
-        QTemporaryDir dir;
-        SettingsStorage storage(dir.filePath(QStringLiteral("settings.json")));
-        storage.setValue(QStringLiteral("text"), QStringLiteral("yes"));
-        storage.setValue(QStringLiteral("flag"), true);
-        storage.setValue(QStringLiteral("whole"), 3);
-        QCOMPARE(storage.storedBool(QStringLiteral("text")), std::nullopt);
-        QCOMPARE(storage.storedText(QStringLiteral("flag")), std::nullopt);
-        QCOMPARE(storage.storedNumber(QStringLiteral("whole")), std::optional<double>(3.0));
-        QCOMPARE(storage.storedNumber(QStringLiteral("missing")), std::nullopt);
-    }
-
-    void everyAssignmentIsOnDiskAtOnce()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("settings.json"));
-        SettingsStorage storage(path);
-        storage.setValue(QStringLiteral("ZaPumVoiceModeEnabled"), true);
-
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QJsonObject onDisk = QJsonDocument::fromJson(file.readAll()).object();
-        QCOMPARE(onDisk.value(QStringLiteral("ZaPumVoiceModeEnabled")), QJsonValue(true));
+        SettingsStorage storage(m_dir.filePath(u"typed.json"_s));
+        storage.setValue(u"text"_s, u"yes"_s);
+        storage.setValue(u"flag"_s, true);
+        storage.setValue(u"whole"_s, 3);
+        QCOMPARE(storage.storedBool(u"text"_s), std::nullopt);
+        QCOMPARE(storage.storedText(u"flag"_s), std::nullopt);
+        QCOMPARE(storage.storedNumber(u"whole"_s), std::optional<double>(3.0));
+        QCOMPARE(storage.storedNumber(u"missing"_s), std::nullopt);
     }
 
     void unreadableFileIsSetAsideNotOverwritten()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("settings.json"));
+        const QString path = dir.filePath(u"settings.json"_s);
         {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write("{ this is not json");
         }
         SettingsStorage storage(path);
-        QVERIFY(!storage.contains(QStringLiteral("anything")));
-        storage.setValue(QStringLiteral("ZaPumOnboardingSeen"), true);
+        QVERIFY(!storage.contains(u"anything"_s));
+        storage.setValue(u"ZaPumOnboardingSeen"_s, true);
 
-        const QStringList aside = QDir(dir.path()).entryList({QStringLiteral("settings.json.unreadable-*")});
+        const QStringList aside = QDir(dir.path()).entryList({u"settings.json.unreadable-*"_s});
         QCOMPARE(aside.size(), 1);
         QFile old(dir.filePath(aside.first()));
         QVERIFY(old.open(QIODevice::ReadOnly));

@@ -15,11 +15,8 @@ constexpr int kThresholdMs = 200;
 quint16 keyNamed(const QString &name)
 {
     static const QHash<QString, quint16> keys{
-        {QStringLiteral("ralt"), kRightOption}, {QStringLiteral("lalt"), kLeftOption},
-        {QStringLiteral("shift"), kLeftShift},  {QStringLiteral("rshift"), kRightShift},
-        {QStringLiteral("cmd"), kLeftCommand},  {QStringLiteral("ctrl"), kLeftControl},
-        {QStringLiteral("fn"), modifier_keys::kFunction}, {QStringLiteral("caps"), modifier_keys::kCapsLock},
-    };
+        {QStringLiteral("ralt"), kRightOption}, {QStringLiteral("lalt"), kLeftOption}, {QStringLiteral("shift"), kLeftShift},
+        {QStringLiteral("cmd"), kLeftCommand},  {QStringLiteral("fn"), modifier_keys::kFunction}};
     return keys.value(name);
 }
 
@@ -39,10 +36,9 @@ private Q_SLOTS:
 
         QTest::newRow("short tap") << "+ralt 30 -ralt 300" << 0 << 0 << false;
         QTest::newRow("hold") << "+ralt 300 -ralt" << 1 << 1 << false;
-        QTest::newRow("hold, still down") << "+ralt 300" << 1 << 0 << true;
         QTest::newRow("repeated events during a hold") << "+ralt again 300 again -ralt again" << 1 << 1 << false;
         QTest::newRow("other modifiers during a hold")
-            << "+ralt 50 +shift -shift +cmd -cmd +ctrl -ctrl +lalt -lalt +fn -fn +caps -caps 300 -ralt" << 1 << 1
+            << "+ralt 50 +shift -shift +cmd -cmd +lalt -lalt +fn -fn 300 -ralt" << 1 << 1
             << false;
         QTest::newRow("other modifiers on their own") << "+lalt 300 -lalt +shift 300 -shift +cmd 300 -cmd" << 0 << 0
                                                       << false;
@@ -54,9 +50,7 @@ private Q_SLOTS:
         // The first wait would have reached the threshold 80 ms into the second one.
         QTest::newRow("re-press within the threshold restarts") << "+ralt 120 -ralt +ralt 120" << 0 << 0 << true;
         QTest::newRow("re-pressed hold still starts") << "+ralt 120 -ralt +ralt 120 150" << 1 << 0 << true;
-        QTest::newRow("unregister mid-hold") << "+ralt 300 unregister -ralt 50" << 1 << 0 << false;
         QTest::newRow("unregister while waiting") << "+ralt 50 unregister 300" << 0 << 0 << false;
-        QTest::newRow("register again forgets the hold") << "+ralt 300 register -ralt 50" << 1 << 0 << false;
         QTest::newRow("works again after re-registering") << "+ralt 300 register -ralt +ralt 300 -ralt" << 2 << 1
                                                            << false;
     }
@@ -71,12 +65,10 @@ private Q_SLOTS:
         auto owned = std::make_unique<test::FakeModifierKeySource>();
         test::FakeModifierKeySource &keyboard = *owned;
         GlobalHotkeyService service(std::move(owned), HotkeyTiming{std::chrono::milliseconds(kThresholdMs)});
-        int startCount = 0;
-        int endCount = 0;
+        int startCount = 0, endCount = 0;
         service.setOnStart([&] { ++startCount; });
         service.setOnEnd([&] { ++endCount; });
         service.registerHotkey();
-        QVERIFY(keyboard.running);
 
         for (const QString &step : script.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
             bool isNumber = false;

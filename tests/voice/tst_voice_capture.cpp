@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QTest>
 
+using namespace Qt::Literals::StringLiterals;
 using namespace zapum;
 using namespace std::chrono_literals;
 using test::FifoMicrophone;
@@ -16,28 +17,20 @@ namespace {
 
 const QList<float> kZeros(VoiceAmplitudePublisher::kBandCount, 0.0f);
 
-// Speech with a little silence on either side, as a person holding the talk key would produce.
-QByteArray utterance(const QString &text, const QString &voice)
-{
-    const QByteArray speech = FifoMicrophone::speak(text, voice);
-    if (speech.isEmpty())
-        return {};
-    return FifoMicrophone::silence(0.3) + speech + FifoMicrophone::silence(0.8);
-}
-
 // A capture and the microphone it records, as the voice session drives them.
 struct Talk {
     explicit Talk(VoiceCaptureTiming timing = {}, VoiceCaptureBackend backend = {})
         : capture(publisher, std::move(backend), timing)
     {
     }
-
-    // Starts capturing and begins to speak.
-    bool begin(const QString &text, const QString &voice)
+    // Starts capturing and begins to speak, with a little silence on either side as a person
+    // holding the talk key would produce.
+    bool begin(const QString &text)
     {
-        const QByteArray audio = utterance(text, voice);
-        if (audio.isEmpty() || !capture.start().ok())
+        const QByteArray speech = FifoMicrophone::speak(text, u"slt"_s);
+        if (speech.isEmpty() || !capture.start().ok())
             return false;
+        const QByteArray audio = FifoMicrophone::silence(0.3) + speech + FifoMicrophone::silence(0.8);
         seconds = double(audio.size()) / 2 / FifoMicrophone::kSampleRate;
         microphone.play(audio);
         return true;
@@ -52,7 +45,7 @@ struct Talk {
 
 int wordCount(const QString &text)
 {
-    return int(text.split(QLatin1Char(' '), Qt::SkipEmptyParts).size());
+    return int(text.split(u' ', Qt::SkipEmptyParts).size());
 }
 
 }  // namespace
@@ -66,32 +59,12 @@ private Q_SLOTS:
             QSKIP("needs the audio test session (scripts/test-session.sh)");
     }
 
-    void recognizesSpeech_data()
-    {
-        QTest::addColumn<QString>("voice");
-        QTest::addColumn<QString>("sentence");
-        QTest::addColumn<QString>("keyWords");
-        QTest::addColumn<int>("sampleRate");  // 0: the microphone's own (16 kHz mono here)
-        QTest::addColumn<int>("channels");
-        QTest::newRow("slt") << "slt" << "Please open the calendar and show me the weather for tomorrow"
-                             << "calendar weather tomorrow" << 0 << 0;
-        QTest::newRow("rms") << "rms" << "What time is it in London right now" << "time london" << 0 << 0;
-        QTest::newRow("awb") << "awb" << "Send a message to my mother tonight" << "message mother" << 0 << 0;
-        // Desktop microphones, converted down for the recogniser.
-        QTest::newRow("48 kHz stereo") << "slt" << "What is the capital of France" << "capital france" << 48000 << 2;
-        QTest::newRow("44.1 kHz") << "rms" << "Turn the music down a little" << "music little" << 44100 << 1;
-    }
-
+    // A desktop microphone at 48 kHz stereo, converted down for the recogniser (the microphone's
+    // own 16 kHz mono is heard in the end-to-end voice turn).
     void recognizesSpeech()
     {
-        QFETCH(QString, voice);
-        QFETCH(QString, sentence);
-        QFETCH(QString, keyWords);
-        QFETCH(int, sampleRate);
-        QFETCH(int, channels);
-
         VoiceCaptureBackend backend;
-        backend.createAudioInput = [=] { return createAudioInput({}, AudioInputFormat{sampleRate, channels}); };
+        backend.createAudioInput = [] { return createAudioInput({}, AudioInputFormat{48000, 2}); };
         Talk talk({}, backend);
         VoiceCaptureService &capture = talk.capture;
         QVERIFY(test::awaitTask(capture.requestPermissions()));
@@ -100,73 +73,50 @@ private Q_SLOTS:
             QCOMPARE(text, capture.latestPartial());
             partials.append(text);
         });
-        QVERIFY(talk.begin(sentence, voice));
+        int updates = 0;
+        bool barsMoved = false;
+        connect(&talk.publisher, &VoiceAmplitudePublisher::levelsChanged, this, [&] {
+            ++updates;
+            barsMoved = barsMoved || talk.publisher.levels() != kZeros;
+        });
+        QVERIFY(talk.begin(u"Please open the calendar and show me the weather for tomorrow"_s));
         QVERIFY(capture.isListening());
         QVERIFY(talk.finishSpeaking());
         const QString transcript = test::awaitTask(capture.stop());
         QVERIFY(!capture.isListening());
 
-        qInfo().noquote() << voice << "heard:" << transcript;
+        qInfo().noquote() << "heard:" << transcript;
         // Live partials while the user speaks, growing with the sentence.
-        QVERIFY2(partials.size() >= 3, qPrintable(partials.join(QLatin1String(" | "))));
+        QVERIFY2(partials.size() >= 3, qPrintable(partials.join(u" | "_s)));
         QVERIFY(wordCount(partials.first()) < wordCount(transcript));
         QCOMPARE(partials.last(), transcript);
-        for (const QString &word : keyWords.split(QLatin1Char(' ')))
-            QVERIFY2(transcript.contains(word), qPrintable(word + QLatin1String(" missing in: ") + transcript));
-    }
-
-    void stopWithoutCaptureReturnsAtOnce()
-    {
-        VoiceAmplitudePublisher publisher;
-        VoiceCaptureService capture(publisher);
-        QElapsedTimer elapsed;
-        elapsed.start();
-        QCOMPARE(test::awaitTask(capture.stop()), QString());
-        QVERIFY(elapsed.elapsed() < 100);
-    }
-
-    void levelsFollowTheVoiceAndFallFlatAfterStop()
-    {
-        Talk talk;
-        int updates = 0;
-        connect(&talk.publisher, &VoiceAmplitudePublisher::levelsChanged, this, [&] { ++updates; });
-        QVERIFY(talk.begin(QStringLiteral("Hello there, how are you today"), QStringLiteral("slt")));
-        QTRY_VERIFY(talk.publisher.levels() != kZeros);
-        QVERIFY(talk.finishSpeaking());
-        test::awaitTask(talk.capture.stop());
+        for (const QString &word : {u"calendar"_s, u"weather"_s, u"tomorrow"_s})
+            QVERIFY2(transcript.contains(word), qPrintable(word + u" missing in: "_s + transcript));
+        // The bars follow the voice and fall flat after the stop. Throttled to 30 a second at
+        // most, with blocks of 64 ms there are fewer than 16.
+        QVERIFY(barsMoved);
         QCOMPARE(talk.publisher.levels(), kZeros);
-        // Throttled to 30 a second at most, with blocks of 64 ms there are fewer than 16.
         QVERIFY2(updates >= 5 && updates <= talk.seconds * 16 + 2, qPrintable(QString::number(updates)));
     }
 
-    void startTwiceChangesNothing()
+    // A start while listening changes nothing. A new hold of the talk key can start a capture
+    // while the last one is still in its grace; the first capture's words must still come back
+    // to whoever stopped it.
+    void restartsKeepTheFirstTranscript()
     {
         Talk talk;
-        QVERIFY(talk.begin(QStringLiteral("Open the calendar please"), QStringLiteral("rms")));
         VoiceCaptureService &capture = talk.capture;
-        QTRY_VERIFY_WITH_TIMEOUT(capture.latestPartial().contains(QLatin1String("calendar")), 10000);
+        QVERIFY(talk.begin(u"Show me the weather"_s));
+        QTRY_VERIFY_WITH_TIMEOUT(capture.latestPartial().contains("weather"_L1), 10000);
         const QString heard = capture.latestPartial();
         QVERIFY(capture.start().ok());
-        QVERIFY(capture.isListening());
         QCOMPARE(capture.latestPartial(), heard);  // not a new capture
         QVERIFY(talk.finishSpeaking());
-        QVERIFY(test::awaitTask(capture.stop()).contains(QLatin1String("calendar")));
-    }
-
-    // A new hold of the talk key can start a capture while the last one is still in its grace;
-    // the first capture's words must still come back to whoever stopped it.
-    void newCaptureDuringGraceKeepsTheFirstTranscript()
-    {
-        Talk talk;
-        QVERIFY(talk.begin(QStringLiteral("Show me the weather"), QStringLiteral("slt")));
-        QVERIFY(talk.finishSpeaking());
-        VoiceCaptureService &capture = talk.capture;
-        QTRY_VERIFY_WITH_TIMEOUT(capture.latestPartial().contains(QLatin1String("weather")), 5000);
 
         QCoro::Task<QString> firstStop = capture.stop();
         QVERIFY(capture.start().ok());
         QCOMPARE(capture.latestPartial(), QString());
-        QVERIFY(test::awaitTask(std::move(firstStop)).contains(QLatin1String("weather")));
+        QVERIFY(test::awaitTask(std::move(firstStop)).contains("weather"_L1));
         QVERIFY(capture.isListening());
         QCOMPARE(capture.latestPartial(), QString());
         QCOMPARE(test::awaitTask(capture.stop()), QString());
@@ -175,7 +125,7 @@ private Q_SLOTS:
     void resultsAfterTheGraceAreDropped()
     {
         Talk talk(VoiceCaptureTiming{0ms});
-        QVERIFY(talk.begin(QStringLiteral("Open the calendar please"), QStringLiteral("slt")));
+        QVERIFY(talk.begin(u"Open the calendar please"_s));
         QVERIFY(talk.finishSpeaking());
         VoiceCaptureService &capture = talk.capture;
         bool stopped = false;
@@ -195,10 +145,9 @@ private Q_SLOTS:
         QTest::addColumn<bool>("modelMissing");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no speech model") << true << 1 << "Speech recognizer unavailable.";
-        QTest::newRow("no microphone") << false << 2 << "No microphone was found. Connect one and try again.";
+        QTest::newRow("no speech model") << true << 1 << u"Speech recognizer unavailable."_s;
+        QTest::newRow("no microphone") << false << 2 << u"No microphone was found. Connect one and try again."_s;
     }
-
     void startFailsWithASentence()
     {
         QFETCH(bool, modelMissing);
@@ -207,7 +156,7 @@ private Q_SLOTS:
         VoiceAmplitudePublisher publisher;
         VoiceCaptureBackend backend;
         if (modelMissing) {
-            backend.createRecognizer = [] { return createSpeechRecognizer(QStringLiteral("/nonexistent/model")); };
+            backend.createRecognizer = [] { return createSpeechRecognizer(u"/nonexistent/model"_s); };
         } else {
             backend.createAudioInput = [] { return createAudioInput("no-such-microphone"); };
             backend.microphonePresent = [] { return false; };
@@ -216,36 +165,38 @@ private Q_SLOTS:
         QVERIFY(!test::awaitTask(capture.requestPermissions()));
         const Status started = capture.start();
         QVERIFY(!started.ok());
-        QCOMPARE(started.failure(), (Failure{QStringLiteral("ZaPumVoice"), code, message}));
+        QCOMPARE(started.failure(), (Failure{u"ZaPumVoice"_s, code, message}));
         QVERIFY(!capture.isListening());
+        // Stopping what never started returns at once.
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QCOMPARE(test::awaitTask(capture.stop()), QString());
+        QVERIFY(elapsed.elapsed() < 100);
     }
 
     // Qt's audio back-end connects once per process, so an unreachable audio server is tried in a
     // child process of this test.
     void audioServerUnreachable()
     {
+        if (qEnvironmentVariableIsSet("ZAPUM_NO_AUDIO_SERVER_CHILD")) {
+            VoiceAmplitudePublisher publisher;
+            VoiceCaptureService capture(publisher);
+            QVERIFY(!test::awaitTask(capture.requestPermissions()));
+            const Status started = capture.start();
+            QVERIFY(!started.ok());
+            QCOMPARE(started.failure().domain, u"ZaPumVoice"_s);
+            QVERIFY2(started.failure().code == 2 || started.failure().code == 4, qPrintable(started.failure().message));
+            QVERIFY(!capture.isListening());
+            return;
+        }
         QProcess child;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:/nonexistent/pulse/native"));
-        environment.insert(QStringLiteral("ZAPUM_NO_AUDIO_SERVER_CHILD"), QStringLiteral("1"));
+        environment.insert(u"PULSE_SERVER"_s, u"unix:/nonexistent/pulse/native"_s);
+        environment.insert(u"ZAPUM_NO_AUDIO_SERVER_CHILD"_s, u"1"_s);
         child.setProcessEnvironment(environment);
-        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("noAudioServerChild")});
+        child.start(QCoreApplication::applicationFilePath(), {u"audioServerUnreachable"_s});
         QVERIFY(child.waitForFinished(30000));
         QVERIFY2(child.exitCode() == 0, child.readAllStandardOutput().constData());
-    }
-
-    void noAudioServerChild()
-    {
-        if (!qEnvironmentVariableIsSet("ZAPUM_NO_AUDIO_SERVER_CHILD"))
-            QSKIP("runs only as the child of audioServerUnreachable");
-        VoiceAmplitudePublisher publisher;
-        VoiceCaptureService capture(publisher);
-        QVERIFY(!test::awaitTask(capture.requestPermissions()));
-        const Status started = capture.start();
-        QVERIFY(!started.ok());
-        QCOMPARE(started.failure().domain, QStringLiteral("ZaPumVoice"));
-        QVERIFY2(started.failure().code == 2 || started.failure().code == 4, qPrintable(started.failure().message));
-        QVERIFY(!capture.isListening());
     }
 };
 
