@@ -52,20 +52,6 @@ quint16 portWithNothingListening()
     return port;
 }
 
-// What the model is told about the desktop tools, on the wire.
-const char *const kExpectedTools = R"([
-{"name":"list_windows","description":"List on-screen windows and currently running regular apps.",
- "input_schema":{"type":"object","properties":{},"required":[]}},
-{"name":"activate_app","description":"Bring an app to the front by exact name as reported by list_windows.",
- "input_schema":{"type":"object","properties":{"app_name":{"type":"string","description":"Human-readable app name."}},
-                 "required":["app_name"]}},
-{"name":"capture_screen","description":"Take a snapshot of the main display.",
- "input_schema":{"type":"object","properties":{},"required":[]}},
-{"name":"click","description":"Perform a single left click at screen coordinates.",
- "input_schema":{"type":"object","properties":{"x":{"type":"number"},"y":{"type":"number"}},"required":["x","y"]}},
-{"name":"speak","description":"Say something to the user as plain text.",
- "input_schema":{"type":"object","properties":{"text":{"type":"string"}},"required":["text"]}}])";
-
 // Every log message, gathered while a test looks for the key in them.
 QStringList g_logLines;
 void gatherLog(QtMsgType, const QMessageLogContext &, const QString &message)
@@ -106,9 +92,16 @@ private Q_SLOTS:
                                        "content-type: application/json"}));
         QJsonObject body = request.body;
         QVERIFY(body.take(u"system"_s).isString());
+        QStringList tools;  // each as name(required inputs), in the order the model is given them
+        for (const QJsonValue &tool : body.take(u"tools"_s).toArray()) {
+            const QJsonObject schema = tool["input_schema"_L1].toObject();
+            QCOMPARE(schema["type"_L1].toString(), u"object"_s);
+            tools << tool["name"_L1].toString() + u'(' + schema["required"_L1].toVariant().toStringList().join(u',') + u')';
+        }
+        QCOMPARE(tools, (QStringList{u"list_windows()"_s, u"activate_app(app_name)"_s, u"capture_screen()"_s,
+                                     u"click(x,y)"_s, u"speak(text)"_s}));
         QCOMPARE(compact(body), compact(QJsonObject{{u"max_tokens"_s, 1024}, {u"messages"_s, conversation},
-                                                    {u"model"_s, kModel},
-                                                    {u"tools"_s, QJsonDocument::fromJson(kExpectedTools).array()}}));
+                                                    {u"model"_s, kModel}}));
         // An integer on the wire, not 1024.0.
         QVERIFY(QRegularExpression(uR"("max_tokens"\s*:\s*1024\s*[,}])"_s).match(QString::fromUtf8(request.raw.body)).hasMatch());
     }
