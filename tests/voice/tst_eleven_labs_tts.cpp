@@ -76,9 +76,6 @@ class TestElevenLabsTTS : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
-        // The child run of noOutputDeviceFailsClearly() makes its own sound.
-        if (qEnvironmentVariableIsSet("ZAPUM_TEST_NO_AUDIO_SERVER"))
-            return;
         m_clip = toneAfterSilence(1.0, 1.0);
         QVERIFY2(!m_clip.mp3.isEmpty(), "sox and lame are needed to make the test sound");
     }
@@ -144,7 +141,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("voiceId");
-        QTest::newRow("empty text") << QString() << kVoice;
         QTest::newRow("blank text") << u"\n\t \r\n"_s << kVoice;
         QTest::newRow("empty voice id") << u"Hello"_s << QString();
         QTest::newRow("voice id climbs out") << u"Hello"_s << u"../../v1/user"_s;
@@ -160,10 +156,10 @@ private Q_SLOTS:
         Rig rig(api, *m_output);
         const Status result = rig.speak(text, voiceId);
         QCOMPARE(result.ok(), voiceId == kVoice);
-        if (!result.ok())
+        if (!result.ok()) {
             QCOMPARE(result.failure().domain, u"ElevenLabs"_s);
-        if (!result.ok())
             QVERIFY(result.failure().message.contains(u"ElevenLabs voice id in Settings \u2192 Voice"_s));
+        }
         QCOMPARE(rig.finishedCalls, result.ok() ? 1 : 0);
         QTest::qWait(100);
         QCOMPARE(api.requestCount(), 0);
@@ -257,33 +253,6 @@ private Q_SLOTS:
         QVERIFY(!rig.tts.isMetering());
         QCOMPARE(rig.finishedCalls, 1);
         QTRY_COMPARE_WITH_TIMEOUT(playbackStreams(), 0, 3000);
-    }
-
-    void noOutputDeviceFailsClearly()
-    {
-        if (qEnvironmentVariableIsSet("ZAPUM_TEST_NO_AUDIO_SERVER")) {
-            // The child run: the audio server named below does not exist.
-            FakeSpeechApi api(toneAfterSilence(0.1, 0.3).mp3, kKey);
-            Rig rig(api, *m_output);
-            rig.publisher.setLevels(filled(0.2f));
-            const Status result = rig.speak(u"Hello"_s);
-            QVERIFY(!result.ok());
-            QCOMPARE(result.failure().domain, QString::fromLatin1(kAudioDomain));
-            QCOMPARE(result.failure().message, u"No audio output device is available, so the reply cannot be played."_s);
-            QCOMPARE(rig.publisher.levels(), filled(0.2f));
-            return;
-        }
-        // The audio back-end reads where its server is once per process, so the case runs in a
-        // child process of its own.
-        QProcess child;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"ZAPUM_TEST_NO_AUDIO_SERVER"_s, u"1"_s);
-        environment.insert(u"PULSE_SERVER"_s, u"unix:/nonexistent/zapum-no-audio"_s);
-        child.setProcessEnvironment(environment);
-        child.setProcessChannelMode(QProcess::MergedChannels);
-        child.start(QCoreApplication::applicationFilePath(), {u"noOutputDeviceFailsClearly"_s});
-        QVERIFY(child.waitForFinished(60000));
-        QVERIFY2(child.exitCode() == 0, child.readAll().constData());
     }
 };
 

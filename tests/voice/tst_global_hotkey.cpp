@@ -15,8 +15,7 @@ constexpr int kThresholdMs = 200;
 quint16 keyNamed(const QString &name)
 {
     static const QHash<QString, quint16> keys{
-        {QStringLiteral("ralt"), kRightOption}, {QStringLiteral("lalt"), kLeftOption}, {QStringLiteral("shift"), kLeftShift},
-        {QStringLiteral("cmd"), kLeftCommand},  {QStringLiteral("fn"), modifier_keys::kFunction}};
+        {QStringLiteral("ralt"), kRightOption}, {QStringLiteral("lalt"), kLeftOption}, {QStringLiteral("shift"), kLeftShift}};
     return keys.value(name);
 }
 
@@ -26,7 +25,7 @@ class TestGlobalHotkey : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     // Each row is a script: "+key" presses, "-key" releases, "again" repeats the last change,
-    // a number waits that many milliseconds, "unregister" and "register" call the service.
+    // a number waits that many milliseconds, "unregister" calls the service.
     void holds_data()
     {
         QTest::addColumn<QString>("script");
@@ -34,14 +33,9 @@ private Q_SLOTS:
         QTest::addColumn<int>("ends");
         QTest::addColumn<bool>("down");
 
-        QTest::newRow("short tap") << "+ralt 30 -ralt 300" << 0 << 0 << false;
-        QTest::newRow("hold") << "+ralt 300 -ralt" << 1 << 1 << false;
-        QTest::newRow("repeated events during a hold") << "+ralt again 300 again -ralt again" << 1 << 1 << false;
-        QTest::newRow("other modifiers during a hold")
-            << "+ralt 50 +shift -shift +cmd -cmd +lalt -lalt +fn -fn 300 -ralt" << 1 << 1
-            << false;
-        QTest::newRow("other modifiers on their own") << "+lalt 300 -lalt +shift 300 -shift +cmd 300 -cmd" << 0 << 0
-                                                      << false;
+        QTest::newRow("tap, and the other Alt held alone") << "+lalt 300 -lalt +ralt 30 -ralt 300" << 0 << 0 << false;
+        QTest::newRow("hold through repeats and other modifiers")
+            << "+ralt again 50 +shift -shift +lalt -lalt 300 -ralt again" << 1 << 1 << false;
         // The release of Right Alt still carries the option flag of the Left Alt held meanwhile.
         QTest::newRow("left option held through the release") << "+lalt +ralt 300 -ralt 50 -lalt 50" << 1 << 0
                                                                << true;
@@ -49,10 +43,7 @@ private Q_SLOTS:
             << "+lalt +ralt 300 -ralt -lalt 50 +ralt -ralt" << 1 << 1 << false;
         // The first wait would have reached the threshold 80 ms into the second one.
         QTest::newRow("re-press within the threshold restarts") << "+ralt 120 -ralt +ralt 120" << 0 << 0 << true;
-        QTest::newRow("re-pressed hold still starts") << "+ralt 120 -ralt +ralt 120 150" << 1 << 0 << true;
         QTest::newRow("unregister while waiting") << "+ralt 50 unregister 300" << 0 << 0 << false;
-        QTest::newRow("works again after re-registering") << "+ralt 300 register -ralt +ralt 300 -ralt" << 2 << 1
-                                                           << false;
     }
 
     void holds()
@@ -83,8 +74,6 @@ private Q_SLOTS:
                 keyboard.repeatLast();
             else if (step == QLatin1String("unregister"))
                 service.unregisterHotkey();
-            else if (step == QLatin1String("register"))
-                service.registerHotkey();
             else
                 QFAIL(qPrintable(QStringLiteral("unknown step ") + step));
         }

@@ -54,7 +54,6 @@ private Q_SLOTS:
         QTest::addColumn<double>("expectedAmplitude");
         QTest::addColumn<double>("tolerance");
 
-        QTest::newRow("48 kHz, 1 kHz speech band kept") << 48000 << 1000.0 << 0.5 << 0.01;
         QTest::newRow("48 kHz, 5.5 kHz kept") << 48000 << 5500.0 << 0.5 << 0.01;
         QTest::newRow("8 kHz up, 1 kHz kept") << 8000 << 1000.0 << 0.5 << 0.01;
         QTest::newRow("16 kHz passes through") << 16000 << 1000.0 << 0.5 << 1e-6;

@@ -1,10 +1,8 @@
 #include "platform/linux/x11/x11_modifier_key_source.h"
 
-#include <QKeyEvent>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
-#include <QWidget>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace zapum;
@@ -30,14 +28,6 @@ QList<QPair<int, quint64>> changes(const QSignalSpy &spy)
     return seen;
 }
 
-class KeyRecorder : public QWidget {
-public:
-    QList<int> keys;
-
-protected:
-    void keyPressEvent(QKeyEvent *event) override { keys.append(event->key()); }
-};
-
 }  // namespace
 
 class TestX11ModifierKeys : public QObject {
@@ -53,7 +43,7 @@ private Q_SLOTS:
     {
         // Never leave a modifier down for the next test.
         if (qEnvironmentVariableIsSet("ZAPUM_TEST_SESSION"))
-            QProcess::execute(u"xdotool"_s, u"keyup Alt_L Alt_R ISO_Level3_Shift Shift_L Control_L Super_L Super_R"_s.split(u' '));
+            QProcess::execute(u"xdotool"_s, u"keyup Alt_L Alt_R ISO_Level3_Shift Control_L Super_L Super_R"_s.split(u' '));
     }
 
     void translatesModifierKeys_data()
@@ -96,23 +86,6 @@ private Q_SLOTS:
         const quint64 option = modifier_flags::kOption;
         QCOMPARE(changes(spy), (QList<QPair<int, quint64>>{
                                    {kLeftOption, option}, {kRightOption, option}, {kRightOption, option}, {kLeftOption, 0}}));
-    }
-
-    // The raw events cover keys typed into this app's own focused window too.
-    void seesKeysTypedIntoThisApp()
-    {
-        KeyRecorder window;
-        window.resize(200, 100);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        window.activateWindow();
-        QTRY_VERIFY(window.isActiveWindow());
-        X11ModifierKeySource source;
-        QSignalSpy spy(&source, &ModifierKeySource::modifierChanged);
-        QVERIFY(source.start().ok());
-        xdotool(u"key Shift_L"_s);
-        QTRY_COMPARE(spy.size(), 2);
-        QTRY_VERIFY(window.keys.contains(Qt::Key_Shift));
     }
 };
 
