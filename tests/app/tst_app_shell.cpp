@@ -1,16 +1,11 @@
 #include "app/app_delegate.h"
 #include "app/instance_channel.h"
-#include "app/status_menu.h"
-#include "desktop/action_mode_store.h"
-#include "support/backend_graph.h"
-#include "support/fake_desktop.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -19,49 +14,21 @@
 
 using namespace Qt::StringLiterals;
 using namespace zapum;
-using namespace zapum::test;
 
 namespace {
 
 // Collaborators that only write down what was asked of them, as one line of calls.
-struct Recorder {
+struct DelegateRig {
     QStringList calls;
     std::function<void()> note(const char *call)
     {
         return [this, call] { calls << QString::fromLatin1(call); };
     }
-};
-
-struct DelegateRig : Recorder {
     bool signedIn = false;
     bool onboardingSeen = false;
     AppDelegate delegate{{note("restore"), note("permissions"), [this] { return signedIn; }, note("panel"), note("setup"),
                           note("show"), note("hide"), [this] { return onboardingSeen; }, note("onboarding"), note("hotkey"),
                           note("cancel")}};
-};
-
-// The stores the status menu shows, over private settings and a desktop that is never touched.
-struct MenuRig : Recorder {
-    BackendGraph backend;
-    FakeWindowServer windows;
-    FakeWorkspace workspace;
-    FakeScreenCapture capture;
-    FakeInputSynthesizer input;
-    ActionModeStore actionMode{backend.settings, windows, workspace, capture, input};
-    StatusMenu menu{backend.environment, backend.sessions, actionMode,
-                    {note("show"), note("toggle"), note("center"), note("refresh"), note("talk"), note("settings"),
-                     note("onboarding"), note("quit")}};
-
-    QAction *item(const QString &text, QMenu *in = nullptr) const
-    {
-        for (QAction *action : (in ? in : menu.menu())->actions()) {
-            if (action->text() == text)
-                return action;
-            if (QAction *found = action->menu() ? item(text, action->menu()) : nullptr)
-                return found;
-        }
-        return nullptr;
-    }
 };
 
 }  // namespace
@@ -105,40 +72,6 @@ private Q_SLOTS:
             rig.delegate.sessionChanged();
         }
         QCOMPARE(rig.calls.join(u' '), calls);
-    }
-
-    void statusMenuFollowsTheStores()
-    {
-        MenuRig rig;
-        QSignalSpy changed(&rig.menu, &StatusMenu::changed);
-        QCOMPARE(rig.menu.dot(), StatusDot::None);
-        QCOMPARE(rig.item(u"Sign in to ZaPum…"_s)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_L));
-        rig.item(u"Sign in to ZaPum…"_s)->trigger();
-        QCOMPARE(rig.backend.panelPresented, 1);
-
-        rig.backend.signIn(BackendGraph::userSession(std::nullopt));
-        QVERIFY(changed.wait(2000));
-        QCOMPARE(rig.menu.dot(), StatusDot::SignedIn);
-        QVERIFY(rig.item(u"Production"_s)->isChecked());
-        QVERIFY(!rig.item(u"Capture screen (Action mode)"_s)->isEnabled());
-        rig.item(u"Staging"_s)->trigger();
-        rig.item(u"Action mode"_s)->trigger();
-        rig.item(u"Pause remote help"_s)->trigger();
-        QVERIFY(changed.wait(2000));
-        QCOMPARE(rig.backend.environment.current(), ZaPumEnvironment::Staging);
-        QVERIFY(rig.actionMode.isEnabled() && rig.backend.environment.isPaused());
-        QCOMPARE(rig.menu.dot(), StatusDot::Paused);  // paused wins over signed in
-        QVERIFY(rig.item(u"Environment: Staging"_s) && rig.item(u"Resume remote help"_s)->isChecked());
-        QVERIFY(rig.item(u"Capture screen (Action mode)"_s)->isEnabled());
-
-        for (const QString &text : {u"Show companion"_s, u"Toggle companion"_s, u"Center above Dock (resume patrol)"_s,
-                                    u"Refresh guidance"_s, u"Talk to ZaPum"_s, u"ZaPum settings…"_s, u"What's ZaPum?"_s, u"Quit ZaPum"_s})
-            rig.item(text)->trigger();
-        QCOMPARE(rig.calls.join(u' '), u"show toggle center refresh talk settings onboarding quit"_s);
-
-        rig.item(u"Sign out"_s)->trigger();
-        QVERIFY(changed.wait(2000));
-        QCOMPARE(rig.menu.menu()->actions().first()->text(), u"Signed out"_s);
     }
 
     void callbackArgument_data()

@@ -1,7 +1,6 @@
 #include "support/await_task.h"
 #include "support/backend_graph.h"
 
-#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTest>
@@ -39,21 +38,6 @@ private Q_SLOTS:
         QCOMPARE(graph.ask.lastResponse(), AskResponse::error(u"Sign in to ZaPum first."_s));
         QCOMPARE(graph.panelPresented, 1);
         QVERIFY(!graph.ask.isWorking());
-    }
-
-    void noApiBaseGivesPlaceholderAfterAPause()
-    {
-        FakeHttpServer server;
-        BackendGraph graph;
-        graph.signIn(BackendGraph::userSession(apiBaseOf(server.baseUrl())));
-        graph.settings.setValue(kApiBaseUrl, u"  "_s);
-        QElapsedTimer clock;
-        clock.start();
-        awaitTask(graph.ask.ask(u"  what is up?  "_s));
-        QVERIFY2(clock.elapsed() >= 550 && clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(graph.ask.lastResponse(), AskResponse::answer(u"That's a great question about \"what is up?\". Sign in and set an "
-                                                                 "API base URL so ZaPum can give you a real answer from your workspace."_s));
-        QCOMPARE(server.requestCount(), 0);
     }
 
     void backendReplies_data()

@@ -12,8 +12,6 @@ using namespace zapum;
 using namespace zapum::settings_keys;
 using namespace zapum::test;
 
-Q_DECLARE_METATYPE(zapum::test::FakeResponse)
-
 namespace {
 
 BackendGraphTimings allClients(HttpTimeouts http)

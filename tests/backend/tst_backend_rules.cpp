@@ -3,87 +3,27 @@
 #include "backend/environment_store.h"
 #include "foundation/settings_storage.h"
 
-#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
 using namespace zapum;
-using namespace zapum::settings_keys;
 
 class TestBackendRules : public QObject {
     Q_OBJECT
-
-    QTemporaryDir m_dir;
-    QString path() const { return m_dir.filePath(u"settings.json"_s); }
-
 private Q_SLOTS:
-    void init() { QFile::remove(path()); }
-
-    void launch_data()
-    {
-        QTest::addColumn<QString>("storedEnvironment");
-        QTest::addColumn<QString>("storedUrl");  // null: none stored
-        QTest::addColumn<QString>("current");
-        QTest::addColumn<QString>("urlAfter");
-        QTest::newRow("name in lower case is unknown") << "staging" << QString() << "Production" << "https://api.zapum.app";
-        QTest::newRow("blank URL replaced") << "Staging" << "  \n" << "Staging" << "https://api.staging.zapum.app";
-        QTest::newRow("URL kept untrimmed") << "Local (dev)" << " https://mine.example " << "Local (dev)" << " https://mine.example ";
-    }
-
-    void launch()
-    {
-        QFETCH(QString, storedEnvironment);
-        QFETCH(QString, storedUrl);
-        QFETCH(QString, current);
-        QFETCH(QString, urlAfter);
-        {
-            SettingsStorage settings(path());
-            settings.setValue(kEnvironment, storedEnvironment);
-            if (!storedUrl.isNull())
-                settings.setValue(kApiBaseUrl, storedUrl);
-        }
-        SettingsStorage settings(path());
-        EnvironmentStore store(settings);
-        QCOMPARE(store.currentRawValue(), current);
-        QCOMPARE(settings.storedText(kApiBaseUrl), urlAfter);
-        QCOMPARE(store.lastSyncLabel(), u"Never synced"_s);
-    }
-
-    void switchingEnvironment_data()
-    {
-        QTest::addColumn<QString>("storedUrl");
-        QTest::addColumn<QString>("switchTo");
-        QTest::addColumn<QString>("urlAfter");
-        QTest::newRow("preset follows") << "http://localhost:4001" << "Staging" << "https://api.staging.zapum.app";
-        QTest::newRow("own host survives") << "https://mine.example" << "Local (dev)" << "https://mine.example";
-    }
-
-    void switchingEnvironment()
-    {
-        QFETCH(QString, storedUrl);
-        QFETCH(QString, switchTo);
-        QFETCH(QString, urlAfter);
-        SettingsStorage settings(path());
-        EnvironmentStore store(settings);
-        settings.setValue(kApiBaseUrl, storedUrl);
-        store.setCurrentRawValue(switchTo);
-        QCOMPARE(settings.storedText(kEnvironment), switchTo);
-        QCOMPARE(settings.storedText(kApiBaseUrl), urlAfter);
-        settings.setValue(kApiBaseUrl, u" \t"_s);
-        QCOMPARE(store.resolvedApiBase(), presetApiBaseUrl(store.current()));
-    }
-
     void pauseIsPersistedAndAnnouncedEveryTime()
     {
-        SettingsStorage settings(path());
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"settings.json"_s);
+        SettingsStorage settings(path);
         EnvironmentStore store(settings);
         QSignalSpy switched(&store, &EnvironmentStore::remoteHelpSwitched);
         store.setIsPaused(true);
         store.setIsPaused(true);
         QCOMPARE(switched.count(), 2);
-        SettingsStorage reread(path());
+        SettingsStorage reread(path);
         QVERIFY(EnvironmentStore(reread).isPaused());
     }
 

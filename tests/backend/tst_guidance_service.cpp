@@ -8,8 +8,6 @@ using namespace Qt::StringLiterals;
 using namespace zapum;
 using namespace zapum::test;
 
-Q_DECLARE_METATYPE(zapum::test::FakeResponse)
-
 namespace {
 
 const QByteArray kServerGuidance = R"({"title": "Acme onboarding", "subtitle": "Three steps", "ignored": [1, 2],
@@ -39,29 +37,6 @@ private Q_SLOTS:
         QFETCH(QString, error);
         const Result<GuidanceSession> decoded = GuidanceSession::fromJsonBytes(json);
         QCOMPARE(decoded.ok() ? QString() : decoded.failure().message, error);
-    }
-
-    void usesBuiltInWithoutRequest_data()
-    {
-        QTest::addColumn<QString>("apiBase");  // null: the fake server, while signed out
-        QTest::newRow("base that is no URL") << "not a url";
-        QTest::newRow("signed out") << QString();
-    }
-
-    void usesBuiltInWithoutRequest()
-    {
-        QFETCH(QString, apiBase);
-        FakeHttpServer server;
-        server.enqueue(FakeResponse::json(200, kServerGuidance));
-        BackendGraph graph;
-        if (!apiBase.isNull())
-            graph.signIn(BackendGraph::userSession(std::nullopt));
-        QSignalSpy loading(&graph.guidance, &GuidanceService::isLoadingChanged);
-        awaitTask(graph.guidance.refreshFromAPI(apiBase.isNull() ? apiBaseOf(server.baseUrl()) : apiBase));
-        QCOMPARE(server.requestCount(), 0);
-        QCOMPARE(graph.guidance.session(), MockGuidance::session());
-        QVERIFY(!graph.guidance.lastError());
-        QCOMPARE(loading.count(), 0);
     }
 
     void fetch_data()

@@ -8,7 +8,6 @@
 using namespace std::chrono_literals;
 using namespace Qt::StringLiterals;
 using namespace zapum;
-using namespace zapum::settings_keys;
 using namespace zapum::test;
 
 class TestMemoryService : public QObject {
@@ -54,7 +53,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("assistant");
         QTest::addColumn<QByteArray>("messages");  // empty: nothing sent
-        QTest::newRow("both") << " hi \n" << " hello " << QByteArray(R"([{"role":"user","content":"hi"},{"role":"assistant","content":"hello"}])");
+        QTest::newRow("both") << " hi \n" << " hello "
+                              << QByteArray(R"([{"role":"user","content":"hi"},{"role":"assistant","content":"hello"}])");
         QTest::newRow("empty reply") << "hi" << " " << QByteArray(R"([{"role":"user","content":"hi"}])");
         QTest::newRow("blank user text") << "  " << "hello" << QByteArray();
     }
@@ -76,33 +76,6 @@ private Q_SLOTS:
         QCOMPARE(requestMismatch(server.requests().value(0), {"POST", "/v1/desktop/memory/remember", "Bearer tok", body}), QString());
     }
 
-    void whereRequestsGo_data()
-    {
-        QTest::addColumn<bool>("signedIn");
-        QTest::addColumn<bool>("sessionHasBase");
-        QTest::newRow("the session's own base wins") << true << true;
-        QTest::newRow("the setting when the session has none") << true << false;
-        QTest::newRow("nowhere when signed out") << false << false;
-    }
-
-    void whereRequestsGo()
-    {
-        QFETCH(bool, signedIn);
-        QFETCH(bool, sessionHasBase);
-        FakeHttpServer sessionServer;
-        FakeHttpServer settingServer;
-        for (FakeHttpServer *server : {&sessionServer, &settingServer})
-            server->setHandler([](const RecordedRequest &) { return FakeResponse::json(200, R"({"results":[]})"); });
-        BackendGraph graph;
-        graph.settings.setValue(kApiBaseUrl, apiBaseOf(settingServer.baseUrl()));
-        if (signedIn)
-            graph.signIn(BackendGraph::userSession(sessionHasBase ? std::optional(apiBaseOf(sessionServer.baseUrl())) : std::nullopt));
-        awaitTask(graph.memory.recall(u"q"_s, 6));
-        graph.memory.remember(u"u"_s, u"a"_s);
-        QTest::qWait(200);
-        QCOMPARE(sessionServer.requestCount(), sessionHasBase ? 2 : 0);
-        QCOMPARE(settingServer.requestCount(), signedIn && !sessionHasBase ? 2 : 0);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestMemoryService)

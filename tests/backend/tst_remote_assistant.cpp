@@ -1,7 +1,6 @@
 #include "support/await_task.h"
 #include "support/backend_graph.h"
 
-#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -93,22 +92,15 @@ private Q_SLOTS:
         FakeHttpServer server;
         server.setHandler([](const RecordedRequest &) { return FakeResponse::json(200, R"({"commands":[]})"); });
         BackendGraph graph(quickPolling());
-        QElapsedTimer clock;
-        clock.start();
         graph.signIn(BackendGraph::userSession(apiBaseOf(server.baseUrl())));
         QVERIFY(server.waitForRequests(1, 2s));
-        QVERIFY(clock.elapsed() >= 140);  // the first poll waits one interval
-
         graph.environment.setIsPaused(true);
         QTest::qWait(100);
         const int whilePaused = server.requestCount();
         QTest::qWait(400);
         QCOMPARE(server.requestCount(), whilePaused);
-
-        clock.restart();
         graph.environment.setIsPaused(false);
         QVERIFY(server.waitForRequests(whilePaused + 1, 2s));
-        QVERIFY(clock.elapsed() >= 140);
     }
 
     void pollIntervalFromEnvironment_data()
