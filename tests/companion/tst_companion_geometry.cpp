@@ -7,7 +7,6 @@
 
 using namespace zapum;
 
-
 namespace {
 
 // Hands out the given values in order, checking each lies in the range asked for.

@@ -1,5 +1,5 @@
 // The companion panel as a real window under Xvfb + openbox: placement, strolling, dragging,
-// freezing for the popover, focus, and what the bee looks like.
+// focus, and what the bee looks like.
 #include "companion/companion_manager.h"
 #include "support/companion_graph.h"
 #include "support/desktop_driver.h"
@@ -158,24 +158,6 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(area.contains(panel()->geometry()), 3000);
         QVERIFY2((panel()->geometry().bottomRight() - area.bottomRight()).manhattanLength() <= 4,
                  qPrintable(QStringLiteral("panel ends at %1,%2").arg(panel()->geometry().right()).arg(panel()->geometry().bottom())));
-    }
-
-    void popoverFreezesTheBee()
-    {
-        startCompanion();
-        const QPoint bee = panel()->geometry().center() + QPoint(0, 9);
-        test::clickAt(bee);
-        QTRY_VERIFY_WITH_TIMEOUT(m_graph->bee.popoverOpen(), 3000);
-        QVERIFY(m_graph->manager.isPatrolSuspended());
-        QTest::qWait(100);
-        const QRect frozen = panel()->geometry();
-        QTest::qWait(1500);
-        QCOMPARE(panel()->geometry(), frozen);
-
-        m_graph->bee.setPopoverOpen(false);
-        QVERIFY(!m_graph->manager.isPatrolSuspended());
-        QTRY_VERIFY_WITH_TIMEOUT(panel()->geometry() != frozen, 3000);
-        QVERIFY(!m_graph->manager.userChoseFreePosition());
     }
 
     void voiceTurnGrowsTheCardAndTappingItTogglesPushToTalk()

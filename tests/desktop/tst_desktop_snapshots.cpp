@@ -89,10 +89,8 @@ private Q_SLOTS:
         const QLocale english(QLocale::English);
         QTest::newRow("case alone compares equal, stable")
             << QStringList{u"Mail"_qs, u"finder"_qs, u"Finder"_qs} << english << QList<quint32>{2, 3, 1};
-        QTest::newRow("accented letters sort with their base letter")
-            << QStringList{u"Zebra"_qs, u"Éclair"_qs, u"Dock"_qs} << english << QList<quint32>{3, 2, 1};
-        QTest::newRow("the C locale still sorts accents with their letter")
-            << QStringList{u"Zebra"_qs, u"Éclair"_qs} << QLocale::c() << QList<quint32>{2, 1};
+        QTest::newRow("accents sort with their letter, in the C locale too")
+            << QStringList{u"Zebra"_qs, u"Éclair"_qs, u"Dock"_qs} << QLocale::c() << QList<quint32>{3, 2, 1};
         QTest::newRow("missing owners sort as \"?\"") << QStringList{u"Mail"_qs, u"?"_qs} << english << QList<quint32>{2, 1};
     }
 
@@ -131,10 +129,6 @@ private Q_SLOTS:
             << QList<RunningApplication>{app(1, u"Panel"_qs, ActivationPolicy::Accessory),
                                          app(2, u"Agent"_qs, ActivationPolicy::BackgroundOnly), app(3, u"Mail"_qs)}
             << QList<RunningAppSummary>{summary(3, u"Mail"_qs)};
-        QTest::newRow("composed and decomposed names are equal, order kept")
-            << QList<RunningApplication>{app(1, QStringLiteral("e\u0301clair")), app(2, QStringLiteral("\u00e9clair"))}
-            << QList<RunningAppSummary>{summary(1, QStringLiteral("e\u0301clair")),
-                                        summary(2, QStringLiteral("\u00e9clair"))};
         QTest::newRow("scalar order beyond the basic plane")
             << QList<RunningApplication>{app(1, QStringLiteral("\U0001F41D")), app(2, QStringLiteral("\uFFFD"))}
             << QList<RunningAppSummary>{summary(2, QStringLiteral("\uFFFD")), summary(1, QStringLiteral("\U0001F41D"))};

@@ -2,8 +2,8 @@
 // (or without them), reports "ready <window ids>" once the window manager has mapped them all,
 // then reports every button press and release. Exits when its standard input closes.
 //
-//   x11_test_client --window 'title=A;x=10;y=20;w=300;h=200;class=Cls;pid=1;netname=1;leader=0;
-//                            type=normal;above=0;decorated=1;latin1=0' ...
+//   x11_test_client --window 'title=A;x=10;y=20;w=300;h=200;class=Cls;pid=1;netname=1;
+//                            type=normal;above=0;decorated=1' ...
 
 #include <xcb/xcb.h>
 #include <xcb/xcb_icccm.h>
@@ -26,9 +26,8 @@ using Options = std::map<std::string, std::string>;
 
 Options parse(const std::string &spec)
 {
-    Options options{{"title", ""},  {"x", "0"},         {"y", "0"},        {"w", "200"},      {"h", "150"},
-                    {"class", ""},  {"pid", "1"},       {"netname", "1"},  {"leader", "0"},   {"type", "normal"},
-                    {"above", "0"}, {"decorated", "1"}, {"latin1", "0"}};
+    Options options{{"title", ""}, {"x", "0"}, {"y", "0"}, {"w", "200"}, {"h", "150"}, {"class", ""},
+                    {"pid", "1"}, {"netname", "1"}, {"type", "normal"}, {"above", "0"}, {"decorated", "1"}};
     size_t start = 0;
     while (start <= spec.size()) {
         const size_t end = std::min(spec.find(';', start), spec.size());
@@ -56,32 +55,6 @@ void setProperty(xcb_connection_t *c, xcb_window_t w, xcb_atom_t property, xcb_a
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, property, type, format, count, data);
 }
 
-void setPidAndClass(xcb_connection_t *c, xcb_window_t w, const Options &o)
-{
-    if (o.at("pid") == "1") {
-        const uint32_t pid = uint32_t(getpid());
-        setProperty(c, w, atom(c, "_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1, &pid);
-    }
-    if (!o.at("class").empty()) {
-        const std::string value = o.at("class") + '\0' + o.at("class") + '\0';
-        setProperty(c, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, uint32_t(value.size()), value.data());
-    }
-}
-
-// UTF-8 to Latin-1 for the two-byte characters the tests use.
-std::string latin1(const std::string &utf8)
-{
-    std::string out;
-    for (size_t i = 0; i < utf8.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(utf8[i]);
-        if (byte == 0xC3 && i + 1 < utf8.size())
-            out += char(0x40 + static_cast<unsigned char>(utf8[++i]));
-        else
-            out += utf8[i];
-    }
-    return out;
-}
-
 xcb_window_t createWindow(xcb_connection_t *c, xcb_screen_t *screen, const Options &o)
 {
     const xcb_window_t w = xcb_generate_id(c);
@@ -107,21 +80,15 @@ xcb_window_t createWindow(xcb_connection_t *c, xcb_screen_t *screen, const Optio
         const std::string legacy = "legacy " + title;
         setProperty(c, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, uint32_t(legacy.size()), legacy.data());
     } else if (!title.empty()) {
-        const bool useLatin1 = o.at("latin1") == "1";
-        const std::string text = useLatin1 ? latin1(title) : title;
-        setProperty(c, w, XCB_ATOM_WM_NAME, useLatin1 ? xcb_atom_t(XCB_ATOM_STRING) : atom(c, "UTF8_STRING"), 8,
-                    uint32_t(text.size()), text.data());
+        setProperty(c, w, XCB_ATOM_WM_NAME, atom(c, "UTF8_STRING"), 8, uint32_t(title.size()), title.data());
     }
-
-    if (o.at("leader") == "1") {
-        // The group leader stays unmapped and carries what the window itself leaves out.
-        const xcb_window_t leader = xcb_generate_id(c);
-        xcb_create_window(c, XCB_COPY_FROM_PARENT, leader, screen->root, 0, 0, 1, 1, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
-        setPidAndClass(c, leader, o);
-        setProperty(c, w, atom(c, "WM_CLIENT_LEADER"), XCB_ATOM_WINDOW, 32, 1, &leader);
-    } else {
-        setPidAndClass(c, w, o);
+    if (o.at("pid") == "1") {
+        const uint32_t pid = uint32_t(getpid());
+        setProperty(c, w, atom(c, "_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1, &pid);
+    }
+    if (!o.at("class").empty()) {
+        const std::string value = o.at("class") + '\0' + o.at("class") + '\0';
+        setProperty(c, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, uint32_t(value.size()), value.data());
     }
 
     std::string type = "_NET_WM_WINDOW_TYPE_" + o.at("type");

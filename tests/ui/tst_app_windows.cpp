@@ -91,7 +91,6 @@ private Q_SLOTS:
         QCOMPARE(onboardingPageAfterKey(1, 3, false), 2);
         QCOMPARE(onboardingPageAfterKey(2, 3, false), 2);
         QVERIFY(!onboardingShowsBack(0) && onboardingShowsBack(1));
-        QVERIFY(!onboardingIsLastPage(1, 3) && onboardingIsLastPage(2, 3));
     }
 
     void sizeSnapsToItsStepsAndAnnouncesOnlyAChange()
