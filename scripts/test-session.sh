@@ -203,14 +203,22 @@ start_x() {
   wait_for "$wm_pid" wm_ready || die openbox "$logs/openbox.log"
   say "openbox"
 
-  trayer --edge top --align right --widthtype request --height 22 --transparent true --alpha 255 \
-    >"$logs/trayer.log" 2>&1 &
-  local tray_pid=$!
-  pids+=("$tray_pid")
   # trayer owns _NET_SYSTEM_TRAY_S0 before it maps its panel, so a visible panel means a
-  # QSystemTrayIcon created from now on finds the tray.
-  wait_for "$tray_pid" xdotool search --onlyvisible --class trayer || die trayer "$logs/trayer.log"
-  say "trayer"
+  # QSystemTrayIcon created from now on finds the tray. On a loaded machine it has been seen to
+  # exit silently while starting; a new one is tried before giving up.
+  local tray_pid
+  for _ in 1 2 3; do
+    trayer --edge top --align right --widthtype request --height 22 --transparent true --alpha 255 \
+      >>"$logs/trayer.log" 2>&1 &
+    tray_pid=$!
+    pids+=("$tray_pid")
+    if wait_for "$tray_pid" xdotool search --onlyvisible --class trayer; then
+      say "trayer"
+      return 0
+    fi
+    kill "$tray_pid" 2>/dev/null
+  done
+  die trayer "$logs/trayer.log"
 }
 
 wm_ready() {

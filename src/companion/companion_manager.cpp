@@ -180,7 +180,7 @@ void CompanionManager::setup()
     panel->setColor(Qt::transparent);
     panel->setResizeMode(QQuickView::SizeRootObjectToView);
 
-    m_drag = new PanelDragGesture(*panel, [this] { return m_frame.topLeft().toPoint(); }, this);
+    m_drag = new PanelDragGesture(*panel, this);
     connect(m_drag, &PanelDragGesture::dragStarted, this, [this] {
         // The user's hand wins over a running grow or shrink: finish it at once.
         if (m_expansion.state() == QAbstractAnimation::Running) {

@@ -7,8 +7,7 @@
 
 namespace zapum {
 
-PanelDragGesture::PanelDragGesture(QWindow &window, std::function<QPoint()> topLeft, QObject *parent)
-    : QObject(parent), m_window(window), m_topLeft(std::move(topLeft))
+PanelDragGesture::PanelDragGesture(QWindow &window, QObject *parent) : QObject(parent), m_window(window)
 {
     m_window.installEventFilter(this);
 }
@@ -33,7 +32,10 @@ bool PanelDragGesture::eventFilter(QObject *watched, QEvent *event)
         m_pressed = true;
         setDragged(false);
         m_pressGlobal = mouse->globalPosition();
-        m_grabOffset = m_pressGlobal - QPointF(m_topLeft());
+        // The press's own position in the window, not the panel's last requested place: a strolling
+        // panel's moves reach the window late on a busy machine, and an offset taken from the
+        // request would make the grabbed bee jump by the distance it had yet to be drawn at.
+        m_grabOffset = mouse->position();
         break;
     }
     case QEvent::MouseMove: {

@@ -4,8 +4,6 @@
 #include <QPoint>
 #include <QPointF>
 
-#include <functional>
-
 class QWindow;
 
 namespace zapum {
@@ -20,9 +18,7 @@ class PanelDragGesture : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool dragged READ dragged NOTIFY draggedChanged)
 public:
-    // `topLeft` answers where the panel is: the position last asked for, which on X11 may not
-    // have reached the window yet.
-    PanelDragGesture(QWindow &window, std::function<QPoint()> topLeft, QObject *parent = nullptr);
+    explicit PanelDragGesture(QWindow &window, QObject *parent = nullptr);
 
     // True from the moment the current (or last) press became a drag until the next press.
     bool dragged() const { return m_dragged; }
@@ -41,11 +37,10 @@ private:
     void setDragged(bool dragged);
 
     QWindow &m_window;
-    std::function<QPoint()> m_topLeft;
     bool m_pressed = false;
     bool m_dragged = false;
     QPointF m_pressGlobal;
-    QPointF m_grabOffset;  // the pointer's offset into the panel at the press
+    QPointF m_grabOffset;  // the pointer's offset into the panel at the press, as the window system saw it
 };
 
 }  // namespace zapum
