@@ -333,8 +333,12 @@ void ZaPumApp::openSettings()
 
 void ZaPumApp::presentAccountPanel()
 {
+    // The launch asks for the panel more than once (the pass itself, then the session's first
+    // value); presenting again only raises it, and is not worth another line in the log.
+    const bool wasOpen = m_accountPanel->isOpen();
     m_accountPanel->present();
-    qCInfo(lcApp) << "account panel shown";
+    if (!wasOpen)
+        qCInfo(lcApp) << "account panel shown";
 }
 
 QCoro::Task<void> ZaPumApp::refreshGuidanceFromMenu()
