@@ -12,28 +12,11 @@
 #include <xcb/xcb.h>
 
 #include <array>
-#include <cstdlib>
-#include <memory>
+#include <optional>
 
 namespace zapum {
 
 namespace {
-
-template <typename T>
-using XcbReply = x11::XcbPtr<T>;
-
-xcb_connection_t *x11Connection()
-{
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->connection() : nullptr;
-}
-
-xcb_atom_t atom(xcb_connection_t *c, const char *name)
-{
-    XcbReply<xcb_intern_atom_reply_t> reply(
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(qstrlen(name)), name), nullptr));
-    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-}
 
 xcb_window_t rootOf(xcb_connection_t *c)
 {
@@ -59,23 +42,23 @@ void sendWmMessage(xcb_connection_t *c, xcb_window_t window, xcb_atom_t type, st
 
 void applyFloatingPanelHints(QWindow &window)
 {
-    xcb_connection_t *c = x11Connection();
+    xcb_connection_t *c = x11::toolkitConnection();
     if (!c) {
         qCInfo(lcPlatform) << "not on X11: the companion panel keeps Qt's own window hints";
         return;
     }
     const xcb_window_t id = xcb_window_t(window.winId());
-    const xcb_atom_t wmState = atom(c, "_NET_WM_STATE");
-    const xcb_atom_t wmDesktop = atom(c, "_NET_WM_DESKTOP");
+    const xcb_atom_t wmState = x11::internAtom(c, "_NET_WM_STATE");
+    const xcb_atom_t wmDesktop = x11::internAtom(c, "_NET_WM_DESKTOP");
     constexpr uint32_t kAdd = 1;
     constexpr uint32_t kSourceApplication = 1;
     constexpr uint32_t kAllDesktops = 0xFFFFFFFF;
 
     sendWmMessage(c, id, wmDesktop, {kAllDesktops, kSourceApplication, 0, 0, 0});
-    const xcb_atom_t sticky = atom(c, "_NET_WM_STATE_STICKY");
-    const xcb_atom_t above = atom(c, "_NET_WM_STATE_ABOVE");
-    const xcb_atom_t skipTaskbar = atom(c, "_NET_WM_STATE_SKIP_TASKBAR");
-    const xcb_atom_t skipPager = atom(c, "_NET_WM_STATE_SKIP_PAGER");
+    const xcb_atom_t sticky = x11::internAtom(c, "_NET_WM_STATE_STICKY");
+    const xcb_atom_t above = x11::internAtom(c, "_NET_WM_STATE_ABOVE");
+    const xcb_atom_t skipTaskbar = x11::internAtom(c, "_NET_WM_STATE_SKIP_TASKBAR");
+    const xcb_atom_t skipPager = x11::internAtom(c, "_NET_WM_STATE_SKIP_PAGER");
     sendWmMessage(c, id, wmState, {kAdd, sticky, above, kSourceApplication, 0});
     sendWmMessage(c, id, wmState, {kAdd, skipTaskbar, skipPager, kSourceApplication, 0});
     xcb_flush(c);
@@ -83,19 +66,17 @@ void applyFloatingPanelHints(QWindow &window)
 
 bool desktopPrefersReducedMotion()
 {
-    if (xcb_connection_t *c = x11Connection()) {
+    if (xcb_connection_t *c = x11::toolkitConnection()) {
         // The XSETTINGS manager (gnome-settings-daemon, xfsettsd, ...) owns _XSETTINGS_S0 and
         // publishes the desktop's switches on its window.
-        XcbReply<xcb_get_selection_owner_reply_t> owner(
-            xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom(c, "_XSETTINGS_S0")), nullptr));
+        const auto owner = x11::takeReply(xcb_get_selection_owner_reply, c,
+                                          xcb_get_selection_owner(c, x11::internAtom(c, "_XSETTINGS_S0")));
         if (owner && owner->owner != XCB_WINDOW_NONE) {
-            const xcb_atom_t settingsAtom = atom(c, "_XSETTINGS_SETTINGS");
-            XcbReply<xcb_get_property_reply_t> property(xcb_get_property_reply(
-                c, xcb_get_property(c, 0, owner->owner, settingsAtom, settingsAtom, 0, 64 * 1024), nullptr));
-            if (property && property->format == 8) {
-                const QByteArray bytes(static_cast<const char *>(xcb_get_property_value(property.get())),
-                                       xcb_get_property_value_length(property.get()));
-                if (const auto enabled = readXSetting(bytes, "Gtk/EnableAnimations"); enabled && enabled->canConvert<int>())
+            const xcb_atom_t settingsAtom = x11::internAtom(c, "_XSETTINGS_SETTINGS");
+            const auto property = x11::takeReply(
+                xcb_get_property_reply, c, xcb_get_property(c, 0, owner->owner, settingsAtom, settingsAtom, 0, 64 * 1024));
+            if (const std::optional<QByteArray> bytes = x11::propertyBytes(property.get())) {
+                if (const auto enabled = readXSetting(*bytes, "Gtk/EnableAnimations"); enabled && enabled->canConvert<int>())
                     return enabled->toInt() == 0;
             }
         }

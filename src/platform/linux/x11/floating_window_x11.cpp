@@ -2,34 +2,19 @@
 
 #include "platform/linux/x11/x11_display.h"
 
-#include <QGuiApplication>
-#include <QtGui/qguiapplication_platform.h>
 #include <QWindow>
 
 #include <xcb/xcb.h>
 
 #include <array>
-#include <cstring>
 
 namespace zapum {
-namespace {
 
-xcb_atom_t internAtom(xcb_connection_t *connection, const char *name)
-{
-    const auto reply = x11::takeReply(xcb_intern_atom_reply, connection,
-                                      xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name));
-    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-}
-
-}  // namespace
+using x11::internAtom;
 
 void keepOnEveryDesktop(QWindow &window)
 {
-    // Other platform plugins (offscreen, Wayland) have no X connection to set properties on.
-    if (!qGuiApp || QGuiApplication::platformName() != QLatin1String("xcb"))
-        return;
-    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    xcb_connection_t *connection = x11::toolkitConnection();
     if (!connection)
         return;
     const auto id = xcb_window_t(window.winId());

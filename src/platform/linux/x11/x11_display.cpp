@@ -2,6 +2,9 @@
 
 #include "foundation/logging.h"
 
+#include <QGuiApplication>
+#include <QtGui/qguiapplication_platform.h>
+
 #include <xcb/res.h>
 #include <xcb/xtest.h>
 
@@ -26,14 +29,23 @@ std::optional<QByteArray> propertyBytes(const xcb_get_property_reply_t *reply)
                       xcb_get_property_value_length(reply));
 }
 
-namespace {
-
 xcb_atom_t internAtom(xcb_connection_t *connection, const char *name)
 {
     const auto cookie = xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name);
     const auto reply = takeReply(xcb_intern_atom_reply, connection, cookie);
-    return reply ? reply->atom : XCB_NONE;
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
 }
+
+xcb_connection_t *toolkitConnection()
+{
+    // Other platform plugins (offscreen, Wayland) have no X connection for their windows.
+    if (!qGuiApp || QGuiApplication::platformName() != QLatin1String("xcb"))
+        return nullptr;
+    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+namespace {
 
 bool extensionPresent(xcb_connection_t *connection, xcb_extension_t *extension)
 {

@@ -30,6 +30,11 @@ XcbPtr<Reply> takeReply(Reply *(*replyFunction)(xcb_connection_t *, Cookie, xcb_
     return reply;
 }
 
+xcb_atom_t internAtom(xcb_connection_t *connection, const char *name);
+
+// The GUI toolkit's own X connection, for hints on its windows; null on any other platform.
+xcb_connection_t *toolkitConnection();
+
 // Values of a property reply: 32-bit items (cardinals, atoms, windows) or the raw bytes.
 QList<quint32> propertyItems(const xcb_get_property_reply_t *reply);
 std::optional<QByteArray> propertyBytes(const xcb_get_property_reply_t *reply);

@@ -14,9 +14,6 @@ namespace zapum {
 
 namespace {
 
-template <typename T>
-using XcbReply = x11::XcbPtr<T>;
-
 // X keysyms of the modifier keys (X11/keysymdef.h).
 constexpr std::uint32_t kXkShiftL = 0xffe1;
 constexpr std::uint32_t kXkShiftR = 0xffe2;
@@ -93,7 +90,7 @@ Status X11ModifierKeySource::start()
     if (!extension || !extension->present)
         return failure(QStringLiteral("The X server has no XInput extension, so the hold-to-talk key cannot be watched."));
     m_xinputOpcode = extension->major_opcode;
-    XcbReply<xcb_input_xi_query_version_reply_t> version(
+    x11::XcbPtr<xcb_input_xi_query_version_reply_t> version(
         xcb_input_xi_query_version_reply(m_connection, xcb_input_xi_query_version(m_connection, 2, 0), nullptr));
     if (!version || version->major_version < 2)
         return failure(QStringLiteral("The X server does not offer XInput 2, so the hold-to-talk key cannot be watched."));
@@ -107,7 +104,7 @@ Status X11ModifierKeySource::start()
     } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1},
            XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE};
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
-    if (XcbReply<xcb_generic_error_t> error(
+    if (x11::XcbPtr<xcb_generic_error_t> error(
             xcb_request_check(m_connection, xcb_input_xi_select_events_checked(m_connection, root, 1, &mask.header)));
         error) {
         return failure(QStringLiteral("The X server refused to report key events, so the hold-to-talk key cannot be watched."));
@@ -140,7 +137,7 @@ void X11ModifierKeySource::loadKeyboardMapping()
     const xcb_setup_t *setup = xcb_get_setup(m_connection);
     const int first = setup->min_keycode;
     const int count = setup->max_keycode - setup->min_keycode + 1;
-    XcbReply<xcb_get_keyboard_mapping_reply_t> mapping(xcb_get_keyboard_mapping_reply(
+    x11::XcbPtr<xcb_get_keyboard_mapping_reply_t> mapping(xcb_get_keyboard_mapping_reply(
         m_connection, xcb_get_keyboard_mapping(m_connection, setup->min_keycode, std::uint8_t(count)), nullptr));
     if (!mapping || mapping->keysyms_per_keycode == 0)
         return;
@@ -155,7 +152,7 @@ void X11ModifierKeySource::seedPressedKeys()
 {
     // Keys already down when watching starts, so that the flags are right from the first event.
     m_pressed.reset();
-    XcbReply<xcb_query_keymap_reply_t> keymap(
+    x11::XcbPtr<xcb_query_keymap_reply_t> keymap(
         xcb_query_keymap_reply(m_connection, xcb_query_keymap(m_connection), nullptr));
     if (!keymap)
         return;
@@ -170,7 +167,7 @@ void X11ModifierKeySource::readEvents()
     if (!m_connection)
         return;
     while (xcb_generic_event_t *raw = xcb_poll_for_event(m_connection)) {
-        XcbReply<xcb_generic_event_t> event(raw);
+        x11::XcbPtr<xcb_generic_event_t> event(raw);
         const std::uint8_t type = event->response_type & 0x7f;
         if (type == XCB_MAPPING_NOTIFY) {
             if (reinterpret_cast<xcb_mapping_notify_event_t *>(raw)->request == XCB_MAPPING_KEYBOARD)
