@@ -41,7 +41,6 @@ public:
     void bringCompanionOnline();
     void tearDownCompanion();
 
-    bool companionReady() const { return m_companionReady; }
 
 Q_SIGNALS:
     void launchPassFinished();

@@ -103,8 +103,7 @@ ZaPumApp::ZaPumApp(bool webEngineReady, QObject *parent) : QObject(parent)
     m_settings = std::make_unique<SettingsStorage>();
 
     SecretStoreChoice secrets = openSecretStore();
-    if (secrets.usingFallbackFile)
-        m_secretsFallbackPath = secrets.fallbackPath;
+    m_secretsFallbackPath = secrets.fallbackPath;
     m_secrets = std::make_unique<CachedSecretStore>(
         std::move(secrets.store), QStringList{kAnthropicAccount, kElevenLabsAccount, kSessionAccount});
     m_voiceKeychain = std::make_unique<VoiceKeychain>(*m_secrets);
@@ -186,8 +185,6 @@ void ZaPumApp::buildCompanion(bool webEngineReady)
 {
     m_notifications = new AppNotifications(this);
     BeePageChoice beePage = chooseBeePage(defaultBeePageDirectory(), webEngineReady);
-    if (beePage.page.isEmpty())
-        qCInfo(lcApp) << "showing the emoji bee:" << beePage.reason;
     m_beeView = new BeeViewModel(
         *m_settings, *m_voiceSettings, *m_amplitude, *m_notifications,
         [this] { callVoice(m_voiceControls.togglePushToTalk); }, std::move(beePage), &desktopPrefersReducedMotion,
@@ -293,7 +290,6 @@ void ZaPumApp::start(InstanceChannel *callbacks)
          [this] { callVoice(m_voiceControls.cancelListening); }},
         this);
     connect(m_sessions, &SessionController::sessionChanged, m_delegate, &AppDelegate::sessionChanged);
-    connect(m_notifications, &AppNotifications::companionLayoutChanged, m_beeView, &BeeViewModel::reloadSide);
     m_delegate->applicationDidFinishLaunching();
 }
 
@@ -306,7 +302,6 @@ void ZaPumApp::buildStatusItem()
                                    [this] { m_onboarding->show(); }, [] { QCoreApplication::quit(); }},
                                   this);
     m_tray = new QSystemTrayIcon(this);
-    m_tray->setToolTip(QStringLiteral("ZaPum"));
     m_tray->setContextMenu(m_statusMenu->menu());
     connect(m_statusMenu, &StatusMenu::changed, this, &ZaPumApp::updateTrayIcon);
     updateTrayIcon();

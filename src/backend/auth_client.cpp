@@ -35,12 +35,9 @@ Result<QUrl> AuthClient::validatedAPIRoot(const QString &text)
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || url.scheme().isEmpty())
         return authFailure(AuthError::BadUrl);
-    const QString scheme = url.scheme().toLower();
-    if (scheme == QLatin1String("https"))
+    if (isSecureBackendUrl(url))
         return url;
-    if (scheme == QLatin1String("http"))
-        return isLocalHost(url.host().toLower()) ? Result<QUrl>(url) : authFailure(AuthError::RequiresHttps);
-    return authFailure(AuthError::BadUrl);
+    return authFailure(url.scheme().toLower() == QLatin1String("http") ? AuthError::RequiresHttps : AuthError::BadUrl);
 }
 
 QString AuthClient::stableUserId(const QString &email)

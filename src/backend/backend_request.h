@@ -45,8 +45,6 @@ std::optional<QUrl> parseApiRoot(const QString &text);
 // its own ("https://host/api") keeps it.
 QUrl joinEndpoint(const QUrl &root, const QString &endpoint);
 
-inline bool isSuccessStatus(int status) { return status >= 200 && status <= 299; }
-
 struct BackendCall {
     QByteArray method = "GET";
     QUrl root;
@@ -74,7 +72,6 @@ class BackendClient : public QObject {
 public:
     explicit BackendClient(HttpTimeouts timeouts, QObject *parent = nullptr);
 
-    const HttpTimeouts &timeouts() const { return m_http.timeouts(); }
 
     // A refused URL fails with requiresHttpsFailure() and sends nothing; otherwise as HttpClient.
     QCoro::Task<HttpResult> send(BackendCall call);

@@ -56,6 +56,7 @@ void GuidanceService::showPushed(const GuidanceSession &session)
 {
     setSession(session);
     setLastError(std::nullopt);
+    m_environment.setLastSyncDate(QDateTime::currentDateTimeUtc());
 }
 
 void GuidanceService::setSession(const GuidanceSession &session)

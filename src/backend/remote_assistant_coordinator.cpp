@@ -5,7 +5,6 @@
 #include "backend/session_controller.h"
 #include "foundation/logging.h"
 
-#include <QDateTime>
 #include <QPointer>
 
 #include <cmath>
@@ -105,7 +104,6 @@ bool RemoteAssistantCoordinator::apply(const Wire &wire)
         if (!guidance)
             continue;
         m_guidance.showPushed(guidance.value());
-        m_environment.setLastSyncDate(QDateTime::currentDateTimeUtc());
     }
     return true;
 }

@@ -58,6 +58,8 @@ struct HttpResponse {
 
 using HttpResult = Result<HttpResponse>;
 
+inline bool isSuccessStatus(int status) { return status >= 200 && status <= 299; }
+
 std::optional<TransportError> transportErrorOf(const Failure &failure);
 Failure transportFailure(TransportError kind, const QString &detail = {});
 
@@ -69,7 +71,6 @@ public:
     explicit HttpClient(HttpTimeouts timeouts, QObject *parent = nullptr);
     ~HttpClient() override;
 
-    const HttpTimeouts &timeouts() const { return m_timeouts; }
 
     // Any HTTP status counts as a response; only failures to get one are Failures.
     QCoro::Task<HttpResult> send(HttpRequest request);

@@ -80,11 +80,6 @@ QString SettingsStorage::defaultPath()
            + QStringLiteral("/ZaPum/settings.json");
 }
 
-QString SettingsStorage::filePath() const
-{
-    return m_settings->fileName();
-}
-
 bool SettingsStorage::contains(const QString &key) const
 {
     return m_settings->contains(key);

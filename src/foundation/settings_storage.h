@@ -21,7 +21,6 @@ public:
     SettingsStorage &operator=(const SettingsStorage &) = delete;
 
     static QString defaultPath();
-    QString filePath() const;
 
     bool contains(const QString &key) const;
     QVariant value(const QString &key) const;

@@ -21,11 +21,10 @@ public:
     virtual void remove(const QString &account) = 0;
 };
 
-// The store the app uses, and whether it had to fall back to a private file because no Secret
-// Service answered (a view tells the user so).
+// The store the app uses, and the private file it had to fall back to because no Secret Service
+// answered (empty when it did not; a view tells the user so).
 struct SecretStoreChoice {
     std::unique_ptr<SecretStore> store;
-    bool usingFallbackFile = false;
     QString fallbackPath;
 };
 

@@ -29,7 +29,5 @@ public:
 
 // Implemented by the platform back-end. An empty model path means the installed default model.
 std::unique_ptr<SpeechRecognizer> createSpeechRecognizer(const QString &modelPath = {});
-// Whether the default model is installed; checks files only, loads nothing.
-bool speechModelInstalled();
 
 }  // namespace zapum

@@ -4,7 +4,6 @@
 
 #include <QList>
 #include <QString>
-#include <QUrl>
 
 #include <optional>
 
@@ -36,7 +35,6 @@ public:
     // Brings every window of the app forward, even while another app is active. False when the
     // app has no window that could be brought forward.
     virtual bool activateApp(qint32 pid) = 0;
-    virtual bool openUrl(const QUrl &url) = 0;
     // Opens the desktop's settings for that permission; a Failure whose message explains the
     // situation when the desktop has no such settings.
     virtual Status openPrivacySettings(PrivacyPane pane) = 0;

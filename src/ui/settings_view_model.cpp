@@ -195,13 +195,8 @@ void SettingsViewModel::clearKey(const QString &account)
 
 void SettingsViewModel::refreshGuidanceNow()
 {
-    (void)runGuidanceRefresh(m_environment.apiBaseUrl());
-}
-
-QCoro::Task<void> SettingsViewModel::runGuidanceRefresh(QString apiBase)
-{
     // The service records a successful fetch's time itself; nothing else moves it.
-    co_await m_guidance.refreshFromAPI(std::move(apiBase));
+    (void)m_guidance.refreshFromAPI(m_environment.apiBaseUrl());
 }
 
 void SettingsViewModel::centerAboveDock()

@@ -112,7 +112,6 @@ Q_SIGNALS:
     void settingsNoteChanged();
 
 private:
-    QCoro::Task<void> runGuidanceRefresh(QString apiBase);
     void setSettingsNote(const QString &note);
 
     SettingsStorage &m_settings;

@@ -161,7 +161,7 @@ QCoro::Task<Result<AnthropicVoiceAgent::Turn>> AnthropicVoiceAgent::run(QString 
     const HttpResponse &response = sent.value();
     if (response.status == 0)
         co_return Failure{kDomain, -1, QStringLiteral("No HTTP response")};
-    if (response.status < 200 || response.status > 299) {
+    if (!isSuccessStatus(response.status)) {
         qCWarning(lcVoice) << "Anthropic answered with HTTP status" << response.status;
         co_return Failure{kDomain, response.status, humanize(response.body, response.status, model)};
     }

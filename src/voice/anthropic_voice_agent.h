@@ -61,7 +61,6 @@ public:
                                  QObject *parent = nullptr);
     ~AnthropicVoiceAgent() override;
 
-    const QUrl &baseUrl() const { return m_baseUrl; }
 
     // One non-streaming request. The key and model are used exactly as given.
     QCoro::Task<Result<Turn>> run(QString apiKey, QString model, QJsonArray messages, VoiceAgentContext context);

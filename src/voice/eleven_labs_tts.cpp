@@ -155,7 +155,7 @@ QCoro::Task<Status> ElevenLabsTTS::speak(QString text, QString voiceId, QString 
         co_return result.failure();
     }
     const HttpResponse &response = result.value();
-    if (response.status < 200 || response.status > 299) {
+    if (!isSuccessStatus(response.status)) {
         qCInfo(lcVoice) << "speech request answered with status" << response.status;
         co_return replyFailure(response.body);
     }

@@ -44,7 +44,6 @@ public:
 
     bool isRegistered() const { return m_registered; }
     bool isDown() const { return m_isDown; }
-    bool didStart() const { return m_didStart; }
 
 private:
     void handle(quint16 keyCode, quint64 flags);

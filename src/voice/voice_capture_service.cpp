@@ -26,13 +26,13 @@ VoiceCaptureService::VoiceCaptureService(VoiceAmplitudePublisher &publisher, Voi
 
     // The model takes a while to load; do it now, away from the main thread, so that the first
     // hold of the talk key does not wait for it.
-    auto promise = std::make_shared<QPromise<void>>();
+    auto promise = std::make_shared<QPromise<bool>>();
     m_loaded = promise->future();
     promise->start();
     QMetaObject::invokeMethod(
         m_worker,
-        [worker = m_worker, promise, available = m_recognizerAvailable] {
-            available->store(worker->load());
+        [worker = m_worker, promise] {
+            promise->addResult(worker->load());
             promise->finish();
         },
         Qt::QueuedConnection);
@@ -49,12 +49,11 @@ VoiceCaptureService::~VoiceCaptureService()
 QCoro::Task<bool> VoiceCaptureService::requestPermissions()
 {
     QPointer<VoiceCaptureService> self(this);
-    const QFuture<void> loaded = m_loaded;
-    co_await loaded;
+    const QFuture<bool> loaded = m_loaded;
+    const bool speech = co_await loaded;
     if (!self)
         co_return false;
     // Both are asked whatever the first answer, as a permission prompt would be.
-    const bool speech = m_recognizerAvailable->load();
     const bool microphone = m_backend.microphonePresent ? m_backend.microphonePresent() : false;
     co_return speech && microphone;
 }

@@ -13,7 +13,6 @@
 
 #include <QCoro/QCoroTask>
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -83,8 +82,7 @@ private:
     VoiceCaptureTiming m_timing;
     QThread m_thread;
     VoiceCaptureWorker *m_worker = nullptr;
-    QFuture<void> m_loaded;
-    std::shared_ptr<std::atomic<bool>> m_recognizerAvailable = std::make_shared<std::atomic<bool>>(false);
+    QFuture<bool> m_loaded;  // whether the recognizer loaded, once it has tried
 
     bool m_isListening = false;
     QString m_latestPartial;

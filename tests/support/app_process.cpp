@@ -1,5 +1,8 @@
 #include "support/app_process.h"
 
+#include "platform/linux/secrets/file_secret_store.h"
+#include "voice/voice_keychain.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -49,16 +52,9 @@ void AppProcess::keepSecretsPrivate()
 
 void AppProcess::saveSession(const QJsonObject &session)
 {
-    const QString folder = home() + QStringLiteral("/data/ZaPum");
-    QDir().mkpath(folder);
-    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QFile file(folder + QStringLiteral("/secrets.json"));
-    if (!file.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(file.fileName()));
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    const QByteArray record = QJsonDocument(session).toJson(QJsonDocument::Compact);
-    file.write(QJsonDocument(QJsonObject{{QStringLiteral("zapum.session"), QString::fromLatin1(record.toBase64())}})
-                   .toJson(QJsonDocument::Compact));
+    linux_platform::FileSecretStore store(home() + QStringLiteral("/data/ZaPum/secrets.json"));
+    if (!store.write(kSessionAccount, QJsonDocument(session).toJson(QJsonDocument::Compact)))
+        qFatal("cannot write %s", qPrintable(store.path()));
 }
 
 bool AppProcess::waitForLogLine(const QString &text, std::chrono::milliseconds timeout)

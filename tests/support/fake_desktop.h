@@ -27,7 +27,6 @@ public:
         activated.append(pid);
         return true;
     }
-    bool openUrl(const QUrl &) override { return true; }
     Status openPrivacySettings(PrivacyPane) override { return Done{}; }
 
     QList<RunningApplication> apps;

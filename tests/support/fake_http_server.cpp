@@ -205,12 +205,6 @@ int FakeHttpServer::requestCount() const
     return int(m_requests.size());
 }
 
-void FakeHttpServer::clearRequests()
-{
-    QMutexLocker lock(&m_mutex);
-    m_requests.clear();
-}
-
 bool FakeHttpServer::waitForRequests(int count, std::chrono::milliseconds timeout) const
 {
     QDeadlineTimer deadline(timeout);

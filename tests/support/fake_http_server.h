@@ -63,7 +63,6 @@ public:
 
     QList<RecordedRequest> requests() const;
     int requestCount() const;
-    void clearRequests();
     // Spins the caller's event loop until `count` requests have arrived or the time is up.
     bool waitForRequests(int count, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
 

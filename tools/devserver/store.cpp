@@ -215,21 +215,13 @@ bool Store::migrate(QString *error)
     return exec(m_db, "PRAGMA user_version = 1", error);
 }
 
-QString Store::lastError()
-{
-    std::lock_guard lock(m_mutex);
-    return m_lastError;
-}
-
 std::optional<NewUser> Store::insertUser(const QString &email)
 {
     NewUser created{User{randomToken("", 16), email}, randomToken("zpt_", 32)};
     Statement insert(m_db, "INSERT INTO users(id, email, token_hash, created_at) VALUES(?, ?, ?, unixepoch('now'))");
     insert.bind(1, created.user.id).bind(2, email).bind(3, sha256Hex(created.token));
-    if (!insert.run()) {
-        m_lastError = QString::fromUtf8(sqlite3_errmsg(m_db));
+    if (!insert.run())
         return std::nullopt;
-    }
     return created;
 }
 
@@ -295,10 +287,8 @@ QString Store::createSession(const QString &userId, double now)
     const QString token = randomToken("zps_", 32);
     Statement insert(m_db, "INSERT INTO sessions(token_hash, user_id, issued_at) VALUES(?, ?, ?)");
     insert.bind(1, sha256Hex(token)).bind(2, userId).bind(3, now);
-    if (!insert.run()) {
-        m_lastError = QString::fromUtf8(sqlite3_errmsg(m_db));
+    if (!insert.run())
         return {};
-    }
     return token;
 }
 
@@ -321,10 +311,8 @@ QString Store::createPairingCode(const QString &userId, const QString &state, do
     const QString code = randomToken("", 16);
     Statement insert(m_db, "INSERT INTO pairing_codes(code_hash, user_id, state, expires_at) VALUES(?, ?, ?, ?)");
     insert.bind(1, sha256Hex(code)).bind(2, userId).bind(3, state).bind(4, expiresAt);
-    if (!insert.run()) {
-        m_lastError = QString::fromUtf8(sqlite3_errmsg(m_db));
+    if (!insert.run())
         return {};
-    }
     return code;
 }
 
@@ -375,8 +363,7 @@ void Store::setGuidance(const QString &userId, const std::optional<QJsonObject> 
     Statement upsert(m_db, "INSERT INTO guidance(user_id, document) VALUES(?, ?) "
                            "ON CONFLICT(user_id) DO UPDATE SET document = excluded.document");
     upsert.bind(1, userId).bind(2, QString::fromUtf8(QJsonDocument(*document).toJson(QJsonDocument::Compact)));
-    if (!upsert.run())
-        m_lastError = QString::fromUtf8(sqlite3_errmsg(m_db));
+    upsert.run();
 }
 
 int Store::remember(const QString &userId, const QList<std::pair<QString, QString>> &messages, const QString &channel,
@@ -390,7 +377,6 @@ int Store::remember(const QString &userId, const QList<std::pair<QString, QStrin
                          "INSERT INTO memories(memory, role, channel, user_id, created_at) VALUES(?, ?, ?, ?, ?)");
         insert.bind(1, content).bind(2, role).bind(3, channel).bind(4, userId).bind(5, now);
         if (!insert.run()) {
-            m_lastError = QString::fromUtf8(sqlite3_errmsg(m_db));
             exec(m_db, "ROLLBACK", nullptr);
             return -1;
         }
@@ -412,11 +398,8 @@ QList<MemoryHit> Store::searchMemories(const QString &userId, const QString &mat
                      "WHERE memories MATCH ? AND user_id = ? ORDER BY bm25(memories), created_at DESC, rowid DESC "
                      "LIMIT ?");
     select.bind(1, matchExpression).bind(2, userId).bind(3, qint64(limit));
-    int rc = SQLITE_ROW;
-    while ((rc = select.step()) == SQLITE_ROW)
+    while (select.step() == SQLITE_ROW)
         hits.append(MemoryHit{select.text(0), select.text(1), select.text(2), -select.real(3), select.real(4)});
-    if (rc != SQLITE_DONE)
-        m_lastError = QString::fromUtf8(sqlite3_errmsg(m_db));
     return hits;
 }
 
@@ -428,10 +411,8 @@ qint64 Store::enqueueCommand(const QString &userId, const QString &type, const Q
         .bind(2, type)
         .bind(3, QString::fromUtf8(QJsonDocument(payload).toJson(QJsonDocument::Compact)))
         .bind(4, now);
-    if (!insert.run()) {
-        m_lastError = QString::fromUtf8(sqlite3_errmsg(m_db));
+    if (!insert.run())
         return -1;
-    }
     return sqlite3_last_insert_rowid(m_db);
 }
 

@@ -81,9 +81,6 @@ public:
     qint64 enqueueCommand(const QString &userId, const QString &type, const QJsonObject &payload, double now);
     QList<QueuedCommand> takeCommands(const QString &userId);
 
-    // The last SQLite failure, for the server log; empty when the last call went well.
-    QString lastError();
-
 private:
     explicit Store(sqlite3 *db) : m_db(db) {}
     bool migrate(QString *error);
@@ -92,7 +89,6 @@ private:
 
     std::mutex m_mutex;
     sqlite3 *m_db;
-    QString m_lastError;
 };
 
 // Random bytes from the kernel as lower-case hex, with a readable prefix.

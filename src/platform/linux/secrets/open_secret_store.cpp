@@ -13,12 +13,12 @@ SecretStoreChoice openSecretStore()
 {
     auto keyring = std::make_unique<linux_platform::KeyringSecretStore>(kKeychainService);
     if (keyring->probe())
-        return {std::move(keyring), false, {}};
+        return {std::move(keyring), {}};
 
     auto file = std::make_unique<linux_platform::FileSecretStore>(linux_platform::FileSecretStore::defaultPath());
     qCWarning(lcPlatform) << "no Secret Service answered; keeping secrets in" << file->path();
     QString path = file->path();
-    return {std::move(file), true, path};
+    return {std::move(file), path};
 }
 
 }  // namespace zapum

@@ -135,9 +135,4 @@ std::unique_ptr<SpeechRecognizer> createSpeechRecognizer(const QString &modelPat
                                                                          : modelPath);
 }
 
-bool speechModelInstalled()
-{
-    return PocketSphinxRecognizer::modelFilesPresent(PocketSphinxRecognizer::defaultModelFolder());
-}
-
 }  // namespace zapum

@@ -6,7 +6,6 @@
 #include "platform/linux/x11/x11_display.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -105,11 +104,6 @@ bool X11Workspace::activateApp(qint32 pid)
         xcb_set_input_focus(c, XCB_INPUT_FOCUS_POINTER_ROOT, windows.last(), XCB_CURRENT_TIME);
     xcb_flush(c);
     return true;
-}
-
-bool X11Workspace::openUrl(const QUrl &url)
-{
-    return QDesktopServices::openUrl(url);
 }
 
 Status X11Workspace::openPrivacySettings(PrivacyPane pane)

@@ -21,7 +21,6 @@ public:
 
     QList<RunningApplication> runningApplications() override;
     bool activateApp(qint32 pid) override;
-    bool openUrl(const QUrl &url) override;
     Status openPrivacySettings(PrivacyPane pane) override;
 
 private:
