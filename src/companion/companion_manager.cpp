@@ -36,12 +36,6 @@ QRect toPixels(const QRectF &frame)
 
 }  // namespace
 
-double CompanionManager::monotonicSeconds()
-{
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
 CompanionManager::CompanionManager(SettingsStorage &settings, VoiceSettingsStore &voice,
                                    AppNotifications &notifications, BeeViewModel &beeView, QQmlEngine &engine,
                                    CompanionTimings timings, UniformRandom random, Clock clock, QObject *parent)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "companion/companion_geometry.h"
+#include "foundation/monotonic_clock.h"
 
 #include <QObject>
 #include <QPointer>
@@ -43,7 +44,6 @@ class CompanionManager : public QObject {
 public:
     // Seconds on a monotonic clock; replaceable so tests control the patrol's time.
     using Clock = std::function<double()>;
-    static double monotonicSeconds();
 
     CompanionManager(SettingsStorage &settings, VoiceSettingsStore &voice, AppNotifications &notifications,
                      BeeViewModel &beeView, QQmlEngine &engine, CompanionTimings timings = {},

@@ -1,15 +1,8 @@
 #include "voice/voice_amplitude_publisher.h"
 
 #include <algorithm>
-#include <chrono>
 
 namespace zapum {
-
-double VoiceAmplitudePublisher::monotonicSeconds()
-{
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
 
 VoiceAmplitudePublisher::VoiceAmplitudePublisher(QObject *parent, Clock clock)
     : QObject(parent), m_clock(std::move(clock))

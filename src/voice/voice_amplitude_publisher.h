@@ -1,5 +1,7 @@
 #pragma once
 
+#include "foundation/monotonic_clock.h"
+
 #include <QList>
 #include <QObject>
 
@@ -19,7 +21,6 @@ public:
 
     // Seconds on a monotonic clock; replaceable so tests control time.
     using Clock = std::function<double()>;
-    static double monotonicSeconds();
 
     explicit VoiceAmplitudePublisher(QObject *parent = nullptr, Clock clock = &monotonicSeconds);
 

@@ -18,7 +18,7 @@ VoiceCaptureService::VoiceCaptureService(VoiceAmplitudePublisher &publisher, Voi
 {
     m_thread.setObjectName(QStringLiteral("ZaPum voice capture"));
     m_worker = new VoiceCaptureWorker(m_backend.createRecognizer, m_backend.createAudioInput,
-                                      m_timing.publishInterval, &VoiceAmplitudePublisher::monotonicSeconds);
+                                      m_timing.publishInterval, &monotonicSeconds);
     m_worker->moveToThread(&m_thread);
     connect(m_worker, &VoiceCaptureWorker::transcriptChanged, this, &VoiceCaptureService::receiveTranscript);
     connect(m_worker, &VoiceCaptureWorker::levelsReady, this, &VoiceCaptureService::receiveLevels);
