@@ -9,6 +9,15 @@
 
 namespace zapum {
 
+// Capture failures, from the microphone or from the recogniser behind it, share one domain.
+inline const QString kVoiceErrorDomain = QStringLiteral("ZaPumVoice");
+
+// Code 2 of that domain, said by whichever layer finds the microphone missing first.
+inline Failure noMicrophoneFailure()
+{
+    return Failure{kVoiceErrorDomain, 2, QStringLiteral("No microphone was found. Connect one and try again.")};
+}
+
 // The shape of the samples an AudioInput delivers: interleaved 32-bit floats.
 struct AudioInputFormat {
     int sampleRate = 0;

@@ -9,11 +9,9 @@ namespace zapum {
 
 namespace {
 
-const QString kDomain = QStringLiteral("ZaPumVoice");
-
 Failure recognizerUnavailable()
 {
-    return Failure{kDomain, 1, QStringLiteral("Speech recognizer unavailable.")};
+    return Failure{kVoiceErrorDomain, 1, QStringLiteral("Speech recognizer unavailable.")};
 }
 
 qint16 toPcm16(float sample)
@@ -59,7 +57,7 @@ Status VoiceCaptureWorker::startCapture(quint64 capture)
     if (!m_recognizer || !m_recognizer->isAvailable())
         return recognizerUnavailable();
     if (!m_input)
-        return Failure{kDomain, 2, QStringLiteral("No microphone was found. Connect one and try again.")};
+        return noMicrophoneFailure();
     if (m_capture != 0)
         stopCapture(m_capture);
 

@@ -9,8 +9,6 @@ namespace zapum {
 
 namespace {
 
-const QString kDomain = QStringLiteral("ZaPumVoice");
-
 // Small enough that speech reaches the recogniser within a few tens of milliseconds.
 constexpr int kBufferMilliseconds = 40;
 
@@ -42,7 +40,7 @@ Result<AudioInputFormat> QtAudioInput::start(FrameSink sink)
     stop();
     const QAudioDevice device = findDevice();
     if (device.isNull())
-        return Failure{kDomain, 2, QStringLiteral("No microphone was found. Connect one and try again.")};
+        return noMicrophoneFailure();
 
     QAudioFormat format = device.preferredFormat();
     format.setSampleFormat(QAudioFormat::Float);
@@ -51,7 +49,7 @@ Result<AudioInputFormat> QtAudioInput::start(FrameSink sink)
     if (m_requested.channelCount > 0)
         format.setChannelCount(m_requested.channelCount);
     if (format.sampleRate() <= 0 || format.channelCount() <= 0 || !device.isFormatSupported(format))
-        return Failure{kDomain, 3, QStringLiteral("The microphone does not offer audio in a form ZaPum can read.")};
+        return Failure{kVoiceErrorDomain, 3, QStringLiteral("The microphone does not offer audio in a form ZaPum can read.")};
 
     m_source = std::make_unique<QAudioSource>(device, format);
     m_source->setBufferSize(format.bytesForDuration(kBufferMilliseconds * 1000));
@@ -62,7 +60,7 @@ Result<AudioInputFormat> QtAudioInput::start(FrameSink sink)
         const QAudio::Error error = m_source->error();
         stop();
         qCWarning(lcPlatform) << "Opening the microphone failed with" << error;
-        return Failure{kDomain, 4,
+        return Failure{kVoiceErrorDomain, 4,
                        QStringLiteral("The microphone could not be opened: the audio server refused it.")};
     }
     QObject::connect(m_io, &QIODevice::readyRead, m_io, [this] { readAvailable(); });
