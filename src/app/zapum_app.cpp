@@ -39,6 +39,7 @@
 #include "voice/eleven_labs_tts.h"
 #include "voice/global_hotkey_service.h"
 #include "voice/voice_amplitude_publisher.h"
+#include "voice/recognition_context.h"
 #include "voice/voice_capture_service.h"
 #include "voice/voice_keychain.h"
 #include "voice/voice_session.h"
@@ -118,6 +119,13 @@ ZaPumApp::ZaPumApp(bool webEngineReady, QObject *parent) : QObject(parent)
                                        *m_desktop->screenCapture, *m_desktop->inputSynthesizer, {}, this);
     m_amplitude = new VoiceAmplitudePublisher(this);
     m_voiceCapture = new VoiceCaptureService(*m_amplitude, {}, {}, this);
+    // Recognition expects the names the model is about to see: the same snapshots, taken afresh.
+    m_voiceCapture->setContextProvider([this] {
+        if (!m_voiceSettings->listenForScreenNames())
+            return QStringList();
+        m_actionMode->refreshWindowsAndApps();
+        return recognition_context::vocabulary(m_actionMode->runningApps(), m_actionMode->windows());
+    });
     m_audioOutput = createAudioOutput();
     m_speech = new ElevenLabsTTS(*m_amplitude, *m_audioOutput, ElevenLabsTTS::baseUrlFromEnvironment(), {}, this);
     m_engine = std::make_unique<QQmlEngine>();

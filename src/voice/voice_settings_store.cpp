@@ -45,6 +45,7 @@ VoiceSettingsStore::VoiceSettingsStore(SettingsStorage &settings, const VoiceKey
     m_isEnabled = looseBool(m_settings.value(kVoiceModeEnabled));
     m_elevenLabsVoiceId = m_settings.storedText(kVoiceElevenLabsVoiceId).value_or(kDefaultVoiceId);
     m_requireClickConfirmation = m_settings.storedBool(kVoiceRequireClickConfirmation).value_or(true);
+    m_listenForScreenNames = m_settings.storedBool(kVoiceListenForScreenNames).value_or(true);
 
     // Retired model ids are replaced once, and the replacement is written so it sticks; any other
     // stored id, even one the service no longer knows, is the user's choice and stays.
@@ -69,6 +70,13 @@ void VoiceSettingsStore::setElevenLabsVoiceId(const QString &value)
     m_settings.setValue(kVoiceElevenLabsVoiceId, value);
     if (std::exchange(m_elevenLabsVoiceId, value) != value)
         Q_EMIT elevenLabsVoiceIdChanged();
+}
+
+void VoiceSettingsStore::setListenForScreenNames(bool value)
+{
+    m_settings.setValue(kVoiceListenForScreenNames, value);
+    if (std::exchange(m_listenForScreenNames, value) != value)
+        Q_EMIT listenForScreenNamesChanged();
 }
 
 void VoiceSettingsStore::setRequireClickConfirmation(bool value)

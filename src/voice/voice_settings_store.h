@@ -18,6 +18,7 @@ inline const QString kVoiceModeEnabled = QStringLiteral("ZaPumVoiceModeEnabled")
 inline const QString kVoiceElevenLabsVoiceId = QStringLiteral("ZaPumVoiceElevenLabsVoiceId");
 inline const QString kVoiceRequireClickConfirmation = QStringLiteral("ZaPumVoiceRequireClickConfirmation");
 inline const QString kVoiceClaudeModel = QStringLiteral("ZaPumVoiceClaudeModel");
+inline const QString kVoiceListenForScreenNames = QStringLiteral("ZaPumVoiceListenForScreenNames");
 }  // namespace settings_keys
 
 // What the voice feature remembers between runs and what the app observes about the current
@@ -29,6 +30,7 @@ class VoiceSettingsStore : public QObject {
     Q_PROPERTY(QString elevenLabsVoiceId READ elevenLabsVoiceId WRITE setElevenLabsVoiceId NOTIFY elevenLabsVoiceIdChanged)
     Q_PROPERTY(bool requireClickConfirmation READ requireClickConfirmation WRITE setRequireClickConfirmation NOTIFY requireClickConfirmationChanged)
     Q_PROPERTY(QString claudeModel READ claudeModel WRITE setClaudeModel NOTIFY claudeModelChanged)
+    Q_PROPERTY(bool listenForScreenNames READ listenForScreenNames WRITE setListenForScreenNames NOTIFY listenForScreenNamesChanged)
     Q_PROPERTY(bool anthropicKeyPresent READ anthropicKeyPresent WRITE setAnthropicKeyPresent NOTIFY anthropicKeyPresentChanged)
     Q_PROPERTY(bool elevenLabsKeyPresent READ elevenLabsKeyPresent WRITE setElevenLabsKeyPresent NOTIFY elevenLabsKeyPresentChanged)
     Q_PROPERTY(zapum::VoiceBeeState beeState READ beeState NOTIFY beeStateChanged)
@@ -51,6 +53,9 @@ public:
     void setRequireClickConfirmation(bool value);
     QString claudeModel() const { return m_claudeModel; }
     void setClaudeModel(const QString &value);
+    // Whether speech recognition expects the names of the open apps and windows.
+    bool listenForScreenNames() const { return m_listenForScreenNames; }
+    void setListenForScreenNames(bool value);
 
     bool anthropicKeyPresent() const { return m_anthropicKeyPresent; }
     void setAnthropicKeyPresent(bool value);
@@ -74,6 +79,7 @@ Q_SIGNALS:
     void elevenLabsVoiceIdChanged();
     void requireClickConfirmationChanged();
     void claudeModelChanged();
+    void listenForScreenNamesChanged();
     void anthropicKeyPresentChanged();
     void elevenLabsKeyPresentChanged();
     void beeStateChanged();
@@ -89,6 +95,7 @@ private:
     QString m_elevenLabsVoiceId;
     bool m_requireClickConfirmation = true;
     QString m_claudeModel;
+    bool m_listenForScreenNames = true;
     bool m_anthropicKeyPresent = false;
     bool m_elevenLabsKeyPresent = false;
     VoiceBeeState m_beeState;

@@ -397,6 +397,13 @@ Pane {
                             checked: root.voice.requireClickConfirmation
                             onToggled: root.voice.requireClickConfirmation = checked
                         }
+                        Switch {
+                            text: "Listen for the names of open apps and windows"
+                            checked: root.voice.listenForScreenNames
+                            onToggled: root.voice.listenForScreenNames = checked
+                            ToolTip.visible: hovered
+                            ToolTip.text: "Speech recognition expects the names on your screen, so \"switch to\" an app with an unusual name is heard right."
+                        }
                     }
                 }
                 Section {
