@@ -1,10 +1,13 @@
 #include "platform/linux/speech/pocketsphinx_recognizer.h"
 
 #include "foundation/logging.h"
+#include "platform/linux/speech/command_phrase_model.h"
 #include "voice/recognition_context.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 #include <pocketsphinx.h>
 #include <sphinxbase/ckd_alloc.h>
@@ -191,32 +194,40 @@ bool PocketSphinxRecognizer::reloadLanguageModel()
     return m_languageModel != nullptr;
 }
 
-bool PocketSphinxRecognizer::installSearch()
+bool PocketSphinxRecognizer::installSearch(ngram_model_t *model)
 {
-    if (!m_languageModel)
-        return false;
-    // The search takes over one reference.
-    if (ps_set_lm(m_decoder, kSearchName, ngram_model_retain(m_languageModel)) < 0 ||
-        ps_set_search(m_decoder, kSearchName) < 0) {
+    // The search takes over the reference it is given.
+    if (!model || ps_set_lm(m_decoder, kSearchName, model) < 0 || ps_set_search(m_decoder, kSearchName) < 0) {
         qCWarning(lcPlatform) << "PocketSphinx refused the language model with the context terms";
         return false;
     }
     return true;
 }
 
+ngram_model_t *PocketSphinxRecognizer::mixedModel(const QStringList &names)
+{
+    QTemporaryFile file(QDir::tempPath() + QStringLiteral("/zapum-context-XXXXXX.arpa"));
+    if (!file.open() || file.write(commandPhraseModel(names)) < 0 || !file.flush())
+        return nullptr;
+    ngram_model_t *commands = ngram_model_read(m_config, QFile::encodeName(file.fileName()).constData(), NGRAM_ARPA,
+                                               logmath_retain(ps_get_logmath(m_decoder)));
+    if (!commands)
+        return nullptr;
+    ngram_model_t *models[] = {ngram_model_retain(m_languageModel), commands};
+    const char *names_[] = {"general", "commands"};
+    const float weights[] = {1.0f - kCommandWeight, kCommandWeight};
+    ngram_model_t *mixed = ngram_model_set_init(m_config, models, const_cast<char **>(names_), weights, 2);
+    if (!mixed) {
+        ngram_model_free(models[0]);
+        ngram_model_free(commands);
+    }
+    return mixed;
+}
+
 bool PocketSphinxRecognizer::setContext(const QStringList &terms)
 {
-    if (!m_decoder || !m_languageModel)
+    if (!m_decoder || !m_languageModel || terms == m_contextTerms)
         return false;
-    QStringList fresh;
-    for (const QString &term : terms) {
-        if (!m_classTerms.contains(term) && !m_knownTerms.contains(term))
-            fresh.append(term);
-    }
-    const bool clearing = terms.isEmpty() && !m_classTerms.isEmpty();
-    if (fresh.isEmpty() && !clearing)
-        return false;
-
     QElapsedTimer timer;
     timer.start();
     if (m_inUtterance) {
@@ -225,13 +236,7 @@ bool PocketSphinxRecognizer::setContext(const QStringList &terms)
         t_expectingEmptyUtterance = false;
         m_inUtterance = false;
     }
-    if (clearing || m_classTerms.size() + fresh.size() > kMaxClassTerms) {
-        if (!reloadLanguageModel())
-            return true;
-        fresh.clear();
-        for (const QString &term : terms)
-            fresh.append(term);
-    }
+    m_contextTerms = terms;
 
     // Every search the decoder holds goes; with no n-gram search left, adding words touches the
     // dictionary alone (this PocketSphinx corrupts a binary model it adds words to).
@@ -239,8 +244,28 @@ bool PocketSphinxRecognizer::setContext(const QStringList &terms)
     if (const char *current = ps_get_search(m_decoder))
         ps_unset_search(m_decoder, QByteArray(current).constData());
 
-    std::vector<QByteArray> words;
-    for (const QString &term : std::as_const(fresh)) {
+    qsizetype unknown = 0;
+    for (const QString &term : terms)
+        unknown += m_classTerms.contains(term) || m_knownTerms.contains(term) ? 0 : 1;
+    if (terms.isEmpty() ? !m_classTerms.isEmpty() : m_classTerms.size() + unknown > kMaxClassTerms) {
+        if (!reloadLanguageModel())
+            return true;
+    }
+    if (terms.isEmpty()) {
+        installSearch(ngram_model_retain(m_languageModel));
+        qCDebug(lcPlatform) << "Context cleared in" << timer.elapsed() << "ms";
+        return true;
+    }
+
+    std::vector<QByteArray> added;
+    QStringList names;
+    for (const QString &term : terms) {
+        if (m_classTerms.contains(term)) {
+            names.append(term);
+            continue;
+        }
+        if (m_knownTerms.contains(term))
+            continue;
         const QByteArray word = term.toLatin1();
         if (term.isEmpty() || ngram_wid(m_languageModel, word.constData()) != ngram_unknown_wid(m_languageModel)) {
             m_knownTerms.insert(term);
@@ -259,27 +284,29 @@ bool PocketSphinxRecognizer::setContext(const QStringList &terms)
                     ps_add_word(m_decoder, QByteArray(word + "(2)").constData(), asWord.toLatin1().constData(), FALSE);
             }
         }
-        words.push_back(word);
+        added.push_back(word);
         m_classTerms.insert(term);
+        names.append(term);
     }
 
-    if (!words.empty()) {
+    if (!added.empty()) {
         if (m_classCreated) {
-            for (const QByteArray &word : words)
+            for (const QByteArray &word : added)
                 ngram_model_add_class_word(m_languageModel, kClassWord, word.constData(), 1.0f);
         } else {
-            std::vector<char *> names;
-            for (QByteArray &word : words)
-                names.push_back(word.data());
-            const std::vector<float> weights(words.size(), 1.0f);
-            m_classCreated = ngram_model_add_class(m_languageModel, kClassWord, 1.0f, names.data(), weights.data(),
-                                                   int32(names.size())) >= 0;
+            std::vector<char *> words;
+            for (QByteArray &word : added)
+                words.push_back(word.data());
+            const std::vector<float> weights(added.size(), 1.0f);
+            m_classCreated = ngram_model_add_class(m_languageModel, kClassWord, 1.0f, words.data(), weights.data(),
+                                                   int32(words.size())) >= 0;
             if (!m_classCreated)
                 qCWarning(lcPlatform) << "PocketSphinx refused the class of context terms";
         }
     }
-    installSearch();
-    qCDebug(lcPlatform) << "Context of" << m_classTerms.size() << "terms installed in" << timer.elapsed() << "ms";
+    ngram_model_t *mixed = names.isEmpty() || !m_classCreated ? nullptr : mixedModel(names);
+    installSearch(mixed ? mixed : ngram_model_retain(m_languageModel));
+    qCDebug(lcPlatform) << "Context of" << names.size() << "names installed in" << timer.elapsed() << "ms";
     return true;
 }
 

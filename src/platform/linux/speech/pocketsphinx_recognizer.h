@@ -15,15 +15,19 @@ namespace zapum {
 // holding the acoustic model `en-us/`, the language model `en-us.lm.bin` and the dictionary
 // `cmudict-en-us.dict`. Loading takes a good part of a second.
 //
-// Context terms become members of a word class of the language model whose n-grams are those of
-// the pronoun "it" ("switch to it", "open it", "bring it to the front"), so a name gets the odds
-// of "it" shared with the other names, instead of the near-zero odds the general model gives an
-// unknown or rare word. Terms missing from the dictionary get pronunciations from FliteLexicon.
-// A class cannot lose members, so terms stay once added; the set is cleared (the language model
-// reloaded) when the context is turned off or the class grows past kMaxClassTerms.
+// Context terms missing from the general language model become members of a word class whose
+// n-grams are those of the pronoun "it" ("switch to it", "open it"), so the model knows them and
+// they can follow and precede its words; terms missing from the dictionary get pronunciations
+// from FliteLexicon. A class cannot lose members, so terms stay once added; the language model is
+// reloaded when the context is turned off or the class grows past kMaxClassTerms. The search then
+// mixes the general model with a small model of the commands that name this context's terms
+// (command_phrase_model.h). Words are never added to the binary model itself: this PocketSphinx
+// corrupts it and crashes on the next use.
 class PocketSphinxRecognizer final : public SpeechRecognizer {
 public:
     static constexpr int kMaxClassTerms = 1000;
+    // The share of the command-phrase model in the mix with the general model.
+    static constexpr float kCommandWeight = 0.2f;
 
     explicit PocketSphinxRecognizer(const QString &modelFolder);
     ~PocketSphinxRecognizer() override;
@@ -42,8 +46,9 @@ public:
     bool setContext(const QStringList &terms) override;
 
 private:
-    bool installSearch();
+    bool installSearch(ngram_model_t *model);
     bool reloadLanguageModel();
+    ngram_model_t *mixedModel(const QStringList &names);
     QString pronunciation(const QString &term);
 
     cmd_ln_t *m_config = nullptr;
@@ -57,6 +62,7 @@ private:
     bool m_classCreated = false;
     QSet<QString> m_classTerms;  // terms in the class, as spelled
     QSet<QString> m_knownTerms;  // terms the model knows anyway, or that cannot be said
+    QStringList m_contextTerms;  // as last given
 };
 
 }  // namespace zapum
