@@ -18,6 +18,7 @@ inline const QString kVoiceModeEnabled = QStringLiteral("ZaPumVoiceModeEnabled")
 inline const QString kVoiceElevenLabsVoiceId = QStringLiteral("ZaPumVoiceElevenLabsVoiceId");
 inline const QString kVoiceRequireClickConfirmation = QStringLiteral("ZaPumVoiceRequireClickConfirmation");
 inline const QString kVoiceClaudeModel = QStringLiteral("ZaPumVoiceClaudeModel");
+inline const QString kVoiceTalkKeyInterrupts = QStringLiteral("ZaPumVoiceTalkKeyInterrupts");
 }  // namespace settings_keys
 
 // What the voice feature remembers between runs and what the app observes about the current
@@ -29,6 +30,7 @@ class VoiceSettingsStore : public QObject {
     Q_PROPERTY(QString elevenLabsVoiceId READ elevenLabsVoiceId WRITE setElevenLabsVoiceId NOTIFY elevenLabsVoiceIdChanged)
     Q_PROPERTY(bool requireClickConfirmation READ requireClickConfirmation WRITE setRequireClickConfirmation NOTIFY requireClickConfirmationChanged)
     Q_PROPERTY(QString claudeModel READ claudeModel WRITE setClaudeModel NOTIFY claudeModelChanged)
+    Q_PROPERTY(bool talkKeyInterrupts READ talkKeyInterrupts WRITE setTalkKeyInterrupts NOTIFY talkKeyInterruptsChanged)
     Q_PROPERTY(bool anthropicKeyPresent READ anthropicKeyPresent WRITE setAnthropicKeyPresent NOTIFY anthropicKeyPresentChanged)
     Q_PROPERTY(bool elevenLabsKeyPresent READ elevenLabsKeyPresent WRITE setElevenLabsKeyPresent NOTIFY elevenLabsKeyPresentChanged)
     Q_PROPERTY(zapum::VoiceBeeState beeState READ beeState NOTIFY beeStateChanged)
@@ -51,6 +53,10 @@ public:
     void setRequireClickConfirmation(bool value);
     QString claudeModel() const { return m_claudeModel; }
     void setClaudeModel(const QString &value);
+    // Holding the talk key cuts the bee off (and a spoken turn waits for a typed answer) rather
+    // than the turn being dropped while the bee is busy.
+    bool talkKeyInterrupts() const { return m_talkKeyInterrupts; }
+    void setTalkKeyInterrupts(bool value);
 
     bool anthropicKeyPresent() const { return m_anthropicKeyPresent; }
     void setAnthropicKeyPresent(bool value);
@@ -74,6 +80,7 @@ Q_SIGNALS:
     void elevenLabsVoiceIdChanged();
     void requireClickConfirmationChanged();
     void claudeModelChanged();
+    void talkKeyInterruptsChanged();
     void anthropicKeyPresentChanged();
     void elevenLabsKeyPresentChanged();
     void beeStateChanged();
@@ -89,6 +96,7 @@ private:
     QString m_elevenLabsVoiceId;
     bool m_requireClickConfirmation = true;
     QString m_claudeModel;
+    bool m_talkKeyInterrupts = true;
     bool m_anthropicKeyPresent = false;
     bool m_elevenLabsKeyPresent = false;
     VoiceBeeState m_beeState;

@@ -397,6 +397,14 @@ Pane {
                             checked: root.voice.requireClickConfirmation
                             onToggled: root.voice.requireClickConfirmation = checked
                         }
+                        Switch {
+                            objectName: "talkKeyInterruptsSwitch"
+                            text: "Talk key interrupts the bee"
+                            checked: root.voice.talkKeyInterrupts
+                            onToggled: root.voice.talkKeyInterrupts = checked
+                            ToolTip.visible: hovered
+                            ToolTip.text: "Holding the talk key while the bee is thinking or speaking cuts it off and listens to you instead. Off: what you say then is dropped."
+                        }
                     }
                 }
                 Section {
