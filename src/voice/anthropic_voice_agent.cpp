@@ -175,6 +175,11 @@ QCoro::Task<Result<AnthropicVoiceAgent::Turn>> AnthropicVoiceAgent::run(QString 
     co_return std::move(turn);
 }
 
+void AnthropicVoiceAgent::cancel()
+{
+    m_http->cancelAll();
+}
+
 Result<AnthropicVoiceAgent::Turn> AnthropicVoiceAgent::parseReply(const QByteArray &body)
 {
     QJsonParseError error{};

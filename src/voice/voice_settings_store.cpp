@@ -46,6 +46,7 @@ VoiceSettingsStore::VoiceSettingsStore(SettingsStorage &settings, const VoiceKey
     m_elevenLabsVoiceId = m_settings.storedText(kVoiceElevenLabsVoiceId).value_or(kDefaultVoiceId);
     m_requireClickConfirmation = m_settings.storedBool(kVoiceRequireClickConfirmation).value_or(true);
     m_listenForScreenNames = m_settings.storedBool(kVoiceListenForScreenNames).value_or(true);
+    m_talkKeyInterrupts = m_settings.storedBool(kVoiceTalkKeyInterrupts).value_or(true);
 
     // Retired model ids are replaced once, and the replacement is written so it sticks; any other
     // stored id, even one the service no longer knows, is the user's choice and stays.
@@ -91,6 +92,13 @@ void VoiceSettingsStore::setClaudeModel(const QString &value)
     m_settings.setValue(kVoiceClaudeModel, value);
     if (std::exchange(m_claudeModel, value) != value)
         Q_EMIT claudeModelChanged();
+}
+
+void VoiceSettingsStore::setTalkKeyInterrupts(bool value)
+{
+    m_settings.setValue(kVoiceTalkKeyInterrupts, value);
+    if (std::exchange(m_talkKeyInterrupts, value) != value)
+        Q_EMIT talkKeyInterruptsChanged();
 }
 
 void VoiceSettingsStore::setAnthropicKeyPresent(bool value)

@@ -19,6 +19,7 @@ inline const QString kVoiceElevenLabsVoiceId = QStringLiteral("ZaPumVoiceElevenL
 inline const QString kVoiceRequireClickConfirmation = QStringLiteral("ZaPumVoiceRequireClickConfirmation");
 inline const QString kVoiceClaudeModel = QStringLiteral("ZaPumVoiceClaudeModel");
 inline const QString kVoiceListenForScreenNames = QStringLiteral("ZaPumVoiceListenForScreenNames");
+inline const QString kVoiceTalkKeyInterrupts = QStringLiteral("ZaPumVoiceTalkKeyInterrupts");
 }  // namespace settings_keys
 
 // What the voice feature remembers between runs and what the app observes about the current
@@ -31,6 +32,7 @@ class VoiceSettingsStore : public QObject {
     Q_PROPERTY(bool requireClickConfirmation READ requireClickConfirmation WRITE setRequireClickConfirmation NOTIFY requireClickConfirmationChanged)
     Q_PROPERTY(QString claudeModel READ claudeModel WRITE setClaudeModel NOTIFY claudeModelChanged)
     Q_PROPERTY(bool listenForScreenNames READ listenForScreenNames WRITE setListenForScreenNames NOTIFY listenForScreenNamesChanged)
+    Q_PROPERTY(bool talkKeyInterrupts READ talkKeyInterrupts WRITE setTalkKeyInterrupts NOTIFY talkKeyInterruptsChanged)
     Q_PROPERTY(bool anthropicKeyPresent READ anthropicKeyPresent WRITE setAnthropicKeyPresent NOTIFY anthropicKeyPresentChanged)
     Q_PROPERTY(bool elevenLabsKeyPresent READ elevenLabsKeyPresent WRITE setElevenLabsKeyPresent NOTIFY elevenLabsKeyPresentChanged)
     Q_PROPERTY(zapum::VoiceBeeState beeState READ beeState NOTIFY beeStateChanged)
@@ -56,6 +58,10 @@ public:
     // Whether speech recognition expects the names of the open apps and windows.
     bool listenForScreenNames() const { return m_listenForScreenNames; }
     void setListenForScreenNames(bool value);
+    // Holding the talk key cuts the bee off (and a spoken turn waits for a typed answer) rather
+    // than the turn being dropped while the bee is busy.
+    bool talkKeyInterrupts() const { return m_talkKeyInterrupts; }
+    void setTalkKeyInterrupts(bool value);
 
     bool anthropicKeyPresent() const { return m_anthropicKeyPresent; }
     void setAnthropicKeyPresent(bool value);
@@ -80,6 +86,7 @@ Q_SIGNALS:
     void requireClickConfirmationChanged();
     void claudeModelChanged();
     void listenForScreenNamesChanged();
+    void talkKeyInterruptsChanged();
     void anthropicKeyPresentChanged();
     void elevenLabsKeyPresentChanged();
     void beeStateChanged();
@@ -96,6 +103,7 @@ private:
     bool m_requireClickConfirmation = true;
     QString m_claudeModel;
     bool m_listenForScreenNames = true;
+    bool m_talkKeyInterrupts = true;
     bool m_anthropicKeyPresent = false;
     bool m_elevenLabsKeyPresent = false;
     VoiceBeeState m_beeState;

@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 namespace zapum::test {
@@ -132,17 +133,26 @@ private:
                 head += name + ": " + value + "\r\n";
             head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n\r\n";
             guard->write(head);
+            const qsizetype sent = response.cutAfterBytes < 0 ? response.body.size()
+                                                              : std::min(response.cutAfterBytes, response.body.size());
+            const bool cut = sent < response.body.size();
             if (response.trickleBytes <= 0) {
-                guard->write(response.body);
+                guard->write(response.body.left(sent));
+                if (cut)
+                    guard->disconnectFromHost();
                 return;
             }
             auto *timer = new QTimer(guard);
             auto offset = std::make_shared<qsizetype>(0);
-            QObject::connect(timer, &QTimer::timeout, guard, [guard, timer, offset, response] {
-                guard->write(response.body.mid(*offset, response.trickleBytes));
+            QTcpSocket *const connection = guard.data();
+            QObject::connect(timer, &QTimer::timeout, connection, [connection, timer, offset, response, sent, cut] {
+                connection->write(response.body.mid(*offset, std::min<qsizetype>(response.trickleBytes, sent - *offset)));
                 *offset += response.trickleBytes;
-                if (*offset >= response.body.size())
+                if (*offset >= sent) {
                     timer->deleteLater();
+                    if (cut)
+                        connection->disconnectFromHost();
+                }
             });
             timer->start(response.trickleInterval);
         };

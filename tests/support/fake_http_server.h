@@ -39,6 +39,8 @@ struct FakeResponse {
     std::chrono::milliseconds trickleInterval{0};
     // Close the connection without answering.
     bool drop = false;
+    // Close the connection once this many bytes of the body are sent (a reply broken off).
+    qsizetype cutAfterBytes = -1;
 
     static FakeResponse json(int status, const QByteArray &body);
 };

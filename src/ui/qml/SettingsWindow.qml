@@ -404,6 +404,14 @@ Pane {
                             ToolTip.visible: hovered
                             ToolTip.text: "Speech recognition expects the names on your screen, so \"switch to\" an app with an unusual name is heard right."
                         }
+                        Switch {
+                            objectName: "talkKeyInterruptsSwitch"
+                            text: "Talk key interrupts the bee"
+                            checked: root.voice.talkKeyInterrupts
+                            onToggled: root.voice.talkKeyInterrupts = checked
+                            ToolTip.visible: hovered
+                            ToolTip.text: "Holding the talk key while the bee is thinking or speaking cuts it off and listens to you instead. Off: what you say then is dropped."
+                        }
                     }
                 }
                 Section {
