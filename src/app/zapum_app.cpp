@@ -131,6 +131,9 @@ ZaPumApp::ZaPumApp(bool webEngineReady, QObject *parent) : QObject(parent)
     m_engine = std::make_unique<QQmlEngine>();
     m_clickToast = new ClickConfirmToast(createEscapeKeyWatcher(), m_engine.get(), {}, this);
     m_hotkey = new GlobalHotkeyService(createModifierKeySource(), {}, this);
+    m_hotkey->setTriggerKeyCode(m_voiceSettings->talkKey());
+    connect(m_voiceSettings, &VoiceSettingsStore::talkKeyChanged, m_hotkey,
+            [this] { m_hotkey->setTriggerKeyCode(m_voiceSettings->talkKey()); });
 
     m_urlOpener = makeUrlOpener();
     m_environment = new EnvironmentStore(*m_settings, this);
@@ -303,14 +306,14 @@ void ZaPumApp::start(InstanceChannel *callbacks)
 
 void ZaPumApp::buildStatusItem()
 {
-    m_statusMenu = new StatusMenu(*m_environment, *m_sessions, *m_actionMode,
+    m_statusMenu = new StatusMenu(*m_environment, *m_sessions, *m_actionMode, *m_voiceSettings,
                                   {[this] { m_companion->show(); }, [this] { m_companion->toggle(); },
                                    [this] { centerAboveDock(); }, [this] { (void)refreshGuidanceFromMenu(); },
                                    [this] { callVoice(m_voiceControls.togglePushToTalk); }, [this] { openSettings(); },
                                    [this] { m_onboarding->show(); }, [] { QCoreApplication::quit(); }},
                                   this);
     m_tray = new QSystemTrayIcon(this);
-    m_tray->setContextMenu(m_statusMenu->menu());
+    m_statusMenu->attachTo(*m_tray);
     connect(m_statusMenu, &StatusMenu::changed, this, &ZaPumApp::updateTrayIcon);
     updateTrayIcon();
     m_tray->show();

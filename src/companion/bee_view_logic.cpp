@@ -1,5 +1,7 @@
 #include "companion/bee_view_logic.h"
 
+#include "voice/talk_key.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -21,10 +23,10 @@ QString chipText(const ChipInputs &inputs)
     return {};
 }
 
-QString statusLabel(Kind kind)
+QString statusLabel(Kind kind, quint16 talkKey)
 {
     switch (kind) {
-    case Kind::Idle: return QStringLiteral("Hold \u2325 to talk").toUpper();
+    case Kind::Idle: return idleTalkLabel(talkKey);
     case Kind::Listening: return QStringLiteral("LISTENING");
     case Kind::Thinking: return QStringLiteral("THINKING");
     case Kind::Speaking: return QStringLiteral("SPEAKING");

@@ -24,8 +24,9 @@ struct ChipInputs {
 // The words the caption chip shows; empty means the chip shows the state's label instead.
 QString chipText(const ChipInputs &inputs);
 
-// The label shown (upper case) when there are no words: "HOLD ⌥ TO TALK", "LISTENING", ...
-QString statusLabel(VoiceBeeState::Kind kind);
+// The label shown (upper case) when there are no words: "HOLD RIGHT ALT TO TALK" (naming the
+// talk key, a modifier_keys code), "LISTENING", ...
+QString statusLabel(VoiceBeeState::Kind kind, quint16 talkKey);
 
 struct CardColours {
     QColor caption;      // the status label

@@ -5,6 +5,7 @@
 #include "companion/companion_geometry.h"
 #include "foundation/logging.h"
 #include "foundation/settings_storage.h"
+#include "platform/platform_words.h"
 #include "voice/voice_amplitude_publisher.h"
 #include "voice/voice_settings_store.h"
 
@@ -69,6 +70,7 @@ BeeViewModel::BeeViewModel(SettingsStorage &settings, VoiceSettingsStore &voice,
                         &VoiceSettingsStore::lastErrorChanged})
         connect(&m_voice, signal, this, &BeeViewModel::chipChanged);
     connect(&m_notifications, &AppNotifications::companionLayoutChanged, this, &BeeViewModel::reloadSide);
+    connect(&m_voice, &VoiceSettingsStore::talkKeyChanged, this, &BeeViewModel::stateChanged);
 }
 
 bool BeeViewModel::active() const
@@ -87,9 +89,14 @@ QString BeeViewModel::chipText() const
         {m_voice.beeState(), m_voice.lastTranscript(), m_voice.lastAssistantReply(), m_voice.lastError()});
 }
 
+QString BeeViewModel::talkHint() const
+{
+    return QStringLiteral("Click to open guidance, or hold %1 to talk.").arg(platformWords().keyName(m_voice.talkKey()));
+}
+
 QString BeeViewModel::statusLabel() const
 {
-    return zapum::statusLabel(m_voice.beeState().kind());
+    return zapum::statusLabel(m_voice.beeState().kind(), m_voice.talkKey());
 }
 
 QColor BeeViewModel::captionColor() const

@@ -37,6 +37,7 @@ class BeeViewModel : public QObject {
     Q_PROPERTY(int stateKind READ stateKind NOTIFY stateChanged)
     Q_PROPERTY(QString chipText READ chipText NOTIFY chipChanged)
     Q_PROPERTY(QString statusLabel READ statusLabel NOTIFY stateChanged)
+    Q_PROPERTY(QString talkHint READ talkHint NOTIFY stateChanged)
     Q_PROPERTY(QColor captionColor READ captionColor NOTIFY stateChanged)
     Q_PROPERTY(QColor chipStrokeColor READ chipStrokeColor NOTIFY stateChanged)
     Q_PROPERTY(QColor chipTextColor READ chipTextColor NOTIFY stateChanged)
@@ -59,6 +60,8 @@ public:
     int stateKind() const;
     QString chipText() const;
     QString statusLabel() const;
+    // What the bee offers, for assistive technology: "Click to open guidance, or hold Right Alt to talk."
+    QString talkHint() const;
     QColor captionColor() const;
     QColor chipStrokeColor() const;
     QColor chipTextColor() const;

@@ -43,6 +43,8 @@ TransportError classify(QNetworkReply *reply)
     }
     case QNetworkReply::TimeoutError: return TransportError::TimedOut;
     case QNetworkReply::ConnectionRefusedError:
+    // The server or something on the way hung up mid-request: as much a lost network as a refusal.
+    case QNetworkReply::RemoteHostClosedError:
     case QNetworkReply::NetworkSessionFailedError:
     case QNetworkReply::TemporaryNetworkFailureError:
     case QNetworkReply::BackgroundRequestNotAllowedError:

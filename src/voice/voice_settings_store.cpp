@@ -1,6 +1,7 @@
 #include "voice/voice_settings_store.h"
 
 #include "foundation/settings_storage.h"
+#include "voice/talk_key.h"
 #include "voice/voice_keychain.h"
 
 namespace zapum {
@@ -57,6 +58,7 @@ VoiceSettingsStore::VoiceSettingsStore(SettingsStorage &settings, const VoiceKey
 
     m_anthropicKeyPresent = m_keychain.hasKey(kAnthropicAccount);
     m_elevenLabsKeyPresent = m_keychain.hasKey(kElevenLabsAccount);
+    m_talkKey = talkKeyFromRawValue(m_settings.storedText(kVoiceTalkKey).value_or(QString()));
 }
 
 void VoiceSettingsStore::setIsEnabled(bool value)
@@ -141,6 +143,15 @@ void VoiceSettingsStore::setLastError(const std::optional<QString> &value)
 {
     if (std::exchange(m_lastError, value) != value)
         Q_EMIT lastErrorChanged();
+}
+
+void VoiceSettingsStore::setTalkKey(int keyCode)
+{
+    const bool known = keyCode >= 0 && keyCode <= 0xffff && talkKeyChoices().contains(quint16(keyCode));
+    const quint16 key = known ? quint16(keyCode) : talkKeyChoices().first();
+    m_settings.setValue(kVoiceTalkKey, talkKeyRawValue(key));
+    if (std::exchange(m_talkKey, key) != key)
+        Q_EMIT talkKeyChanged();
 }
 
 }  // namespace zapum

@@ -20,6 +20,7 @@ inline const QString kVoiceRequireClickConfirmation = QStringLiteral("ZaPumVoice
 inline const QString kVoiceClaudeModel = QStringLiteral("ZaPumVoiceClaudeModel");
 inline const QString kVoiceListenForScreenNames = QStringLiteral("ZaPumVoiceListenForScreenNames");
 inline const QString kVoiceTalkKeyInterrupts = QStringLiteral("ZaPumVoiceTalkKeyInterrupts");
+inline const QString kVoiceTalkKey = QStringLiteral("ZaPumVoiceTalkKey");
 }  // namespace settings_keys
 
 // What the voice feature remembers between runs and what the app observes about the current
@@ -39,6 +40,8 @@ class VoiceSettingsStore : public QObject {
     Q_PROPERTY(QString lastTranscript READ lastTranscript NOTIFY lastTranscriptChanged)
     Q_PROPERTY(QString lastAssistantReply READ lastAssistantReply NOTIFY lastAssistantReplyChanged)
     Q_PROPERTY(QString lastError READ lastErrorText NOTIFY lastErrorChanged)
+    // The modifier key held to talk (a modifier_keys code, one of talkKeyChoices()).
+    Q_PROPERTY(int talkKey READ talkKey WRITE setTalkKey NOTIFY talkKeyChanged)
 
 public:
     static inline const QString kDefaultVoiceId = QStringLiteral("EXAVITQu4vr4xnSDxMaL");
@@ -80,6 +83,9 @@ public:
     QString lastErrorText() const { return m_lastError.value_or(QString()); }
     void setLastError(const std::optional<QString> &value);
 
+    quint16 talkKey() const { return m_talkKey; }
+    void setTalkKey(int keyCode);  // anything but a talk key choice is the default key
+
 Q_SIGNALS:
     void isEnabledChanged();
     void elevenLabsVoiceIdChanged();
@@ -93,6 +99,7 @@ Q_SIGNALS:
     void lastTranscriptChanged();
     void lastAssistantReplyChanged();
     void lastErrorChanged();
+    void talkKeyChanged();
 
 private:
     SettingsStorage &m_settings;
@@ -110,6 +117,7 @@ private:
     QString m_lastTranscript;
     QString m_lastAssistantReply;
     std::optional<QString> m_lastError;
+    quint16 m_talkKey = 0;
 };
 
 }  // namespace zapum

@@ -3,6 +3,7 @@
 #include "companion/bee_view_model.h"
 #include "companion/voice_bars_item.h"
 #include "foundation/settings_storage.h"
+#include "platform/modifier_key_source.h"
 #include "platform/linux/x11/xsettings.h"
 #include "support/memory_secret_store.h"
 #include "voice/voice_amplitude_publisher.h"
@@ -98,7 +99,7 @@ private Q_SLOTS:
         QCOMPARE(chip(VoiceBeeState::error(QString()), kHeard, kSaid, u"Microphone unavailable"_qs),
                  u"Microphone unavailable"_qs);
         QCOMPARE(chip(VoiceBeeState::error(QString()), kHeard, kSaid), QString());
-        QCOMPARE(statusLabel(Kind::Idle), QStringLiteral("HOLD \u2325 TO TALK"));
+        QCOMPARE(statusLabel(Kind::Idle, modifier_keys::kRightControl), QStringLiteral("HOLD RIGHT CTRL TO TALK"));
     }
 
     void barHeightsFollowStateAndLevels()

@@ -191,6 +191,15 @@ private Q_SLOTS:
         QMetaObject::invokeMethod(item("askAgainButton"), "clicked");
         QCOMPARE(m_graph->responseClears, 1);
         QTRY_VERIFY_WITH_TIMEOUT(field->hasActiveFocus(), 3000);
+
+        // Past four lines the field stops growing and scrolls with the cursor.
+        field->setProperty("text", QStringList(8, QStringLiteral("line")).join(u'\n'));
+        field->setProperty("cursorPosition", field->property("length"));
+        QQuickItem *row = item("questionRow");
+        const auto cursorInRow = [&] { return field->mapRectToItem(row, field->property("cursorRectangle").toRectF()); };
+        QTRY_VERIFY2(cursorInRow().bottom() <= row->height() && cursorInRow().top() >= 0,
+                     qPrintable(QStringLiteral("%1 in %2").arg(cursorInRow().bottom()).arg(row->height())));
+        QVERIFY(row->height() < 6 * cursorInRow().height());
     }
 
     void windowShowsTheChecklistAndItsAction()

@@ -34,21 +34,30 @@ Levels feed(VoiceAmplitudeAnalyzer &analyzer, std::vector<float> samples, int co
 class TestVoiceAmplitudeAnalyzer : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // A tone lights its own band only, rises over a few blocks and falls away in silence.
-    void toneRisesInItsBandAndDecays()
+    // The numbers the bars were tuned with. A tone on bin 40 puts s·A·N on that bin and half of it
+    // on each neighbour (s = 0.8165, the window's scale; bins read twice |X[k]|), all inside band 4
+    // (bins 36–86): its level is 1 from the first block, smoothed from zero to 0.55, 0.7975,
+    // 0.908875; silence then keeps 0.45 of it while the peak decays by 1.5 %.
+    void toneGivesTheTunedLevels()
     {
+        using Bins = VoiceAmplitudeAnalyzer::BinRange;
+        QCOMPARE(VoiceAmplitudeAnalyzer::bandBins(kSize),
+                 (std::array<Bins, 7>{{{2, 3}, {3, 6}, {6, 15}, {15, 36}, {36, 87}, {87, 210}, {210, 512}}}));
         VoiceAmplitudeAnalyzer analyzer(kSize);
-        const Levels first = feed(analyzer, tone());
-        const Levels second = feed(analyzer, tone());
-        QVERIFY2(first[4] > 0.5f && second[4] > first[4] && second[4] <= 1.0f, qPrintable(QString::number(second[4])));
-        for (int i = 0; i < VoiceAmplitudeAnalyzer::kBandCount; ++i) {
-            if (i != 4)
-                QVERIFY2(second[size_t(i)] < 0.02f, qPrintable(QStringLiteral("band %1: %2").arg(i).arg(second[size_t(i)])));
+        const double peak = 2.0 * 0.8165 * 0.5 * kSize / 51.0;
+        const auto near = [](double actual, double expected, double tolerance) {
+            return qAbs(actual - expected) <= tolerance * qMax(1.0, qAbs(expected));
+        };
+        for (double expected : {0.55, 0.7975, 0.908875}) {
+            const Levels levels = feed(analyzer, tone());
+            QVERIFY2(near(levels[4], expected, 1e-5), qPrintable(QString::number(levels[4])));
+            for (int i = 0; i < VoiceAmplitudeAnalyzer::kBandCount; ++i)
+                QVERIFY2(i == 4 || levels[size_t(i)] < 0.02f, qPrintable(QStringLiteral("band %1").arg(i)));
         }
-        const float peak = analyzer.rollingPeak();
+        QVERIFY2(near(analyzer.rollingPeak(), peak, 1e-4), qPrintable(QString::number(analyzer.rollingPeak())));
         const Levels quiet = feed(analyzer, std::vector<float>(kSize, 0.0f));
-        QVERIFY(quiet[4] < second[4] && quiet[4] > 0.0f);
-        QVERIFY(analyzer.rollingPeak() < peak);
+        QVERIFY(near(quiet[4], 0.45 * 0.908875, 1e-5));
+        QVERIFY(near(analyzer.rollingPeak(), peak * 0.985, 1e-4));
         QCOMPARE(analyzer.levels(), quiet);
     }
 

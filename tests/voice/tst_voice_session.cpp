@@ -534,6 +534,8 @@ private Q_SLOTS:
             "\n\nApps:\n- Files\n- Firefox (active)\n- Notes Plus\n- notes"_s);
         row("activate, exact match beats an earlier fragment", u"activate_app"_s, {{u"app_name"_s, u"Notes"_s}},
             u"Activated notes."_s, u"activate 4"_s);
+        row("activate, action mode off: same answer, nothing moves", u"activate_app"_s, {{u"app_name"_s, u"Files"_s}},
+            u"Activated Files."_s, {}, u"off"_s);
         row("click, fraction dropped", u"click"_s, {{u"x"_s, 100.7}, {u"y"_s, 200.2}}, u"Clicked at (100, 200)."_s,
             u"click 100.7,200.2"_s);
         row("click, negative", u"click"_s, {{u"x"_s, 100}, {u"y"_s, -0.5}}, u"click needs x and y numbers."_s);

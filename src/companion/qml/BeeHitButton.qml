@@ -10,7 +10,7 @@ Item {
 
     Accessible.role: Accessible.Button
     Accessible.name: "ZaPum companion"
-    Accessible.description: "Click to open guidance, or hold the Right Option key to talk."
+    Accessible.description: bee.talkHint
 
     Loader {
         id: content
