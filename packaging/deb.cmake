@@ -42,7 +42,7 @@ products you use. Needs an X11 desktop.")
 set(CPACK_DEBIAN_DEVSERVER_PACKAGE_NAME zapum-devserver)
 set(CPACK_DEBIAN_DEVSERVER_PACKAGE_SECTION devel)
 set(CPACK_COMPONENT_DEVSERVER_DESCRIPTION "local stand-in for the ZaPum backend
-Answers where ZaPum's \"Local (dev)\" environment points: the desktop API and
+Answers where ZaPum's Local (dev) environment points: the desktop API and
 the browser link and admin pages, on 127.0.0.1 only, with its data in one
 SQLite file. For developing and testing ZaPum without the hosted service.")
 
