@@ -1,8 +1,9 @@
 # The two Debian packages, built by `cpack -G DEB` in the build tree (scripts/package.sh):
 # zapum (the app and its desktop integration) and zapum-devserver (the local backend).
 # dpkg-shlibdeps finds the libraries the programs link; what they load at run time without
-# linking it (QML modules, a Qt plug-in, the recogniser's model, the emoji font) and the desktop
-# tools the sign-in handoff needs are named here.
+# linking it (QML modules, a Qt plug-in, libsecret, which QtKeychain opens to reach the keyring,
+# the recogniser's model, the emoji font) and the desktop tools the sign-in handoff needs are
+# named here.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zapum)
 set(CPACK_PACKAGE_VENDOR ZaPum)
@@ -27,10 +28,9 @@ set(CPACK_DEBIAN_ZAPUM_PACKAGE_SECTION utils)
 string(JOIN ", " CPACK_DEBIAN_ZAPUM_PACKAGE_DEPENDS
   pocketsphinx-en-us fonts-noto-color-emoji
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
-  qml6-module-qtquick-templates qml6-module-qtquick-window qml6-module-qtqml-workerscript
+  qml6-module-qtquick-templates qml6-module-qtqml-workerscript
   qml6-module-quick3d qml6-module-quick3d-assetutils qt6-quick3d-assetimporters-plugin
-  xdg-utils desktop-file-utils)
-set(CPACK_DEBIAN_ZAPUM_PACKAGE_SUGGESTS gnome-keyring)
+  libsecret-1-0 xdg-utils desktop-file-utils)
 set(CPACK_COMPONENT_ZAPUM_DESCRIPTION "desktop companion you talk to
 A small bee in a floating panel above the taskbar. Hold Right Alt and talk:
 ZaPum writes down what you say, asks a language model that can act on your

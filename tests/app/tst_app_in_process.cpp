@@ -98,6 +98,7 @@ private Q_SLOTS:
         click(settings, u"startAtLoginSwitch"_s);
         QVERIFY(app.startAtLogin().isEnabled());
         QVERIFY(!item(settings, u"startAtLoginError"_s)->isVisible());
+        settings.view()->grabWindow().save(QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/settings-start-at-login.png"));
         QFile file(entry);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QString text = QString::fromUtf8(file.readAll());

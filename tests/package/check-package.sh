@@ -81,15 +81,18 @@ for deb in "${debs[@]}"; do
 done
 [ -n "$app_deb" ] && [ -n "$dev_deb" ] || fail "cpack made '${debs[*]}', not zapum and zapum-devserver"
 for deb in "$app_deb" "$dev_deb"; do
-  say "$(basename "$deb"): $(stat -c %s "$deb" | numfmt --to=iec --suffix=B), installed $(dpkg-deb -f "$deb" Installed-Size) KiB"
+  say "$(basename "$deb"): $(stat -c %s "$deb" | numfmt --to=iec-i --suffix=B), installed $(dpkg-deb -f "$deb" Installed-Size) KiB"
   say "  Depends: $(dpkg-deb -f "$deb" Depends)"
   # dpkg-shlibdeps never names a -dev package; a hand-written name that does is a build-only one.
   ! dpkg-deb -f "$deb" Depends | tr ',' '\n' | grep -qE -- '-dev( |$)' || fail "$(basename "$deb") depends on a -dev package"
 done
 
 lintian_out=$work/lintian.txt
-status=0
-lintian --fail-on error "$app_deb" "$dev_deb" >"$lintian_out" 2>&1 || status=$?
+# (CI runs as root, which lintian only advises against.)
+set +e
+lintian --fail-on error "$app_deb" "$dev_deb" 2>&1 | grep -v 'running with root privileges' >"$lintian_out"
+status=${PIPESTATUS[0]}
+set -e
 say "lintian: $(grep -c '^E:' "$lintian_out" || true) errors, $(grep -c '^W:' "$lintian_out" || true) warnings"
 sed 's/^/  /' "$lintian_out"
 [ "$status" -eq 0 ] || fail "lintian reports errors (above)"

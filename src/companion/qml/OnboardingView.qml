@@ -107,7 +107,11 @@ Pane {
             objectName: "onboardingStartAtLoginSwitch"
             Layout.alignment: Qt.AlignHCenter
             Layout.bottomMargin: 8
-            visible: root.startAtLogin !== null && root.manager.isLastPage(root.page)
+            // Its room is kept on every page, so the pages above do not jump when it appears.
+            visible: root.startAtLogin !== null
+            enabled: root.manager.isLastPage(root.page)
+            opacity: enabled ? 1 : 0
+            Behavior on opacity { NumberAnimation { duration: 250; easing.type: Easing.InOutQuad } }
             // Return and Escape stay with the walkthrough's buttons.
             focusPolicy: Qt.NoFocus
             text: "Start ZaPum when I log in"
