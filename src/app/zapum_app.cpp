@@ -50,6 +50,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QIcon>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPointer>
@@ -396,6 +397,8 @@ int runZaPum(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("ZaPum"));
     QApplication::setOrganizationName(QStringLiteral("ZaPum"));
     QApplication::setDesktopFileName(QStringLiteral("zapum"));
+    // The bee from the icon theme, where the package (or install-desktop-entry.sh) puts it.
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("zapum")));
     // The companion lives in the tray and floating panels: closing a window never ends it.
     QApplication::setQuitOnLastWindowClosed(false);
     if (qEnvironmentVariableIsEmpty("QT_QUICK_CONTROLS_STYLE"))
