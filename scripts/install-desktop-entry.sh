@@ -16,6 +16,10 @@ case "$binary" in
 esac
 sed "s|@ZAPUM_EXEC@|\"$binary\"|" "$root/resources/desktop/zapum.desktop.in" > "$apps/zapum.desktop.tmp"
 mv "$apps/zapum.desktop.tmp" "$apps/zapum.desktop"
+# The entry's icon, for menus and docks (an installed package brings it system-wide).
+icons="${XDG_DATA_HOME:-$HOME/.local/share}/icons/hicolor/scalable/apps"
+mkdir -p "$icons"
+cp "$root/resources/appicon/zapum.svg" "$icons/zapum.svg"
 xdg-mime default zapum.desktop x-scheme-handler/zapum
 command -v update-desktop-database >/dev/null && update-desktop-database -q "$apps" || true
 echo "install-desktop-entry: $apps/zapum.desktop handles zapum: URLs"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test inside a private desktop session
-# (scripts/test-session.sh). Then the same tests under AddressSanitizer + UBSan, and a short run
-# of each fuzz target. ctest's JUnit report lands in build/test-results.xml.
-#   --quick   only the ordinary build and its tests
+# (scripts/test-session.sh), and checks the .deb packages installed on this machine
+# (tests/package/check-package.sh; root or sudo only). Then the same tests under AddressSanitizer +
+# UBSan, and a short run of each fuzz target. ctest's JUnit report lands in build/test-results.xml.
+#   --quick   only the ordinary build, its tests and the package check
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 quick=false
@@ -20,6 +21,8 @@ step "tests"
 status=0
 "$root/scripts/test-session.sh" ctest --test-dir "$root/build" --output-on-failure \
   --output-junit "$root/build/test-results.xml" 2>&1 | tee -a "$log" || status=$?
+step "packages: build, lintian, install, the installed app, removal"
+"$root/tests/package/check-package.sh" "$root/build" || status=$?
 
 if ! $quick; then
   step "build with AddressSanitizer + UndefinedBehaviorSanitizer"

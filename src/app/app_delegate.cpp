@@ -9,8 +9,9 @@ namespace zapum {
 
 AppDelegate::AppDelegate(AppDelegateHooks hooks, QObject *parent) : QObject(parent), m_hooks(std::move(hooks)) {}
 
-void AppDelegate::applicationDidFinishLaunching()
+void AppDelegate::applicationDidFinishLaunching(LaunchKind kind)
 {
+    m_quietLaunch = kind == LaunchKind::AtLogin;
     QTimer::singleShot(0, this, &AppDelegate::runLaunchPass);
 }
 
@@ -27,6 +28,7 @@ void AppDelegate::runLaunchPass()
     // later: with a session that re-shows the companion, without one it brings the panel forward.
     QTimer::singleShot(0, this, [this] {
         applySessionState(m_hooks.isSignedIn());
+        m_quietLaunch = false;
         Q_EMIT launchPassFinished();
     });
 }
@@ -57,8 +59,12 @@ void AppDelegate::bringCompanionOnline()
         return;
     }
     m_hooks.setUpCompanion();
-    if (!m_hooks.onboardingSeen())
-        m_hooks.showOnboarding();
+    if (!m_hooks.onboardingSeen()) {
+        if (m_quietLaunch)
+            qCInfo(lcApp) << "started at log-in: the walkthrough waits for a later start";
+        else
+            m_hooks.showOnboarding();
+    }
     m_hooks.registerHotkey();
     m_companionReady = true;
     qCInfo(lcApp) << "companion online";

@@ -23,6 +23,12 @@ struct AppDelegateHooks {
     std::function<void()> cancelListening;
 };
 
+// How the app was started: by the person, or by the desktop at log-in. A log-in start brings the
+// companion back without opening a window that takes the keyboard: the walkthrough waits for a
+// later start or sign-in. Signed out, the account panel still opens, since nothing else would say
+// why the bee is missing.
+enum class LaunchKind { Interactive, AtLogin };
+
 // Runs the launch sequence and keeps the companion in step with the signed-in state: online while
 // a session exists, hidden (with the account panel in front) while none does.
 class AppDelegate : public QObject {
@@ -31,7 +37,7 @@ public:
     explicit AppDelegate(AppDelegateHooks hooks, QObject *parent = nullptr);
 
     // Defers the launch pass to the next event-loop turn, so the application is fully up first.
-    void applicationDidFinishLaunching();
+    void applicationDidFinishLaunching(LaunchKind kind = LaunchKind::Interactive);
     // The deferred pass itself: restore, permissions, the current state, the account panel.
     void runLaunchPass();
     // Called with every change of the session (connected by the composition root).
@@ -49,6 +55,7 @@ private:
     AppDelegateHooks m_hooks;
     bool m_companionReady = false;
     bool m_subscribed = false;
+    bool m_quietLaunch = false;
 };
 
 }  // namespace zapum

@@ -2,7 +2,9 @@
 
 #include "app/app_delegate.h"
 #include "app/app_notifications.h"
+#include "app/command_line.h"
 #include "app/instance_channel.h"
+#include "app/start_at_login_store.h"
 #include "app/status_icon.h"
 #include "app/status_menu.h"
 #include "backend/ask_service.h"
@@ -27,6 +29,7 @@
 #include "platform/desktop_environment.h"
 #include "platform/escape_key_watcher.h"
 #include "platform/floating_panel.h"
+#include "platform/login_item.h"
 #include "platform/modifier_key_source.h"
 #include "platform/secret_store.h"
 #include "platform/url_opener.h"
@@ -48,6 +51,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QIcon>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPointer>
@@ -247,6 +251,10 @@ void ZaPumApp::buildWindows()
     connect(m_accountPanel.get(), &QmlWindow::closed, m_sessions, &SessionController::accountPanelClosed);
     m_sessions->setAccountPanelHooks({[this] { presentAccountPanel(); }, [this] { m_accountPanel->close(); }});
 
+    m_loginItem = makeLoginItem();
+    m_startAtLogin = new StartAtLoginStore(*m_loginItem, this);
+    m_onboarding->offerStartAtLogin(m_startAtLogin);
+
     m_settingsView = new SettingsViewModel(
         *m_settings, *m_environment, *m_guidance, *m_actionMode, *m_voiceSettings, *m_voiceKeychain, *m_notifications,
         m_secretsFallbackPath,
@@ -273,11 +281,12 @@ void ZaPumApp::buildWindows()
         {QStringLiteral("environment"), QVariant::fromValue<QObject *>(m_environment)},
         {QStringLiteral("guidance"), QVariant::fromValue<QObject *>(m_guidance)},
         {QStringLiteral("actionMode"), QVariant::fromValue<QObject *>(m_actionMode)},
-        {QStringLiteral("voice"), QVariant::fromValue<QObject *>(m_voiceSettings)}};
+        {QStringLiteral("voice"), QVariant::fromValue<QObject *>(m_voiceSettings)},
+        {QStringLiteral("startAtLogin"), QVariant::fromValue<QObject *>(m_startAtLogin)}};
     m_settingsWindow = std::make_unique<QmlWindow>(*m_engine, settings);
 }
 
-void ZaPumApp::start(InstanceChannel *callbacks)
+void ZaPumApp::start(InstanceChannel *callbacks, LaunchKind launch)
 {
     if (callbacks)
         connect(callbacks, &InstanceChannel::urlReceived, this, &ZaPumApp::handleUrl);
@@ -301,7 +310,7 @@ void ZaPumApp::start(InstanceChannel *callbacks)
          [this] { callVoice(m_voiceControls.cancelListening); }},
         this);
     connect(m_sessions, &SessionController::sessionChanged, m_delegate, &AppDelegate::sessionChanged);
-    m_delegate->applicationDidFinishLaunching();
+    m_delegate->applicationDidFinishLaunching(launch);
 }
 
 void ZaPumApp::buildStatusItem()
@@ -399,6 +408,8 @@ int runZaPum(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("ZaPum"));
     QApplication::setOrganizationName(QStringLiteral("ZaPum"));
     QApplication::setDesktopFileName(QStringLiteral("zapum"));
+    // The bee from the icon theme, where the package (or install-desktop-entry.sh) puts it.
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("zapum")));
     // The companion lives in the tray and floating panels: closing a window never ends it.
     QApplication::setQuitOnLastWindowClosed(false);
     if (qEnvironmentVariableIsEmpty("QT_QUICK_CONTROLS_STYLE"))
@@ -415,7 +426,7 @@ int runZaPum(int argc, char *argv[])
                      [](int) { QCoreApplication::quit(); });
 
     ZaPumApp app(true);
-    app.start(&channel);
+    app.start(&channel, parseCommandLine(arguments).atLogin ? LaunchKind::AtLogin : LaunchKind::Interactive);
     return QApplication::exec();
 }
 

@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 
+#include "app/app_delegate.h"
+
 #include <QCoro/QCoroTask>
 
 #include <functional>
@@ -35,6 +37,7 @@ class GuidancePopoverModel;
 class GuidanceService;
 class InstanceChannel;
 class KeychainHelper;
+class LoginItem;
 class MemoryService;
 class OnboardingManager;
 class QmlWindow;
@@ -43,6 +46,7 @@ class SecretStore;
 class SessionController;
 class SettingsStorage;
 class SettingsViewModel;
+class StartAtLoginStore;
 class StatusMenu;
 class UrlOpener;
 class VoiceAmplitudePublisher;
@@ -90,6 +94,7 @@ public:
     OnboardingManager &onboarding() { return *m_onboarding; }
     QmlWindow &accountPanel() { return *m_accountPanel; }
     QmlWindow &settingsWindow() { return *m_settingsWindow; }
+    StartAtLoginStore &startAtLogin() { return *m_startAtLogin; }
     bool secretsInFallbackFile() const { return !m_secretsFallbackPath.isEmpty(); }
 
     VoiceSession &voiceSession() { return *m_voiceSession; }
@@ -99,7 +104,7 @@ public:
 
     // Shows the status item (or, without a tray, says how to reach its menu), starts listening
     // for sign-in callbacks and runs the launch sequence.
-    void start(InstanceChannel *callbacks);
+    void start(InstanceChannel *callbacks, LaunchKind launch = LaunchKind::Interactive);
 
     void openSettings();
     void presentAccountPanel();
@@ -157,6 +162,8 @@ private:
     std::unique_ptr<QmlWindow> m_accountPanel;
     SettingsViewModel *m_settingsView = nullptr;
     std::unique_ptr<QmlWindow> m_settingsWindow;
+    std::unique_ptr<LoginItem> m_loginItem;
+    StartAtLoginStore *m_startAtLogin = nullptr;
 
     StatusMenu *m_statusMenu = nullptr;
     QSystemTrayIcon *m_tray = nullptr;

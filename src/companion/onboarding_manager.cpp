@@ -82,6 +82,8 @@ void OnboardingManager::show()
         spec.size = QSize(520, 440);
         spec.minimumSize = spec.size;
         spec.initialProperties = {{QStringLiteral("manager"), QVariant::fromValue<QObject *>(this)}};
+        if (m_startAtLogin)
+            spec.initialProperties.insert(QStringLiteral("startAtLogin"), QVariant::fromValue(m_startAtLogin));
         m_window = std::make_unique<QmlWindow>(m_engine, spec);
     }
     m_window->present();

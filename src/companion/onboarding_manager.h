@@ -58,6 +58,8 @@ public:
     }
     // "Get started".
     Q_INVOKABLE void finish();
+    // The last page offers "Start ZaPum when I log in", bound to this store (a StartAtLoginStore).
+    void offerStartAtLogin(QObject *store) { m_startAtLogin = store; }
 
 Q_SIGNALS:
     void finished();
@@ -66,6 +68,7 @@ private:
     SettingsStorage &m_settings;
     QQmlEngine &m_engine;
     std::unique_ptr<QmlWindow> m_window;
+    QObject *m_startAtLogin = nullptr;
 };
 
 }  // namespace zapum

@@ -1,3 +1,4 @@
+#include "app/start_at_login_store.h"
 #include "app/zapum_app.h"
 #include "backend/session_controller.h"
 #include "support/desktop_driver.h"
@@ -72,6 +73,40 @@ private Q_SLOTS:
         typeText(*settings.view(), "sk-test");
         click(settings, u"anthropicSaveButton"_s);
         QVERIFY(app.voiceSettings().anthropicKeyPresent());
+    }
+
+    void theStartAtLoginSwitchWritesAndRemovesTheAutostartEntry()
+    {
+        const QString folder = qEnvironmentVariable("XDG_CONFIG_HOME") + u"/autostart"_s;
+        const QString entry = folder + u"/zapum.desktop"_s;
+        ZaPumApp app;
+        app.openSettings();
+        QmlWindow &settings = app.settingsWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(settings.view()));
+        click(settings, u"tabCompanion"_s);
+        QVERIFY2(!item(settings, u"startAtLoginSwitch"_s)->property("checked").toBool(), "off by default");
+
+        // A file where the folder should be: the switch springs back and says why.
+        QFile blocker(folder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        click(settings, u"startAtLoginSwitch"_s);
+        QVERIFY(!item(settings, u"startAtLoginSwitch"_s)->property("checked").toBool());
+        QVERIFY(item(settings, u"startAtLoginError"_s)->isVisible());
+        QVERIFY(blocker.remove());
+
+        click(settings, u"startAtLoginSwitch"_s);
+        QVERIFY(app.startAtLogin().isEnabled());
+        QVERIFY(!item(settings, u"startAtLoginError"_s)->isVisible());
+        settings.view()->grabWindow().save(QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/settings-start-at-login.png"));
+        QFile file(entry);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        QVERIFY2(text.contains(u"\nExec=\""_s + QCoreApplication::applicationFilePath() + u"\" --autostart\n"_s),
+                 qPrintable(text));
+        click(settings, u"startAtLoginSwitch"_s);
+        QVERIFY(!QFile::exists(entry));
+        QVERIFY(!item(settings, u"startAtLoginSwitch"_s)->property("checked").toBool());
     }
 
     void closingTheAccountPanelCancelsABrowserSignIn()

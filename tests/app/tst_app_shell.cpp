@@ -1,4 +1,5 @@
 #include "app/app_delegate.h"
+#include "app/command_line.h"
 #include "app/instance_channel.h"
 #include "app/status_menu.h"
 #include "platform/modifier_key_source.h"
@@ -6,6 +7,7 @@
 #include "support/backend_graph.h"
 #include "support/fake_desktop.h"
 #include "voice/voice_settings_store.h"
+#include "platform/linux/xdg_autostart.h"
 
 #include <QApplication>
 #include <QDir>
@@ -64,22 +66,29 @@ class TestAppShell : public QObject {
 private Q_SLOTS:
     void launchAndSessionChanges_data()
     {
+        QTest::addColumn<bool>("atLogin");
         QTest::addColumn<bool>("signedInAtLaunch");
         QTest::addColumn<bool>("onboardingSeen");
         QTest::addColumn<QList<bool>>("changes");
         QTest::addColumn<QString>("calls");
         QTest::newRow("signed out at launch: panel, and again on the subscription's first value")
-            << false << false << QList<bool>{} << "restore permissions panel panel panel";
+            << false << false << false << QList<bool>{} << "restore permissions panel panel panel";
         QTest::newRow("signed in at launch: set up once, onboarding, hotkey; the second delivery only shows")
-            << true << false << QList<bool>{} << "restore permissions setup onboarding hotkey show";
+            << false << true << false << QList<bool>{} << "restore permissions setup onboarding hotkey show";
         QTest::newRow("sign-out after being online: cancel, hide, panel; walkthrough seen, sign-in again only shows")
-            << true << true << QList<bool>{false, true} << "restore permissions setup hotkey show cancel hide panel show";
+            << false << true << true << QList<bool>{false, true} << "restore permissions setup hotkey show cancel hide panel show";
         QTest::newRow("first sign-in while running brings the companion online once")
-            << false << false << QList<bool>{true, false, true}
+            << false << false << false << QList<bool>{true, false, true}
             << "restore permissions panel panel panel setup onboarding hotkey cancel hide panel show";
+        QTest::newRow("started at log-in, signed in: the walkthrough waits, nothing else opens")
+            << true << true << false << QList<bool>{} << "restore permissions setup hotkey show";
+        QTest::newRow("started at log-in, signed out: the panel opens; a first sign-in later brings the walkthrough")
+            << true << false << false << QList<bool>{true}
+            << "restore permissions panel panel panel setup onboarding hotkey";
     }
     void launchAndSessionChanges()
     {
+        QFETCH(bool, atLogin);
         QFETCH(bool, signedInAtLaunch);
         QFETCH(bool, onboardingSeen);
         QFETCH(QList<bool>, changes);
@@ -90,7 +99,7 @@ private Q_SLOTS:
         rig.delegate.sessionChanged();
         QVERIFY2(rig.calls.isEmpty(), "a session change before the launch pass is left to it");
         QSignalSpy finished(&rig.delegate, &AppDelegate::launchPassFinished);
-        rig.delegate.applicationDidFinishLaunching();
+        rig.delegate.applicationDidFinishLaunching(atLogin ? LaunchKind::AtLogin : LaunchKind::Interactive);
         QVERIFY2(rig.calls.isEmpty(), "the launch pass waits for the event loop");
         QVERIFY(finished.wait(2000));
         for (bool signedIn : changes) {
@@ -177,6 +186,55 @@ private Q_SLOTS:
         QFETCH(QString, url);
         const std::optional<QUrl> found = callbackUrlArgument(arguments);
         QCOMPARE(found ? found->toString() : QString(), url);
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("action");
+        QTest::addColumn<bool>("atLogin");
+        const int run = int(CommandLine::Action::Run);
+        QTest::newRow("nothing") << QStringList{u"zapum"_s} << run << false;
+        QTest::newRow("a callback URL") << QStringList{u"zapum"_s, u"zapum://auth/callback?code=1"_s} << run << false;
+        QTest::newRow("at log-in") << QStringList{u"zapum"_s, u"--autostart"_s} << run << true;
+        QTest::newRow("the toolkit's own options pass") << QStringList{u"zapum"_s, u"-platform"_s, u"xcb"_s} << run << false;
+        QTest::newRow("help wins over the rest")
+            << QStringList{u"zapum"_s, u"--autostart"_s, u"-h"_s} << int(CommandLine::Action::PrintHelp) << false;
+        QTest::newRow("version") << QStringList{u"zapum"_s, u"--version"_s} << int(CommandLine::Action::PrintVersion) << false;
+        QTest::newRow("a misspelt option is refused, not ignored")
+            << QStringList{u"zapum"_s, u"--autostrat"_s} << int(CommandLine::Action::Refuse) << false;
+        QTest::newRow("the program name is no option") << QStringList{u"--version"_s} << run << false;
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, action);
+        QFETCH(bool, atLogin);
+        const CommandLine line = parseCommandLine(arguments);
+        QCOMPARE(int(line.action), action);
+        QCOMPARE(line.atLogin, atLogin);
+        QCOMPARE(line.error.contains(u"--autostrat"_s), line.action == CommandLine::Action::Refuse);
+    }
+
+    // What a desktop's launcher reads back from the Exec line, after un-escaping the value and then
+    // the quoted argument, must be the program path exactly.
+    void autostartExecLine_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("exec");
+        QTest::newRow("plain") << u"/usr/bin/zapum"_s << u"\"/usr/bin/zapum\""_s;
+        QTest::newRow("space") << u"/home/a b/zapum"_s << u"\"/home/a b/zapum\""_s;
+        QTest::newRow("quote, backquote, dollar") << u"/x/\"`$/zapum"_s << u"\"/x/\\\\\"\\\\`\\\\$/zapum\""_s;
+        QTest::newRow("backslash") << u"/x\\y/zapum"_s << u"\"/x\\\\\\\\y/zapum\""_s;
+        QTest::newRow("percent is no field code") << u"/x/100%/zapum"_s << u"\"/x/100%%/zapum\""_s;
+    }
+    void autostartExecLine()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, exec);
+        QCOMPARE(linux_platform::desktopExecArgument(program), exec);
+        const QString entry = QString::fromUtf8(linux_platform::autostartEntry(program));
+        QVERIFY2(entry.contains(u"\nExec="_s + exec + u" --autostart\n"_s), qPrintable(entry));
     }
 
     void secondProcessHandsItsUrlToTheFirst()

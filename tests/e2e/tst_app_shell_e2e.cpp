@@ -346,6 +346,25 @@ private Q_SLOTS:
         QCOMPARE(app.terminate(5s), 0);
     }
 
+    // The desktop's autostart entry passes --autostart: with a saved session the bee comes back,
+    // and neither the (unseen) walkthrough nor the account panel opens to take the keyboard.
+    void startedAtLoginOnlyTheBeeComesBack()
+    {
+        AppProcess app;
+        prepare(app);
+        app.saveSession({{QStringLiteral("userId"), QStringLiteral("local-1")},
+                          {QStringLiteral("email"), QStringLiteral("local@example.com")},
+                          {QStringLiteral("accessToken"), QStringLiteral("local-token")}});
+        app.start({QStringLiteral("--autostart")});
+        QVERIFY2(app.waitForLogLine(QStringLiteral("companion online"), 20s), qPrintable(app.ownLog()));
+        QVERIFY2(app.log().contains(QStringLiteral("the walkthrough waits")), qPrintable(app.ownLog()));
+        // The walkthrough would have been shown in the same pass as the bee's panel.
+        QVERIFY(waitForWindow(QStringLiteral("ZaPum"), true));
+        QVERIFY(visibleWindows(QStringLiteral("Welcome to ZaPum")).isEmpty());
+        QVERIFY(visibleWindows(QStringLiteral("ZaPum account")).isEmpty());
+        QCOMPARE(app.terminate(5s), 0);
+    }
+
     void trayRefreshWithoutABackendStaysNeverSynced()
     {
         AppProcess app;

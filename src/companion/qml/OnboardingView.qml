@@ -7,6 +7,8 @@ import "qrc:/zapum/ui"
 Pane {
     id: root
     required property QtObject manager
+    // A StartAtLoginStore, offered on the last page; absent in views built without one.
+    property QtObject startAtLogin: null
     property int page: 0
     readonly property var steps: manager.steps
 
@@ -99,6 +101,23 @@ Pane {
         }
 
         Item { Layout.preferredHeight: 20 }
+
+        // The last page offers to come back after every log-in; off until the person turns it on.
+        Switch {
+            objectName: "onboardingStartAtLoginSwitch"
+            Layout.alignment: Qt.AlignHCenter
+            Layout.bottomMargin: 8
+            // Its room is kept on every page, so the pages above do not jump when it appears.
+            visible: root.startAtLogin !== null
+            enabled: root.manager.isLastPage(root.page)
+            opacity: enabled ? 1 : 0
+            Behavior on opacity { NumberAnimation { duration: 250; easing.type: Easing.InOutQuad } }
+            // Return and Escape stay with the walkthrough's buttons.
+            focusPolicy: Qt.NoFocus
+            text: "Start ZaPum when I log in"
+            checked: root.startAtLogin !== null && root.startAtLogin.enabled
+            onToggled: root.startAtLogin.enabled = checked
+        }
 
         RowLayout {
             Layout.fillWidth: true

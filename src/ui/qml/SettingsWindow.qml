@@ -11,6 +11,7 @@ Pane {
     required property QtObject guidance     // GuidanceService
     required property QtObject actionMode   // ActionModeStore
     required property QtObject voice        // VoiceSettingsStore
+    property QtObject startAtLogin: null    // StartAtLoginStore
 
     width: 620
     height: 560
@@ -175,6 +176,26 @@ Pane {
                         Button {
                             text: "Show welcome walkthrough again"
                             onClicked: root.settings.showOnboarding()
+                        }
+                    }
+                }
+                Section {
+                    title: "Startup"
+                    visible: root.startAtLogin !== null
+                    ColumnLayout {
+                        anchors.fill: parent
+                        Switch {
+                            objectName: "startAtLoginSwitch"
+                            text: "Start ZaPum when I log in"
+                            checked: root.startAtLogin !== null && root.startAtLogin.enabled
+                            onToggled: root.startAtLogin.enabled = checked
+                        }
+                        Caption {
+                            objectName: "startAtLoginError"
+                            Layout.fillWidth: true
+                            visible: text !== ""
+                            color: theme.failure
+                            text: root.startAtLogin !== null ? root.startAtLogin.error : ""
                         }
                     }
                 }
