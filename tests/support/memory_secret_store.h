@@ -11,7 +11,6 @@ class MemorySecretStore final : public SecretStore {
 public:
     std::optional<QByteArray> read(const QString &account) override
     {
-        ++reads;
         auto it = items.find(account);
         return it == items.end() ? std::nullopt : std::optional<QByteArray>(*it);
     }
@@ -29,7 +28,6 @@ public:
 
     QHash<QString, QByteArray> items;
     bool failWrites = false;
-    int reads = 0;
 };
 
 }  // namespace zapum::test
