@@ -11,6 +11,7 @@ class MemorySecretStore final : public SecretStore {
 public:
     std::optional<QByteArray> read(const QString &account) override
     {
+        ++reads;
         auto it = items.find(account);
         return it == items.end() ? std::nullopt : std::optional<QByteArray>(*it);
     }
@@ -28,6 +29,7 @@ public:
 
     QHash<QString, QByteArray> items;
     bool failWrites = false;
+    int reads = 0;
 };
 
 }  // namespace zapum::test
