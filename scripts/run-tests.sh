@@ -11,7 +11,12 @@ quick=false
 
 "$root/scripts/install-deps.sh"
 
-step() { printf '\n== %s\n' "$*"; }
+# Each step's line says how long the step before it took, and the time since the start.
+phase="install"; phase_start=0
+step() {
+  printf '\n== %s (%s took %d s; %d s in all)\n' "$*" "$phase" $((SECONDS - phase_start)) "$SECONDS"
+  phase=$*; phase_start=$SECONDS
+}
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 
@@ -39,6 +44,7 @@ if ! $quick; then
   step "fuzz targets, a short run each"
   "$root/scripts/fuzz.sh" "${ZAPUM_FUZZ_SECONDS:-20}" || status=$?
 fi
+step "done"
 # One closing line over both runs, from ctest's own "N% tests passed, F tests failed out of T".
 awk '/tests passed, .* tests failed out of/ { failed += $4; total += $NF }
      END { printf "ctest: %d passed, %d failed\n", total - failed, failed }' "$log"
