@@ -60,10 +60,8 @@
 #include <QQuickView>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
-#include <QtWebEngineQuick/qtwebenginequickglobal.h>
 
 #include <cstdio>
-#include <unistd.h>
 
 namespace zapum {
 
@@ -103,7 +101,7 @@ PopoverGuidance popoverGuidanceFrom(const GuidanceSession &session)
 
 }  // namespace
 
-ZaPumApp::ZaPumApp(bool webEngineReady, QObject *parent) : QObject(parent)
+ZaPumApp::ZaPumApp(QObject *parent) : QObject(parent)
 {
     m_settings = std::make_unique<SettingsStorage>();
 
@@ -172,7 +170,7 @@ ZaPumApp::ZaPumApp(bool webEngineReady, QObject *parent) : QObject(parent)
                               voice->togglePushToTalk();
                       }});
 
-    buildCompanion(webEngineReady);
+    buildCompanion();
     buildWindows();
 }
 
@@ -196,13 +194,13 @@ void ZaPumApp::callVoice(const std::function<void()> &operation) const
         operation();
 }
 
-void ZaPumApp::buildCompanion(bool webEngineReady)
+void ZaPumApp::buildCompanion()
 {
     m_notifications = new AppNotifications(this);
-    BeePageChoice beePage = chooseBeePage(defaultBeePageDirectory(), webEngineReady);
+    BeeModelChoice beeModel = chooseBeeModel(defaultBeeModelPath());
     m_beeView = new BeeViewModel(
         *m_settings, *m_voiceSettings, *m_amplitude, *m_notifications,
-        [this] { callVoice(m_voiceControls.togglePushToTalk); }, std::move(beePage), &desktopPrefersReducedMotion,
+        [this] { callVoice(m_voiceControls.togglePushToTalk); }, std::move(beeModel), &desktopPrefersReducedMotion,
         this);
     m_companion = new CompanionManager(*m_settings, *m_voiceSettings, *m_notifications, *m_beeView, *m_engine);
 
@@ -400,10 +398,6 @@ int runZaPum(int argc, char *argv[])
         return 1;
     }
 
-    // Chromium refuses to start its sandbox as root; the bee page is local files only.
-    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    QtWebEngineQuick::initialize();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ZaPum"));
     QApplication::setOrganizationName(QStringLiteral("ZaPum"));
@@ -425,7 +419,7 @@ int runZaPum(int argc, char *argv[])
     QObject::connect(termination.get(), &TerminationWatcher::terminationRequested, &application,
                      [](int) { QCoreApplication::quit(); });
 
-    ZaPumApp app(true);
+    ZaPumApp app;
     app.start(&channel, parseCommandLine(arguments).atLogin ? LaunchKind::AtLogin : LaunchKind::Interactive);
     return QApplication::exec();
 }

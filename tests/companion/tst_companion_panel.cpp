@@ -14,7 +14,6 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
-#include <QtWebEngineQuick/qtwebenginequickglobal.h>
 
 #include <memory>
 
@@ -52,6 +51,19 @@ double yellowShare(const QImage &image, const QRect &area)
         }
     }
     return area.isEmpty() ? 0.0 : double(yellow) / (area.width() * area.height());
+}
+
+// Share of opaque, dark pixels in the image (the bee's black stripes, head and eyes).
+double darkShare(const QImage &image)
+{
+    int dark = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            dark += c.alpha() > 200 && c.lightness() < 60;
+        }
+    }
+    return image.isNull() ? 0.0 : double(dark) / (image.width() * image.height());
 }
 
 }  // namespace
@@ -203,8 +215,13 @@ private Q_SLOTS:
         QVERIFY(card);
         QTRY_COMPARE_WITH_TIMEOUT(card->opacity(), 1.0, 3000);
 
-        // The page needs a moment to load three.js and the model.
-        QTest::qWait(2500);
+        auto *model = test::findItem(panel()->rootObject(), QStringLiteral("beeModelView"));
+        QVERIFY(model);
+        QTRY_VERIFY_WITH_TIMEOUT(model->property("loaded").toBool(), 5000);
+        QObject *motion = model->property("motion").value<QObject *>();
+        QVERIFY(motion);
+        const int frames = motion->property("frames").toInt();
+        QTRY_VERIFY_WITH_TIMEOUT(motion->property("frames").toInt() > frames + 2, 3000);  // wings beating
         const QImage shot = panel()->grabWindow();
         const QString path = QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/companion-listening.png");
         QVERIFY(shot.save(path));
@@ -253,35 +270,97 @@ private Q_SLOTS:
         QVERIFY(work.isActive());
     }
 
-    void aFailedPageShowsTheBobbingEmoji()
+    void beeIsTheModelOrElseTheBobbingEmoji_data()
     {
+        QFile shipped(test::builtBeeModelPath());
+        QVERIFY(shipped.open(QIODevice::ReadOnly));
+        const QByteArray whole = shipped.readAll();
+        QByteArray corrupt = whole;
+        corrupt.replace(QByteArrayLiteral("\"nodes\""), QByteArrayLiteral("\"n#d@s\""));  // the same length, no longer glTF
+        corrupt.replace(QByteArrayLiteral("{\"asset\""), QByteArrayLiteral("[\"asset\""));
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("the model") << whole << QStringLiteral("beeModelView");
+        QTest::newRow("no model file") << QByteArray() << QStringLiteral("emojiBee");
+        QTest::newRow("cut short") << whole.left(whole.size() * 2 / 3) << QStringLiteral("emojiBee");
+        QTest::newRow("corrupt inside") << corrupt << QStringLiteral("emojiBee");
+    }
+    void beeIsTheModelOrElseTheBobbingEmoji()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, shown);
         QTemporaryDir dir;
-        QFile model(dir.filePath(QStringLiteral("bee-runtime.glb"))), page(dir.filePath(QStringLiteral("bee-viewer.html")));
-        QVERIFY(model.open(QIODevice::WriteOnly) && page.open(QIODevice::WriteOnly));
-        m_graph = std::make_unique<test::CompanionGraph>(quickTimings(), dir.path());
-        // The page goes missing after it was chosen: the load itself fails.
-        QVERIFY(page.remove());
+        const QString path = dir.filePath(QStringLiteral("bee-runtime.glb"));
+        if (!bytes.isEmpty()) {
+            QFile model(path);
+            QVERIFY(model.open(QIODevice::WriteOnly) && model.write(bytes) == bytes.size());
+        }
+        m_graph = std::make_unique<test::CompanionGraph>(quickTimings(), path);
         m_graph->manager.setup();
         QVERIFY(QTest::qWaitForWindowExposed(panel()));
-        QQuickItem *emoji = nullptr;
-        QTRY_VERIFY_WITH_TIMEOUT((emoji = test::findItem(panel()->rootObject(), QStringLiteral("emojiBee"))), 5000);
-        QVERIFY(m_graph->bee.beePageUrl().isEmpty());
-        double low = 10, high = -10;
-        for (int i = 0; i < 40; ++i) {
-            QTest::qWait(40);
-            const double bob = emoji->property("bob").toDouble();
-            low = std::min(low, bob);
-            high = std::max(high, bob);
+        QQuickItem *bee = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((bee = test::findItem(panel()->rootObject(), shown)), 5000);
+        if (shown == QLatin1String("beeModelView")) {
+            QTRY_VERIFY_WITH_TIMEOUT(bee->property("loaded").toBool(), 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(bee->property("motion").value<QObject *>()->property("wingCount").toInt(), 2, 3000);
+        } else {
+            QVERIFY(m_graph->bee.beeModelUrl().isEmpty());
+            double low = 10, high = -10;
+            for (int i = 0; i < 40; ++i) {
+                QTest::qWait(40);
+                const double bob = bee->property("bob").toDouble();
+                low = std::min(low, bob);
+                high = std::max(high, bob);
+            }
+            QVERIFY2(low >= -3.0 && high <= 3.0 && high - low > 4.0, qPrintable(QStringLiteral("%1..%2").arg(low).arg(high)));
         }
-        QVERIFY2(low >= -3.0 && high <= 3.0 && high - low > 4.0, qPrintable(QStringLiteral("%1..%2").arg(low).arg(high)));
-        m_warnings.take();  // the failed load is reported, as it should be
+        // Whichever it is, a bee is drawn: its yellow, and its dark stripes and eyes. The model is
+        // mostly dark (head, stripes) with lit yellow bands; the emoji mostly yellow and orange.
+        const QString file = QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/companion-%1.png")
+                                 .arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')));
+        const bool model = shown == QLatin1String("beeModelView");
+        const double yellowNeeded = model ? 0.01 : 0.03, darkNeeded = model ? 0.03 : 0.002;
+        double yellow = 0, dark = 0;
+        const auto drawn = [&] {
+            const QImage shot = panel()->grabWindow();
+            shot.save(file);
+            yellow = yellowShare(shot, shot.rect());
+            dark = darkShare(shot);
+            return yellow > yellowNeeded && dark > darkNeeded;
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(drawn(), qPrintable(QStringLiteral("yellow %1, dark %2 in %3").arg(yellow).arg(dark).arg(file)), 5000);
+        m_warnings.take();  // a broken model is reported, as it should be
+    }
+
+    void aHiddenPanelDrawsNoFrames()
+    {
+        startCompanion();
+        auto *model = test::findItem(panel()->rootObject(), QStringLiteral("beeModelView"));
+        QVERIFY(model);
+        QTRY_VERIFY_WITH_TIMEOUT(model->property("loaded").toBool(), 5000);
+        QObject *motion = model->property("motion").value<QObject *>();
+        int swapped = 0;
+        connect(panel(), &QQuickWindow::frameSwapped, this, [&swapped] { ++swapped; });
+        // Listening beats the wings without pause, 20 frames a second.
+        m_graph->voice.setBeeState(VoiceBeeState::listening());
+        int frames = motion->property("frames").toInt();
+        QTRY_VERIFY_WITH_TIMEOUT(motion->property("frames").toInt() > frames + 3 && swapped > 3, 3000);
+
+        m_graph->manager.hide();
+        QTRY_VERIFY_WITH_TIMEOUT(!motion->property("running").toBool() && !panel()->isExposed(), 3000);
+        frames = motion->property("frames").toInt();
+        swapped = 0;
+        QTest::qWait(600);  // a dozen frames' worth
+        QCOMPARE(motion->property("frames").toInt(), frames);
+        QCOMPARE(swapped, 0);
+
+        m_graph->manager.show();
+        QTRY_VERIFY_WITH_TIMEOUT(motion->property("frames").toInt() > frames + 3, 3000);
     }
 };
 
 int main(int argc, char *argv[])
 {
-    // The web engine must be set up before the application object.
-    QtWebEngineQuick::initialize();
     if (qEnvironmentVariableIsEmpty("ZAPUM_TEST_SESSION"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);

@@ -230,7 +230,7 @@ private:
         m_warnings.take();
         CompanionTimings still;
         still.patrol.firstPauseMin = still.patrol.firstPauseMax = 1000.0;  // a bee that stays put
-        m_graph = std::make_unique<test::CompanionGraph>(still, QString(), false);
+        m_graph = std::make_unique<test::CompanionGraph>(still, QString());
         m_graph->manager.setup();
         QVERIFY(QTest::qWaitForWindowExposed(m_graph->manager.panel()));
         QTRY_COMPARE_WITH_TIMEOUT(m_graph->manager.panel()->geometry(), m_graph->manager.panelFrame().toRect(), 5000);
