@@ -12,11 +12,12 @@ QString builtBeePageDirectory()
     return QFileInfo(zapumBinary()).dir().filePath(QStringLiteral("bee"));
 }
 
-CompanionGraph::CompanionGraph(CompanionTimings timings, const QString &beePageDirectory, bool webEngineReady)
+CompanionGraph::CompanionGraph(CompanionTimings timings, const QString &beePageDirectory, bool webEngineReady,
+                               CompanionManager::Clock clock)
     : settings(dir.filePath(QStringLiteral("settings.json"))),
       bee(settings, voice, amplitude, notifications, [this] { ++pushToTalkToggles; },
           chooseBeePage(beePageDirectory, webEngineReady), [] { return false; }),
-      manager(settings, voice, notifications, bee, engine, timings),
+      manager(settings, voice, notifications, bee, engine, timings, systemUniformRandom(), std::move(clock)),
       popover({[this](const QString &q) { questions << q; }, [this] { ++responseClears; },
                [this](const QUrl &url) { openedUrls << url; }, [this](const QString &text) { copied << text; }}),
       popoverHost(bee, popover, engine, [this] { return manager.beeFrame(); })

@@ -24,7 +24,7 @@ QString builtBeePageDirectory();
 // place of the popover's services.
 struct CompanionGraph {
     explicit CompanionGraph(CompanionTimings timings = {}, const QString &beePageDirectory = builtBeePageDirectory(),
-                            bool webEngineReady = true);
+                            bool webEngineReady = true, CompanionManager::Clock clock = &monotonicSeconds);
 
     QTemporaryDir dir;
     SettingsStorage settings;
