@@ -24,7 +24,8 @@ QString builtBeeModelPath();
 // place of the popover's services.
 struct CompanionGraph {
     // An empty `beeModelPath` shows the emoji bee.
-    explicit CompanionGraph(CompanionTimings timings = {}, const QString &beeModelPath = builtBeeModelPath());
+    explicit CompanionGraph(CompanionTimings timings = {}, const QString &beeModelPath = builtBeeModelPath(),
+                            CompanionManager::Clock clock = &monotonicSeconds);
 
     QTemporaryDir dir;
     SettingsStorage settings;
