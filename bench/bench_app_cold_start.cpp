@@ -1,16 +1,25 @@
-// Cold start of the whole app with a saved session: from starting the process to the companion
-// panel on screen ("companion online"), median of several runs, with the bee page and without it
-// (a copy of the program with no bee/ folder beside it shows the emoji bee). Also the resident
-// memory a few seconds after start. Run inside scripts/test-session.sh.
+// The whole app signed in (a saved session, test desktop): from starting the process to the bee's
+// first frame on screen, then a minute of idling and strolling: the CPU of the app's process tree
+// over that minute, the proportional memory (PSS) of the tree and the resident memory of the app
+// process at its end. Medians of several runs; several programs may be compared in one run
+// (alternating, so they share the machine's conditions):
+//
+//   bench_app_cold_start [NAME=PROGRAM ...]      default: app=<the zapum beside this build>
+//   ZAPUM_BENCH_RUNS (3), ZAPUM_BENCH_IDLE_SECONDS (60)
+//
+// The bee's frame is found on the screen itself (its yellow in the strip above the bottom of the
+// screen where the panel strolls), so programs that log nothing about it are measured alike.
+// Run inside scripts/test-session.sh.
 #include "support/app_process.h"
+#include "proc_stats.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QTemporaryDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
 #include <QTest>
 
 #include <algorithm>
@@ -18,6 +27,7 @@
 
 using namespace std::chrono_literals;
 using namespace zapum::test;
+using namespace zapum::bench;
 
 namespace {
 
@@ -32,79 +42,124 @@ void saveLocalSession(AppProcess &app)
         settings.write(R"({"ZaPumOnboardingSeen": true})");
 }
 
-qint64 residentKiB(qint64 pid)
+// Whether the strip the idle panel walks along shows a bee: enough clearly yellow pixels.
+bool beeOnScreen()
 {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    return -1;
+    QScreen *screen = QGuiApplication::primaryScreen();
+    const QRect area = screen->availableGeometry();
+    const QImage strip = screen->grabWindow(0, area.left(), area.bottom() - 140, area.width(), 140).toImage();
+    int yellow = 0;
+    for (int y = 0; y < strip.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(strip.constScanLine(y));
+        for (int x = 0; x < strip.width(); ++x)
+            yellow += qRed(line[x]) > 180 && qGreen(line[x]) > 110 && qBlue(line[x]) < 110;
+    }
+    return yellow >= 40;
 }
 
 struct Run {
-    double seconds = -1;
-    qint64 rssKiB = -1;
+    double coldStart = -1;  // seconds
+    double cpuPercent = -1;
+    double pssTreeMB = -1;
+    double rssMainMB = -1;
 };
 
-Run coldStart(const QString &program)
+Run measure(const QString &program, int idleSeconds)
 {
     AppProcess app;
     app.keepSecretsPrivate();
     saveLocalSession(app);
-    QElapsedTimer clock;
     app.process().setProcessEnvironment(app.environment());
+    QElapsedTimer clock;
     clock.start();
     app.process().start(program, {});
     if (!app.process().waitForStarted(5000))
         return {};
-    // AppProcess gathers the output as it arrives.
-    const QString online = QStringLiteral("companion online");
-    while (!app.log().contains(online) && clock.elapsed() < 30000 && app.process().state() == QProcess::Running)
-        app.process().waitForReadyRead(5);
     Run run;
-    if (app.log().contains(online))
-        run.seconds = double(clock.nsecsElapsed()) / 1e9;
-    QTest::qWait(3000);
-    run.rssKiB = residentKiB(app.process().processId());
+    while (clock.elapsed() < 30000 && app.process().state() == QProcess::Running) {
+        if (beeOnScreen()) {
+            run.coldStart = double(clock.nsecsElapsed()) / 1e9;
+            break;
+        }
+        QTest::qWait(5);  // keeps reading the app's output, too
+    }
+    if (run.coldStart < 0)
+        return run;
+    const qint64 pid = app.process().processId();
+    QTest::qWait(5000);  // settled: the first flutter is over, helpers have started
+    QHash<qint64, double> before;
+    for (qint64 p : processTree(pid))
+        before.insert(p, cpuSeconds(p));
+    QElapsedTimer idle;
+    idle.start();
+    QTest::qWait(idleSeconds * 1000);
+    double used = 0.0, pssKb = 0.0;
+    for (qint64 p : processTree(pid)) {
+        used += cpuSeconds(p) - before.value(p, 0.0);
+        pssKb += kilobytes(readProc(p, "smaps_rollup"), "Pss:");
+    }
+    run.cpuPercent = 100.0 * used / (double(idle.elapsed()) / 1000.0);
+    run.pssTreeMB = pssKb / 1024.0;
+    run.rssMainMB = kilobytes(readProc(pid, "status"), "VmRSS:") / 1024.0;
     app.terminate(5s);
     return run;
 }
 
-void report(const char *name, const QString &program, int runs)
+double median(QList<double> values)
 {
-    QList<double> times;
-    qint64 rss = -1;
-    for (int i = 0; i < runs; ++i) {
-        const Run run = coldStart(program);
-        if (run.seconds < 0) {
-            std::fprintf(stderr, "%s: the companion did not come online\n", name);
-            return;
-        }
-        times.append(run.seconds);
-        rss = std::max(rss, run.rssKiB);
-    }
-    std::sort(times.begin(), times.end());
-    std::printf("%s_cold_start_median %.3f s\n", name, times.at(times.size() / 2));
-    std::printf("%s_resident_memory %.1f MiB\n", name, double(rss) / 1024.0);
-    std::fflush(stdout);
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? -1 : values.at(values.size() / 2);
 }
 
 }  // namespace
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication application(argc, argv);
+    QGuiApplication application(argc, argv);
     if (qEnvironmentVariableIsEmpty("ZAPUM_TEST_SESSION")) {
         std::fprintf(stderr, "run inside scripts/test-session.sh\n");
         return 1;
     }
-    const int runs = qEnvironmentVariableIntValue("ZAPUM_BENCH_RUNS") > 0 ? qEnvironmentVariableIntValue("ZAPUM_BENCH_RUNS") : 5;
-    QTemporaryDir bare;
-    const QString withoutPage = bare.filePath(QStringLiteral("zapum"));
-    QFile::copy(zapumBinary(), withoutPage);
-    report("app_without_bee_page", withoutPage, runs);
-    report("app_with_bee_page", zapumBinary(), runs);
+    const int runs = std::max(1, qEnvironmentVariableIsSet("ZAPUM_BENCH_RUNS") ? qEnvironmentVariableIntValue("ZAPUM_BENCH_RUNS") : 3);
+    const int idleSeconds = std::max(1, qEnvironmentVariableIsSet("ZAPUM_BENCH_IDLE_SECONDS")
+                                            ? qEnvironmentVariableIntValue("ZAPUM_BENCH_IDLE_SECONDS") : 60);
+    QList<std::pair<QString, QString>> programs;
+    for (const QString &argument : application.arguments().mid(1)) {
+        const qsizetype eq = argument.indexOf(QLatin1Char('='));
+        if (eq <= 0) {
+            std::fprintf(stderr, "usage: bench_app_cold_start [NAME=PROGRAM ...]\n");
+            return 2;
+        }
+        programs.append({argument.left(eq), argument.mid(eq + 1)});
+    }
+    if (programs.isEmpty())
+        programs.append({QStringLiteral("app"), zapumBinary()});
+
+    QHash<QString, QList<Run>> results;
+    for (int i = 0; i < runs; ++i) {
+        for (const auto &[name, program] : std::as_const(programs)) {
+            const Run run = measure(program, idleSeconds);
+            if (run.coldStart < 0 || run.cpuPercent < 0) {
+                std::fprintf(stderr, "%s: no bee appeared on the screen\n", qPrintable(name));
+                return 1;
+            }
+            results[name].append(run);
+        }
+    }
+    for (const auto &[name, program] : std::as_const(programs)) {
+        const QList<Run> &all = results[name];
+        const auto column = [&all](double Run::*field) {
+            QList<double> values;
+            for (const Run &run : all)
+                values.append(run.*field);
+            return median(values);
+        };
+        const QByteArray n = name.toUtf8();
+        std::printf("%s_start_to_bee_frame_median %.3f s\n", n.constData(), column(&Run::coldStart));
+        std::printf("%s_idle_cpu_tree_median %.2f percent_of_one_core\n", n.constData(), column(&Run::cpuPercent));
+        std::printf("%s_pss_tree_median %.1f MB\n", n.constData(), column(&Run::pssTreeMB));
+        std::printf("%s_rss_main_median %.1f MB\n", n.constData(), column(&Run::rssMainMB));
+    }
+    std::fflush(stdout);
     return 0;
 }

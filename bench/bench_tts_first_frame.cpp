@@ -1,6 +1,9 @@
-// From the last byte of a speech reply leaving the server to the first PCM frames handed to the
-// audio device, for a 10 s MP3 at 44.1 kHz: the decoding and device start-up a listener waits
-// through before the bee starts talking. Run inside scripts/test-session.sh (needs an audio server).
+// First sound of a spoken reply: from the speech request to the first PCM frames handed to the
+// audio device, against a speech server that thinks for 300 ms and then streams a 10 s MP3 in
+// 4 KB pieces at twice its playing speed, as the vendor's streaming endpoint does. Each run plays
+// the whole reply, so that any time the output ran dry (an audible gap) is counted too.
+// Run inside scripts/test-session.sh (needs an audio server).
+// Usage: bench_tts_first_frame [runs [speed]], speed being the pace against real time (default 2).
 
 #include "platform/audio_output.h"
 #include "support/fake_speech_api.h"
@@ -10,8 +13,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <QCoro/QCoroTask>
 
@@ -25,80 +30,104 @@ namespace {
 
 QElapsedTimer g_clock;
 
-// Forwards to the real player but reports no length, so that speak() returns right after the
-// first frames instead of after ten seconds of listening.
-class ShortenedPlayer : public AudioClipPlayer {
+constexpr qsizetype kPieceBytes = 4096;
+constexpr int kThinkingMs = 300;
+
+// Hands everything to the real player and notes when its first frames reached the device.
+class TimedPlayer : public AudioStreamPlayer {
 public:
-    explicit ShortenedPlayer(std::unique_ptr<AudioClipPlayer> real) : m_real(std::move(real))
+    TimedPlayer(std::unique_ptr<AudioStreamPlayer> real, std::optional<qint64> &firstFramesAt, int &underruns)
+        : m_real(std::move(real)), m_underruns(underruns)
     {
-        connect(m_real.get(), &AudioClipPlayer::firstFramesDelivered, this, &AudioClipPlayer::firstFramesDelivered);
+        connect(m_real.get(), &AudioStreamPlayer::firstFramesDelivered, this, [&firstFramesAt] {
+            if (!firstFramesAt)
+                firstFramesAt = g_clock.nsecsElapsed();
+        });
+        connect(m_real.get(), &AudioStreamPlayer::ended, this, &AudioStreamPlayer::ended);
     }
-    std::chrono::milliseconds duration() const override { return std::chrono::milliseconds(0); }
-    Status play() override { return m_real->play(); }
+    ~TimedPlayer() override { m_underruns += m_real->underruns(); }
+    Status append(QByteArrayView mp3) override { return m_real->append(mp3); }
+    Status finish() override { return m_real->finish(); }
+    void stop() override { m_real->stop(); }
     bool isPlaying() const override { return m_real->isPlaying(); }
     double averagePowerDb() const override { return m_real->averagePowerDb(); }
+    int underruns() const override { return m_real->underruns(); }
+    std::optional<Failure> outputFailure() const override { return m_real->outputFailure(); }
 
 private:
-    std::unique_ptr<AudioClipPlayer> m_real;
+    std::unique_ptr<AudioStreamPlayer> m_real;
+    int &m_underruns;
 };
 
 class TimedOutput : public AudioOutput {
 public:
-    Result<std::unique_ptr<AudioClipPlayer>> openMp3(const QByteArray &mp3) override
+    std::unique_ptr<AudioStreamPlayer> createPlayer() override
     {
-        auto opened = m_real->openMp3(mp3);
-        if (!opened)
-            return opened.failure();
-        auto player = std::make_unique<ShortenedPlayer>(std::move(opened).value());
-        QObject::connect(player.get(), &AudioClipPlayer::firstFramesDelivered,
-                         [this] { firstFramesAt = g_clock.nsecsElapsed(); });
-        return std::unique_ptr<AudioClipPlayer>(std::move(player));
+        return std::make_unique<TimedPlayer>(m_real->createPlayer(), firstFramesAt, underruns);
     }
     std::optional<qint64> firstFramesAt;
+    int underruns = 0;
 
 private:
     std::unique_ptr<AudioOutput> m_real = createAudioOutput();
 };
 
-// A one-reply-per-connection HTTP server that notes when the reply's last byte left it.
-class TimedServer : public QTcpServer {
+// One reply per connection: 300 ms of thought, then the MP3 in 4 KB pieces, the first at once
+// and the rest at `speed` times the audio's own pace.
+class StreamingServer : public QTcpServer {
 public:
-    explicit TimedServer(QByteArray mp3) : m_mp3(std::move(mp3))
+    StreamingServer(QByteArray mp3, qint64 durationMs, double speed)
+        : m_mp3(std::move(mp3)), m_intervalMs(int(double(durationMs * kPieceBytes / m_mp3.size()) / speed))
     {
         connect(this, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *socket = nextPendingConnection())
                 serve(socket);
         });
     }
-    std::optional<qint64> lastByteAt;
+    int intervalMs() const { return m_intervalMs; }
 
 private:
     void serve(QTcpSocket *socket)
     {
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-            m_request += socket->readAll();
-            const qsizetype end = m_request.indexOf("\r\n\r\n");
-            const qsizetype lengthAt = m_request.toLower().indexOf("content-length:");
+        auto request = std::make_shared<QByteArray>();
+        connect(socket, &QTcpSocket::readyRead, socket, [this, socket, request] {
+            *request += socket->readAll();
+            const qsizetype end = request->indexOf("\r\n\r\n");
+            const qsizetype lengthAt = request->toLower().indexOf("content-length:");
             if (end < 0 || lengthAt < 0)
                 return;
-            const qsizetype length = m_request.mid(lengthAt + 15, m_request.indexOf("\r\n", lengthAt) - lengthAt - 15).trimmed().toLongLong();
-            if (m_request.size() < end + 4 + length)
+            const qsizetype length =
+                request->mid(lengthAt + 15, request->indexOf("\r\n", lengthAt) - lengthAt - 15).trimmed().toLongLong();
+            if (request->size() < end + 4 + length)
                 return;
-            m_request.clear();
-            socket->write("HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nConnection: close\r\nContent-Length: " +
-                          QByteArray::number(m_mp3.size()) + "\r\n\r\n" + m_mp3);
-        });
-        connect(socket, &QTcpSocket::bytesWritten, socket, [this, socket] {
-            if (socket->bytesToWrite() == 0) {
-                lastByteAt = g_clock.nsecsElapsed();
-                socket->disconnectFromHost();
-            }
+            request->clear();
+            QTimer::singleShot(kThinkingMs, socket, [this, socket] { stream(socket); });
         });
     }
 
+    void stream(QTcpSocket *socket)
+    {
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nConnection: close\r\nContent-Length: " +
+                      QByteArray::number(m_mp3.size()) + "\r\n\r\n");
+        auto offset = std::make_shared<qsizetype>(0);
+        auto *pacer = new QTimer(socket);
+        pacer->setTimerType(Qt::PreciseTimer);
+        auto send = [this, socket, pacer, offset] {
+            socket->write(m_mp3.mid(*offset, kPieceBytes));
+            *offset += kPieceBytes;
+            if (*offset >= m_mp3.size()) {
+                pacer->stop();
+                socket->disconnectFromHost();
+            }
+        };
+        connect(pacer, &QTimer::timeout, socket, send);
+        send();
+        pacer->start(m_intervalMs);
+    }
+
     QByteArray m_mp3;
-    QByteArray m_request;
+    int m_intervalMs;
 };
 
 double median(QList<double> values)
@@ -114,7 +143,8 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     g_clock.start();
-    const int runs = 21;
+    const int runs = argc > 1 ? std::max(1, QByteArray(argv[1]).toInt()) : 5;
+    const double speed = argc > 2 ? std::max(0.1, QByteArray(argv[2]).toDouble()) : 2.0;
 
     const test::SpeechClip clip = test::synthesizeSpeech(
         QStringLiteral("Here is the window you asked for. I brought your browser to the front and I can click the "
@@ -125,7 +155,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    TimedServer server(clip.mp3);
+    StreamingServer server(clip.mp3, clip.durationMs, speed);
     if (!server.listen(QHostAddress::LocalHost)) {
         std::fprintf(stderr, "could not listen on 127.0.0.1\n");
         return 1;
@@ -134,13 +164,13 @@ int main(int argc, char *argv[])
     VoiceAmplitudePublisher publisher;
     ElevenLabsTTS tts(publisher, output, QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(server.serverPort())));
 
-    QList<double> latenciesMs;
-    double coldMs = -1.0;
+    QList<double> firstSoundMs;
+    QList<double> totalMs;
     for (int run = 0; run < runs; ++run) {
-        server.lastByteAt.reset();
         output.firstFramesAt.reset();
         QEventLoop loop;
         std::optional<Status> result;
+        const qint64 askedAt = g_clock.nsecsElapsed();
         QCoro::connect(tts.speak(QStringLiteral("Benchmark"), QStringLiteral("bench"), QStringLiteral("key")), &loop,
                        [&](Status &&status) {
                            result = std::move(status);
@@ -148,20 +178,21 @@ int main(int argc, char *argv[])
                        });
         if (!result)
             loop.exec();
-        if (!result->ok() || !server.lastByteAt || !output.firstFramesAt) {
+        if (!result->ok() || !output.firstFramesAt) {
             std::fprintf(stderr, "run %d failed: %s\n", run,
                          result->ok() ? "no timing" : qPrintable(result->failure().message));
             return 1;
         }
-        const double ms = double(*output.firstFramesAt - *server.lastByteAt) / 1e6;
-        if (run == 0)
-            coldMs = ms;
-        latenciesMs.append(ms);
+        firstSoundMs.append(double(*output.firstFramesAt - askedAt) / 1e6);
+        totalMs.append(double(g_clock.nsecsElapsed() - askedAt) / 1e6);
     }
 
-    std::printf("tts_first_frame_median %.2f ms\n", median(latenciesMs));
-    std::printf("tts_first_frame_max %.2f ms\n", *std::max_element(latenciesMs.begin(), latenciesMs.end()));
-    std::printf("tts_first_frame_first_run %.2f ms\n", coldMs);
+    std::printf("tts_first_sound_median %.1f ms\n", median(firstSoundMs));
+    std::printf("tts_first_sound_max %.1f ms\n", *std::max_element(firstSoundMs.begin(), firstSoundMs.end()));
+    std::printf("tts_underruns %d count\n", output.underruns);
+    std::printf("tts_speak_total_median %.1f ms\n", median(totalMs));
     std::printf("tts_clip_length %.2f s\n", double(clip.durationMs) / 1000.0);
+    std::printf("tts_piece_interval %d ms\n", server.intervalMs());
+    std::printf("tts_runs %d count\n", runs);
     return 0;
 }

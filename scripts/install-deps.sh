@@ -3,9 +3,9 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 mapfile -t pkgs < <(grep -v -E '^\s*(#|$)' "$here/packages.txt")
-# The bee page is bundled with npm. Node.js often comes from another source than Debian's (whose npm
-# package would then conflict with it), so Debian's pair is only a fallback.
-command -v npm >/dev/null || pkgs+=(nodejs npm)
+# Node.js runs the browser sign-in end-to-end test (and regenerates the bee model). It often comes
+# from another source than Debian's, so Debian's package is only a fallback.
+command -v node >/dev/null || pkgs+=(nodejs)
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then

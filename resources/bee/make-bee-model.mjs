@@ -1,6 +1,6 @@
 // Writes the companion's bee as a binary glTF 2.0 file: a low-poly striped body, head, eyes,
-// antennae, a stinger and two translucent wings whose nodes pivot at the wing roots so the page
-// can flap them. No dependencies: the geometry is built here and packed by hand.
+// antennae, a stinger and two translucent wings whose nodes pivot at the wing roots so the view
+// can flap them (it finds them by their translucent material). No dependencies: the geometry is built here and packed by hand.
 //
 //   node make-bee-model.mjs OUTPUT.glb
 //
@@ -182,7 +182,7 @@ for (const side of [-1, 1]) {
 const stinger = addMesh('stinger', tube(0.07, 0.0, 0.2), black);
 children.push(addNode({ name: 'stinger', mesh: stinger, translation: [-0.6, 0, 0], rotation: [0, 0, Math.sin(Math.PI / 4), Math.cos(Math.PI / 4)] }));
 
-// Wings: roots on the back, the nodes' origins are the hinges the page rotates about.
+// Wings: roots on the back, the nodes' origins are the hinges the view rotates about.
 const wingMesh = addMesh('wing', wing(0.9, 0.5), wingMaterial);
 // Swept back and raised, so they show from the front as well as from the side.
 children.push(addNode({ name: 'wingRight', mesh: wingMesh, translation: [0.15, 0.42, 0.08],

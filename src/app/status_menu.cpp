@@ -3,9 +3,15 @@
 #include "backend/environment_store.h"
 #include "backend/session_controller.h"
 #include "desktop/action_mode_store.h"
+#include "platform/platform_words.h"
+#include "voice/global_hotkey_service.h"
+#include "voice/talk_key.h"
+#include "voice/voice_settings_store.h"
 
 #include <QActionGroup>
+#include <QCursor>
 #include <QMenu>
+#include <QSystemTrayIcon>
 #include <QTimer>
 
 namespace zapum {
@@ -49,11 +55,12 @@ QAction *addButton(QMenu &menu, const QString &text, const std::function<void()>
 }  // namespace
 
 StatusMenu::StatusMenu(EnvironmentStore &environment, SessionController &sessions, ActionModeStore &actionMode,
-                       StatusMenuActions actions, QObject *parent)
+                       VoiceSettingsStore &voice, StatusMenuActions actions, QObject *parent)
     : QObject(parent),
       m_environment(environment),
       m_sessions(sessions),
       m_actionMode(actionMode),
+      m_voice(voice),
       m_actions(std::move(actions)),
       m_menu(std::make_unique<QMenu>())
 {
@@ -63,6 +70,7 @@ StatusMenu::StatusMenu(EnvironmentStore &environment, SessionController &session
         connect(&m_environment, signal, this, &StatusMenu::scheduleRebuild);
     connect(&m_sessions, &SessionController::sessionChanged, this, &StatusMenu::scheduleRebuild);
     connect(&m_actionMode, &ActionModeStore::isEnabledChanged, this, &StatusMenu::scheduleRebuild);
+    connect(&m_voice, &VoiceSettingsStore::talkKeyChanged, this, &StatusMenu::scheduleRebuild);
     // The last-sync label is relative ("5 min. ago"): freshen it whenever the menu opens.
     connect(m_menu.get(), &QMenu::aboutToShow, this, [this] {
         if (auto *sync = m_menu->findChild<QAction *>(QStringLiteral("lastSync")))
@@ -72,6 +80,17 @@ StatusMenu::StatusMenu(EnvironmentStore &environment, SessionController &session
 }
 
 StatusMenu::~StatusMenu() = default;
+
+void StatusMenu::attachTo(QSystemTrayIcon &tray)
+{
+    tray.setContextMenu(m_menu.get());
+    // Linux trays expect the primary click to do something; it opens the same menu, where the
+    // pointer is.
+    connect(&tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger)
+            m_menu->popup(QCursor::pos());
+    });
+}
 
 StatusDot StatusMenu::dot() const
 {
@@ -111,7 +130,8 @@ void StatusMenu::buildSignedIn()
     addButton(menu, QStringLiteral("Toggle companion"), m_actions.toggleCompanion);
     QMenu *companion = menu.addMenu(QStringLiteral("Companion"));
     addButton(*companion, QStringLiteral("ZaPum settings…"), m_actions.openSettings);
-    addButton(*companion, QStringLiteral("Center above Dock (resume patrol)"), m_actions.centerAboveDock);
+    addButton(*companion, QStringLiteral("Center above %1 (resume patrol)").arg(platformWords().taskbar),
+              m_actions.centerAboveDock);
     menu.addSeparator();
     addCaption(menu, m_sessions.email());
     addButton(menu, QStringLiteral("Sign out"), [this] { m_sessions.signOut(); });
@@ -150,8 +170,7 @@ void StatusMenu::buildSignedIn()
     addButton(menu, QStringLiteral("Capture screen (Action mode)"), [this] { m_actionMode.captureMainDisplay(); })
         ->setEnabled(m_actionMode.isEnabled());
     addButton(menu, QStringLiteral("Talk to ZaPum"), m_actions.talk)
-        ->setToolTip(QStringLiteral("Hold the Right Alt key for ~½ second to start listening, release to send. "
-                                    "Or click here to toggle."));
+        ->setToolTip(talkMenuHint(m_voice.talkKey(), HotkeyTiming{}.holdThreshold));
     menu.addSeparator();
     addCommonTail();
 }

@@ -8,12 +8,14 @@
 #include <memory>
 
 class QMenu;
+class QSystemTrayIcon;
 
 namespace zapum {
 
 class ActionModeStore;
 class EnvironmentStore;
 class SessionController;
+class VoiceSettingsStore;
 
 // Paused wins over signed in: a paused desktop ignores pushed help whoever is signed in.
 StatusDot statusDotFor(bool remoteHelpPaused, bool signedIn);
@@ -33,13 +35,16 @@ struct StatusMenuActions {
 };
 
 // The tray's menu in its signed-in or signed-out form, rebuilt whenever one of the stores it shows
-// changes, and the icon with its status dot.
+// changes (the talk key included, for the Talk item's hint), and the icon with its status dot.
 class StatusMenu : public QObject {
     Q_OBJECT
 public:
     StatusMenu(EnvironmentStore &environment, SessionController &sessions, ActionModeStore &actionMode,
-               StatusMenuActions actions, QObject *parent = nullptr);
+               VoiceSettingsStore &voice, StatusMenuActions actions, QObject *parent = nullptr);
     ~StatusMenu() override;
+
+    // Makes this the tray icon's menu, opened by the primary click as well as the context click.
+    void attachTo(QSystemTrayIcon &tray);
 
     QMenu *menu() const { return m_menu.get(); }
     StatusDot dot() const;
@@ -58,6 +63,7 @@ private:
     EnvironmentStore &m_environment;
     SessionController &m_sessions;
     ActionModeStore &m_actionMode;
+    VoiceSettingsStore &m_voice;
     StatusMenuActions m_actions;
     std::unique_ptr<QMenu> m_menu;
     bool m_rebuildPending = false;

@@ -42,6 +42,7 @@
 #include "voice/eleven_labs_tts.h"
 #include "voice/global_hotkey_service.h"
 #include "voice/voice_amplitude_publisher.h"
+#include "voice/recognition_context.h"
 #include "voice/voice_capture_service.h"
 #include "voice/voice_keychain.h"
 #include "voice/voice_session.h"
@@ -59,10 +60,8 @@
 #include <QQuickView>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
-#include <QtWebEngineQuick/qtwebenginequickglobal.h>
 
 #include <cstdio>
-#include <unistd.h>
 
 namespace zapum {
 
@@ -102,7 +101,7 @@ PopoverGuidance popoverGuidanceFrom(const GuidanceSession &session)
 
 }  // namespace
 
-ZaPumApp::ZaPumApp(bool webEngineReady, QObject *parent) : QObject(parent)
+ZaPumApp::ZaPumApp(QObject *parent) : QObject(parent)
 {
     m_settings = std::make_unique<SettingsStorage>();
 
@@ -122,11 +121,21 @@ ZaPumApp::ZaPumApp(bool webEngineReady, QObject *parent) : QObject(parent)
                                        *m_desktop->screenCapture, *m_desktop->inputSynthesizer, {}, this);
     m_amplitude = new VoiceAmplitudePublisher(this);
     m_voiceCapture = new VoiceCaptureService(*m_amplitude, {}, {}, this);
+    // Recognition expects the names the model is about to see: the same snapshots, taken afresh.
+    m_voiceCapture->setContextProvider([this] {
+        if (!m_voiceSettings->listenForScreenNames())
+            return QStringList();
+        m_actionMode->refreshWindowsAndApps();
+        return recognition_context::vocabulary(m_actionMode->runningApps(), m_actionMode->windows());
+    });
     m_audioOutput = createAudioOutput();
     m_speech = new ElevenLabsTTS(*m_amplitude, *m_audioOutput, ElevenLabsTTS::baseUrlFromEnvironment(), {}, this);
     m_engine = std::make_unique<QQmlEngine>();
     m_clickToast = new ClickConfirmToast(createEscapeKeyWatcher(), m_engine.get(), {}, this);
     m_hotkey = new GlobalHotkeyService(createModifierKeySource(), {}, this);
+    m_hotkey->setTriggerKeyCode(m_voiceSettings->talkKey());
+    connect(m_voiceSettings, &VoiceSettingsStore::talkKeyChanged, m_hotkey,
+            [this] { m_hotkey->setTriggerKeyCode(m_voiceSettings->talkKey()); });
 
     m_urlOpener = makeUrlOpener();
     m_environment = new EnvironmentStore(*m_settings, this);
@@ -161,7 +170,7 @@ ZaPumApp::ZaPumApp(bool webEngineReady, QObject *parent) : QObject(parent)
                               voice->togglePushToTalk();
                       }});
 
-    buildCompanion(webEngineReady);
+    buildCompanion();
     buildWindows();
 }
 
@@ -185,13 +194,13 @@ void ZaPumApp::callVoice(const std::function<void()> &operation) const
         operation();
 }
 
-void ZaPumApp::buildCompanion(bool webEngineReady)
+void ZaPumApp::buildCompanion()
 {
     m_notifications = new AppNotifications(this);
-    BeePageChoice beePage = chooseBeePage(defaultBeePageDirectory(), webEngineReady);
+    BeeModelChoice beeModel = chooseBeeModel(defaultBeeModelPath());
     m_beeView = new BeeViewModel(
         *m_settings, *m_voiceSettings, *m_amplitude, *m_notifications,
-        [this] { callVoice(m_voiceControls.togglePushToTalk); }, std::move(beePage), &desktopPrefersReducedMotion,
+        [this] { callVoice(m_voiceControls.togglePushToTalk); }, std::move(beeModel), &desktopPrefersReducedMotion,
         this);
     m_companion = new CompanionManager(*m_settings, *m_voiceSettings, *m_notifications, *m_beeView, *m_engine);
 
@@ -304,14 +313,14 @@ void ZaPumApp::start(InstanceChannel *callbacks, LaunchKind launch)
 
 void ZaPumApp::buildStatusItem()
 {
-    m_statusMenu = new StatusMenu(*m_environment, *m_sessions, *m_actionMode,
+    m_statusMenu = new StatusMenu(*m_environment, *m_sessions, *m_actionMode, *m_voiceSettings,
                                   {[this] { m_companion->show(); }, [this] { m_companion->toggle(); },
                                    [this] { centerAboveDock(); }, [this] { (void)refreshGuidanceFromMenu(); },
                                    [this] { callVoice(m_voiceControls.togglePushToTalk); }, [this] { openSettings(); },
                                    [this] { m_onboarding->show(); }, [] { QCoreApplication::quit(); }},
                                   this);
     m_tray = new QSystemTrayIcon(this);
-    m_tray->setContextMenu(m_statusMenu->menu());
+    m_statusMenu->attachTo(*m_tray);
     connect(m_statusMenu, &StatusMenu::changed, this, &ZaPumApp::updateTrayIcon);
     updateTrayIcon();
     m_tray->show();
@@ -389,10 +398,6 @@ int runZaPum(int argc, char *argv[])
         return 1;
     }
 
-    // Chromium refuses to start its sandbox as root; the bee page is local files only.
-    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    QtWebEngineQuick::initialize();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ZaPum"));
     QApplication::setOrganizationName(QStringLiteral("ZaPum"));
@@ -414,7 +419,7 @@ int runZaPum(int argc, char *argv[])
     QObject::connect(termination.get(), &TerminationWatcher::terminationRequested, &application,
                      [](int) { QCoreApplication::quit(); });
 
-    ZaPumApp app(true);
+    ZaPumApp app;
     app.start(&channel, parseCommandLine(arguments).atLogin ? LaunchKind::AtLogin : LaunchKind::Interactive);
     return QApplication::exec();
 }

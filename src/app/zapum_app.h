@@ -70,9 +70,7 @@ struct VoiceControls {
 class ZaPumApp : public QObject {
     Q_OBJECT
 public:
-    // `webEngineReady`: the web engine was set up before the application object, so the bee page
-    // can be shown.
-    explicit ZaPumApp(bool webEngineReady = false, QObject *parent = nullptr);
+    explicit ZaPumApp(QObject *parent = nullptr);
     ~ZaPumApp() override;
 
     SettingsStorage &settings() { return *m_settings; }
@@ -115,7 +113,7 @@ public:
     void handleUrl(const QUrl &url);
 
 private:
-    void buildCompanion(bool webEngineReady);
+    void buildCompanion();
     void buildWindows();
     void buildStatusItem();
     void feedPopover();

@@ -1,6 +1,7 @@
 #include "backend/guidance.h"
 
 #include "backend/environment_store.h"
+#include "platform/platform_words.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -62,7 +63,7 @@ Result<GuidanceStep> readStep(const QJsonValue &value, const QString &where)
 // Kept as a document rather than built in code, so the path a server document takes is the same.
 const char kBuiltInDocument[] = R"json({
   "title": "ZaPum assistant",
-  "subtitle": "A local guide on your Mac. Sign in to ZaPum when a SaaS product should drive the same help for your logged-in user.",
+  "subtitle": "A local guide on your @COMPUTER@. Sign in to ZaPum when a SaaS product should drive the same help for your logged-in user.",
   "steps": [
     {"id": "connect", "title": "Connect your product", "detail": "Point ZaPum at the URL your customers actually use.", "isDone": false},
     {"id": "flows", "title": "Publish your first flow", "detail": "Turn brittle docs into step-by-step guidance with one source of truth.", "isDone": false},
@@ -140,7 +141,9 @@ const GuidanceSession &MockGuidance::session()
 {
     static const GuidanceSession builtIn = [] {
         const QString dashboard = presetWebBaseUrl(ZaPumEnvironment::Production) + QStringLiteral("/admin");
-        const QByteArray document = QByteArray(kBuiltInDocument).replace("@DASHBOARD@", dashboard.toUtf8());
+        const QByteArray document = QByteArray(kBuiltInDocument)
+                                        .replace("@DASHBOARD@", dashboard.toUtf8())
+                                        .replace("@COMPUTER@", platformWords().computer.toUtf8());
         Result<GuidanceSession> decoded = GuidanceSession::fromJsonBytes(document);
         return decoded ? std::move(decoded).value() : fallbackSession();
     }();

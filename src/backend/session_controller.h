@@ -55,6 +55,8 @@ public:
     QCoro::Task<void> signIn(QString email, QString token, QString apiBase);
     QCoro::Task<void> signInWithBrowser(QString webBaseURL, QString apiBase);
     void signOut();
+    // The last failure no longer applies (the user changed where to sign in).
+    void clearSignInError() { setSignInError(std::nullopt); }
 
     void presentAccountPanel();
     // Called by the app shell when the user closes the panel: a pending browser sign-in ends.

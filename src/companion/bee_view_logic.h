@@ -2,6 +2,7 @@
 
 #include "voice/voice_bee_state.h"
 
+#include <QByteArray>
 #include <QColor>
 #include <QList>
 #include <QString>
@@ -24,8 +25,9 @@ struct ChipInputs {
 // The words the caption chip shows; empty means the chip shows the state's label instead.
 QString chipText(const ChipInputs &inputs);
 
-// The label shown (upper case) when there are no words: "HOLD ⌥ TO TALK", "LISTENING", ...
-QString statusLabel(VoiceBeeState::Kind kind);
+// The label shown (upper case) when there are no words: "HOLD RIGHT ALT TO TALK" (naming the
+// talk key, a modifier_keys code), "LISTENING", ...
+QString statusLabel(VoiceBeeState::Kind kind, quint16 talkKey);
 
 struct CardColours {
     QColor caption;      // the status label
@@ -54,5 +56,30 @@ BarStyle voiceBarStyle(VoiceBeeState::Kind kind, int index);
 // levels (only read while listening or speaking); an index past their end reads the last one.
 double voiceBarHeight(VoiceBeeState::Kind kind, int index, double seconds, const QList<float> &levels,
                       bool reduceMotion);
+
+
+// How the bee model stands at one moment. The view applies it to the model's nodes; between two
+// different poses it draws nothing, so a bee at rest costs no frames at all.
+struct BeePose {
+    double wingRadians = 0.0;  // each wing's beat about the body's long axis, mirrored between the two
+    double lift = 0.0;         // the bob, as a share of the bee's half height; up is positive
+    double tiltDegrees = 0.0;  // the nose up (positive) or down
+    bool operator==(const BeePose &) const = default;
+};
+
+// The pose at `seconds` since the view started. Idle: still, with a short flutter now and then.
+// Listening: quick wing beats and a small lift. Thinking: head tilted, slow flutters. Speaking:
+// steady beats and a bob. Error: drooping and still. Reduce motion: every state's pose without
+// the beats and the bob.
+BeePose beePose(VoiceBeeState::Kind kind, double seconds, bool reduceMotion);
+
+// Milliseconds from `seconds` until the pose should be drawn again: one frame interval (never
+// more than 30 frames a second) while the bee moves, the wait for its next flutter while it
+// rests, and -1 when it will not move again in this state.
+int beeNextFrameMs(VoiceBeeState::Kind kind, double seconds, bool reduceMotion);
+
+// Why the bytes are not a complete binary glTF 2.0 file (header, JSON chunk and the optional
+// binary chunk, all within the stated length), or nothing when they are.
+std::optional<QString> glbProblem(const QByteArray &bytes);
 
 }  // namespace zapum

@@ -1,43 +1,46 @@
 #include "companion/bee_view_model.h"
 
 #include "app/app_notifications.h"
+#include "companion/bee_motion.h"
 #include "companion/bee_view_logic.h"
 #include "companion/companion_geometry.h"
 #include "foundation/logging.h"
 #include "foundation/settings_storage.h"
+#include "platform/platform_words.h"
 #include "voice/voice_amplitude_publisher.h"
 #include "voice/voice_settings_store.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace zapum {
 
-BeePageChoice chooseBeePage(const QString &directory, bool webEngineReady)
+BeeModelChoice chooseBeeModel(const QString &path)
 {
-    const QDir dir(directory);
-    const QString page = dir.filePath(QStringLiteral("bee-viewer.html"));
-    if (directory.isEmpty() || !QFileInfo(page).isFile())
-        return {{}, QStringLiteral("no bee page at %1").arg(page)};
-    if (!QFileInfo(dir.filePath(QStringLiteral("bee-runtime.glb"))).isFile())
-        return {{}, QStringLiteral("no bee-runtime.glb beside %1").arg(page)};
-    if (!webEngineReady)
-        return {{}, QStringLiteral("the web engine was not set up before the application started")};
-    return {QUrl::fromLocalFile(QFileInfo(page).absoluteFilePath()), {}};
+    QFile file(path);
+    if (path.isEmpty() || !file.exists())
+        return {{}, QStringLiteral("no bee model at %1").arg(path)};
+    if (!file.open(QIODevice::ReadOnly))
+        return {{}, QStringLiteral("cannot read the bee model %1: %2").arg(path, file.errorString())};
+    // The model is small; a cut-short or foreign file is caught here rather than by the importer.
+    if (const auto problem = glbProblem(file.readAll()))
+        return {{}, QStringLiteral("the bee model %1 is unusable: %2").arg(path, *problem)};
+    return {QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()), {}};
 }
 
-QString defaultBeePageDirectory()
+QString defaultBeeModelPath()
 {
     const QDir programDir(QCoreApplication::applicationDirPath());
-    const QString beside = programDir.filePath(QStringLiteral("bee"));
-    if (QFileInfo(beside).isDir())
+    const QString beside = programDir.filePath(QStringLiteral("bee/bee-runtime.glb"));
+    if (QFileInfo::exists(beside))
         return beside;
-    return QDir::cleanPath(programDir.filePath(QStringLiteral("../share/zapum/bee")));
+    return QDir::cleanPath(programDir.filePath(QStringLiteral("../share/zapum/bee/bee-runtime.glb")));
 }
 
 BeeViewModel::BeeViewModel(SettingsStorage &settings, VoiceSettingsStore &voice, VoiceAmplitudePublisher &amplitude,
-                           AppNotifications &notifications, PushToTalk togglePushToTalk, BeePageChoice beePage,
+                           AppNotifications &notifications, PushToTalk togglePushToTalk, BeeModelChoice beeModel,
                            MotionPreference prefersReducedMotion, QObject *parent)
     : QObject(parent),
       m_settings(settings),
@@ -46,11 +49,12 @@ BeeViewModel::BeeViewModel(SettingsStorage &settings, VoiceSettingsStore &voice,
       m_notifications(notifications),
       m_togglePushToTalk(std::move(togglePushToTalk)),
       m_prefersReducedMotion(std::move(prefersReducedMotion)),
-      m_beePage(beePage.page),
+      m_beeModel(beeModel.model),
       m_lastState(voice.beeState())
 {
-    if (m_beePage.isEmpty())
-        qCInfo(lcCompanion) << "showing the emoji bee:" << beePage.reason;
+    BeeMotion::registerQmlType();
+    if (m_beeModel.isEmpty())
+        qCInfo(lcCompanion) << "showing the emoji bee:" << beeModel.reason;
     m_side = companionSide(m_settings.storedNumber(settings_keys::kCompanionSide));
     reloadMotionPreference();
 
@@ -69,6 +73,7 @@ BeeViewModel::BeeViewModel(SettingsStorage &settings, VoiceSettingsStore &voice,
                         &VoiceSettingsStore::lastErrorChanged})
         connect(&m_voice, signal, this, &BeeViewModel::chipChanged);
     connect(&m_notifications, &AppNotifications::companionLayoutChanged, this, &BeeViewModel::reloadSide);
+    connect(&m_voice, &VoiceSettingsStore::talkKeyChanged, this, &BeeViewModel::stateChanged);
 }
 
 bool BeeViewModel::active() const
@@ -87,9 +92,14 @@ QString BeeViewModel::chipText() const
         {m_voice.beeState(), m_voice.lastTranscript(), m_voice.lastAssistantReply(), m_voice.lastError()});
 }
 
+QString BeeViewModel::talkHint() const
+{
+    return QStringLiteral("Click to open guidance, or hold %1 to talk.").arg(platformWords().keyName(m_voice.talkKey()));
+}
+
 QString BeeViewModel::statusLabel() const
 {
-    return zapum::statusLabel(m_voice.beeState().kind());
+    return zapum::statusLabel(m_voice.beeState().kind(), m_voice.talkKey());
 }
 
 QColor BeeViewModel::captionColor() const
@@ -132,13 +142,13 @@ void BeeViewModel::togglePushToTalk()
         m_togglePushToTalk();
 }
 
-void BeeViewModel::reportBeePageFailed(const QString &reason)
+void BeeViewModel::reportBeeModelFailed(const QString &reason)
 {
-    if (m_beePage.isEmpty())
+    if (m_beeModel.isEmpty())
         return;
-    qCWarning(lcCompanion) << "the bee page failed, showing the emoji bee instead:" << reason;
-    m_beePage.clear();
-    Q_EMIT beePageUrlChanged();
+    qCWarning(lcCompanion) << "the bee model failed, showing the emoji bee instead:" << reason;
+    m_beeModel.clear();
+    Q_EMIT beeModelUrlChanged();
 }
 
 void BeeViewModel::reloadSide()

@@ -16,16 +16,15 @@ class SettingsStorage;
 class VoiceAmplitudePublisher;
 class VoiceSettingsStore;
 
-// Where the bee's web page is, when it can be shown at all.
-struct BeePageChoice {
-    QUrl page;        // empty: show the emoji bee
+// The bee's model, when it can be drawn at all.
+struct BeeModelChoice {
+    QUrl model;       // empty: show the emoji bee
     QString reason;   // why not, for the log
 };
-// The page "bee-viewer.html" in `directory` with "bee-runtime.glb" beside it. `webEngineReady`
-// says whether the web engine was set up before the application object (it cannot be later).
-BeePageChoice chooseBeePage(const QString &directory, bool webEngineReady);
-// The folder shipped beside the program: <program dir>/bee, else <prefix>/share/zapum/bee.
-QString defaultBeePageDirectory();
+// The binary glTF model at `path`, when it is there and whole.
+BeeModelChoice chooseBeeModel(const QString &path);
+// The model shipped beside the program: <program dir>/bee/, else <prefix>/share/zapum/bee/.
+QString defaultBeeModelPath();
 
 // The logic behind the companion panel's content (the bee, its button, the voice card): reads the
 // voice store and the stored size, answers what the QML shows, and announces the three changes the
@@ -37,6 +36,7 @@ class BeeViewModel : public QObject {
     Q_PROPERTY(int stateKind READ stateKind NOTIFY stateChanged)
     Q_PROPERTY(QString chipText READ chipText NOTIFY chipChanged)
     Q_PROPERTY(QString statusLabel READ statusLabel NOTIFY stateChanged)
+    Q_PROPERTY(QString talkHint READ talkHint NOTIFY stateChanged)
     Q_PROPERTY(QColor captionColor READ captionColor NOTIFY stateChanged)
     Q_PROPERTY(QColor chipStrokeColor READ chipStrokeColor NOTIFY stateChanged)
     Q_PROPERTY(QColor chipTextColor READ chipTextColor NOTIFY stateChanged)
@@ -44,14 +44,14 @@ class BeeViewModel : public QObject {
     Q_PROPERTY(bool reduceMotion READ reduceMotion NOTIFY reduceMotionChanged)
     Q_PROPERTY(QObject *amplitude READ amplitude CONSTANT)
     Q_PROPERTY(bool popoverOpen READ popoverOpen WRITE setPopoverOpen NOTIFY popoverOpenChanged)
-    Q_PROPERTY(QUrl beePageUrl READ beePageUrl NOTIFY beePageUrlChanged)
+    Q_PROPERTY(QUrl beeModelUrl READ beeModelUrl NOTIFY beeModelUrlChanged)
 
 public:
     using PushToTalk = std::function<void()>;
     using MotionPreference = std::function<bool()>;
 
     BeeViewModel(SettingsStorage &settings, VoiceSettingsStore &voice, VoiceAmplitudePublisher &amplitude,
-                 AppNotifications &notifications, PushToTalk togglePushToTalk, BeePageChoice beePage,
+                 AppNotifications &notifications, PushToTalk togglePushToTalk, BeeModelChoice beeModel,
                  MotionPreference prefersReducedMotion, QObject *parent = nullptr);
 
     double side() const { return m_side; }
@@ -59,6 +59,8 @@ public:
     int stateKind() const;
     QString chipText() const;
     QString statusLabel() const;
+    // What the bee offers, for assistive technology: "Click to open guidance, or hold Right Alt to talk."
+    QString talkHint() const;
     QColor captionColor() const;
     QColor chipStrokeColor() const;
     QColor chipTextColor() const;
@@ -67,12 +69,12 @@ public:
     QObject *amplitude() const;
     bool popoverOpen() const { return m_popoverOpen; }
     void setPopoverOpen(bool open);
-    QUrl beePageUrl() const { return m_beePage; }
+    QUrl beeModelUrl() const { return m_beeModel; }
 
     Q_INVOKABLE void togglePopover() { setPopoverOpen(!m_popoverOpen); }
     Q_INVOKABLE void togglePushToTalk();
-    // The page failed to load or its renderer died: the emoji bee for the rest of the run.
-    Q_INVOKABLE void reportBeePageFailed(const QString &reason);
+    // The model failed to load or its view could not be made: the emoji bee for the rest of the run.
+    Q_INVOKABLE void reportBeeModelFailed(const QString &reason);
 
     // Re-reads the stored size (the settings window announces its changes).
     void reloadSide();
@@ -85,7 +87,7 @@ Q_SIGNALS:
     void chipChanged();
     void reduceMotionChanged();
     void popoverOpenChanged();
-    void beePageUrlChanged();
+    void beeModelUrlChanged();
 
 private:
     SettingsStorage &m_settings;
@@ -98,7 +100,7 @@ private:
     double m_side = 0.0;
     bool m_reduceMotion = false;
     bool m_popoverOpen = false;
-    QUrl m_beePage;
+    QUrl m_beeModel;
     VoiceBeeState m_lastState;
 };
 

@@ -44,6 +44,12 @@ QRectF beeFrameInPanel(const QRectF &panel, double side)
     return {panel.center().x() - side / 2.0, panel.bottom() - side, side, side};
 }
 
+QRectF voiceCardFrameInPanel(const QRectF &panel, double side)
+{
+    const double bottom = panel.bottom() - side - kVoiceCardGap;
+    return {panel.center().x() - kVoiceCardWidth / 2.0, bottom - kVoiceCardHeight, kVoiceCardWidth, kVoiceCardHeight};
+}
+
 QRectF resizedAroundCentre(const QRectF &current, QSizeF size, std::optional<QRectF> visibleFrame)
 {
     const QPointF centre = current.center();

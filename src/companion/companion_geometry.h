@@ -47,6 +47,13 @@ QRectF railFrame(const PatrolRail &rail, double t, const QRectF &visibleFrame, d
 // Where the bee is inside its panel: bottom-aligned and centred, side x side.
 QRectF beeFrameInPanel(const QRectF &panel, double side);
 
+// Where the voice card is inside its panel: centred, 6 points above the bee. With the bee it is
+// all the panel draws; the rest is see-through and left to the windows below.
+QRectF voiceCardFrameInPanel(const QRectF &panel, double side);
+inline constexpr double kVoiceCardWidth = 240.0;
+inline constexpr double kVoiceCardHeight = 112.0;
+inline constexpr double kVoiceCardGap = 6.0;
+
 // A resize that keeps the panel's centre, then holds it inside the visible frame when one is known
 // (the top edge wins when the panel is taller than the frame).
 QRectF resizedAroundCentre(const QRectF &current, QSizeF size, std::optional<QRectF> visibleFrame);

@@ -10,12 +10,13 @@
 #include "voice/voice_settings_store.h"
 
 #include <QEasingCurve>
+#include <QMoveEvent>
 #include <QGuiApplication>
 #include <QQmlEngine>
 #include <QQuickView>
 #include <QScreen>
 
-#include <chrono>
+#include <algorithm>
 
 namespace zapum {
 
@@ -32,6 +33,15 @@ QEasingCurve easeInEaseOut()
 QRect toPixels(const QRectF &frame)
 {
     return {qRound(frame.x()), qRound(frame.y()), qRound(frame.width()), qRound(frame.height())};
+}
+
+// Enough for seconds of patrol steps the window system has yet to report.
+constexpr size_t kMaxAskedPositions = 256;
+
+// A pixel's slack for scale factors that do not round-trip exactly.
+bool samePlace(QPoint a, QPoint b)
+{
+    return qAbs(a.x() - b.x()) <= 1 && qAbs(a.y() - b.y()) <= 1;
 }
 
 }  // namespace
@@ -53,6 +63,10 @@ CompanionManager::CompanionManager(SettingsStorage &settings, VoiceSettingsStore
     m_patrolTimer.setInterval(m_timings.tickIntervalMs);
     connect(&m_patrolTimer, &QTimer::timeout, this, &CompanionManager::tickPatrol);
 
+    m_foreignMoveSettle.setSingleShot(true);
+    m_foreignMoveSettle.setInterval(m_timings.foreignMoveSettleMs);
+    connect(&m_foreignMoveSettle, &QTimer::timeout, this, &CompanionManager::onForeignMoveSettled);
+
     m_expansion.setEasingCurve(easeInEaseOut());
     connect(&m_expansion, &QVariantAnimation::valueChanged, this,
             [this](const QVariant &value) { setFrame(value.toRectF()); });
@@ -71,6 +85,7 @@ CompanionManager::CompanionManager(SettingsStorage &settings, VoiceSettingsStore
 CompanionManager::~CompanionManager()
 {
     m_patrolTimer.stop();
+    m_foreignMoveSettle.stop();
     m_expansion.stop();
 }
 
@@ -117,7 +132,92 @@ void CompanionManager::setFrame(const QRectF &frame)
     if (pixels == m_appliedFrame)
         return;
     m_appliedFrame = pixels;
+    // Noted before asking: a window not yet created reports the move at once.
+    if (m_askedPositions.empty() || m_askedPositions.back() != pixels.topLeft())
+        m_askedPositions.push_back(pixels.topLeft());
+    if (m_askedPositions.size() > kMaxAskedPositions)
+        m_askedPositions.pop_front();
     m_panel->setGeometry(pixels);
+}
+
+bool CompanionManager::askedFor(QPoint position) const
+{
+    return std::any_of(m_askedPositions.begin(), m_askedPositions.end(),
+                       [position](QPoint asked) { return samePlace(asked, position); });
+}
+
+void CompanionManager::onPanelMoved(QPoint at)
+{
+    m_reportedPosition = at;
+    const auto seen = std::find_if(m_askedPositions.begin(), m_askedPositions.end(),
+                                   [at](QPoint asked) { return samePlace(asked, at); });
+    if (seen != m_askedPositions.end()) {
+        // One of ours, however late; whatever was asked before it has been overtaken.
+        m_askedPositions.erase(m_askedPositions.begin(), seen);
+        return;
+    }
+    // Not a place we asked for: hold the patrol (it must not fight a hand on the window) and see
+    // where the window comes to rest.
+    m_foreignMoveSettle.start();
+}
+
+void CompanionManager::onForeignMoveSettled()
+{
+    if (!m_panel || !m_panel->isVisible())
+        return;
+    const QPoint at = m_reportedPosition;
+    if (askedFor(at))
+        return;  // ours caught up after all
+    // The window manager moved the bee (Alt+drag, a keyboard move, another program): that is the
+    // user choosing a place, as a drag of the bee is. Remember it as the frame the panel has.
+    QRectF frame(QPointF(at), m_frame.size());
+    if (m_expansion.state() == QAbstractAnimation::Running) {
+        frame.setSize(m_expansion.endValue().toRectF().size());
+        m_expansion.stop();
+    }
+    m_askedPositions.assign(1, at);
+    m_appliedFrame.moveTopLeft(at);
+    setUserChoseFreePosition(true);
+    setFrame(frame);
+    clampPanelToVisibleFrame();
+}
+
+bool CompanionManager::eventFilter(QObject *watched, QEvent *event)
+{
+    if (!m_panel || watched != m_panel.get())
+        return QObject::eventFilter(watched, event);
+    if (event->type() == QEvent::Move)
+        onPanelMoved(static_cast<QMoveEvent *>(event)->pos());
+    if (event->type() == QEvent::Resize) {
+        m_reportedSize = static_cast<QResizeEvent *>(event)->size();
+        updateInputRegion();
+    }
+    // A window manager that frames the panel copies the input shape onto its frame when told the
+    // shape changed (openbox does), not necessarily when it takes the window on; until then its
+    // frame would swallow the clicks. So the shape is given again once the window is on screen.
+    if (event->type() == QEvent::Expose && !m_inputRegionSinceShown && m_panel->isExposed()) {
+        m_inputRegionSinceShown = true;
+        m_inputRegion = QRegion();
+        updateInputRegion();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void CompanionManager::updateInputRegion()
+{
+    if (!m_panel)
+        return;
+    // The window's own size, which the drawing follows, rather than the one last asked for.
+    const QRectF local(QPointF(0, 0), QSizeF(m_reportedSize.isValid() ? m_reportedSize : m_panel->size()));
+    const double s = side();
+    QRegion region(beeFrameInPanel(local, s).toAlignedRect());
+    if (m_isVoiceExpanded)
+        region += voiceCardFrameInPanel(local, s).toAlignedRect();
+    region &= local.toAlignedRect();
+    if (region == m_inputRegion)
+        return;
+    m_inputRegion = region;
+    setFloatingPanelInputRegion(*m_panel, region);
 }
 
 void CompanionManager::setVisible(bool visible)
@@ -187,6 +287,11 @@ void CompanionManager::setup()
     connect(m_drag, &PanelDragGesture::dragMoved, this,
             [this](QPoint topLeft) { setFrame(QRectF(QPointF(topLeft), m_frame.size())); });
     connect(m_drag, &PanelDragGesture::dragFinished, this, &CompanionManager::clampPanelToVisibleFrame);
+    connect(panel.get(), &QWindow::visibleChanged, this, [this](bool visible) {
+        if (!visible)
+            m_inputRegionSinceShown = false;
+    });
+    panel->installEventFilter(this);
 
     panel->setInitialProperties({{QStringLiteral("bee"), QVariant::fromValue<QObject *>(&m_beeView)},
                                  {QStringLiteral("gesture"), QVariant::fromValue<QObject *>(m_drag)}});
@@ -199,6 +304,7 @@ void CompanionManager::setup()
     setFrame(m_frame);
     beginPatrolCycle();
     positionNearDock();
+    updateInputRegion();  // before the window is mapped, so it never swallows a click
     bringToFront();
     startPatrol();
 }
@@ -278,6 +384,7 @@ void CompanionManager::refreshPanelGeometryPreservingCenter()
     if (QScreen *screen = panelScreen())
         vf = QRectF(screen->availableGeometry());
     setFrame(resizedAroundCentre(m_frame, companionPanelSize(side(), m_isVoiceExpanded), vf));
+    updateInputRegion();
 }
 
 void CompanionManager::applyVoiceExpansion(bool expanded)
@@ -287,6 +394,7 @@ void CompanionManager::applyVoiceExpansion(bool expanded)
     m_isVoiceExpanded = expanded;
     Q_EMIT isVoiceExpandedChanged();
     setPatrolSuspended(m_popoverOpen || m_isVoiceExpanded);
+    updateInputRegion();
 
     std::optional<QRectF> vf;
     if (QScreen *screen = panelScreen())
@@ -307,7 +415,7 @@ void CompanionManager::startPatrol()
 void CompanionManager::tickPatrol()
 {
     if (!m_panel || !m_isVisible || m_isPatrolSuspended || m_userChoseFreePosition || !patrolAllowed()
-        || m_isVoiceExpanded || m_expansion.state() == QAbstractAnimation::Running)
+        || m_isVoiceExpanded || m_expansion.state() == QAbstractAnimation::Running || m_foreignMoveSettle.isActive())
         return;
     QScreen *screen = mainScreen();
     if (!screen)

@@ -6,9 +6,11 @@
 #include <QObject>
 #include <QPointer>
 #include <QRectF>
+#include <QRegion>
 #include <QTimer>
 #include <QVariantAnimation>
 
+#include <deque>
 #include <functional>
 #include <memory>
 
@@ -29,6 +31,9 @@ struct CompanionTimings {
     int tickIntervalMs = 1000 / 24;
     int expandMs = 320;
     int collapseMs = 240;
+    // How long the window must rest at a place the manager never asked for before that counts as
+    // a move by the window manager (Alt+drag, a keyboard move, another program).
+    int foreignMoveSettleMs = 250;
 };
 
 // The floating panel that carries the bee: places it just above the bottom of the screen, lets it
@@ -84,6 +89,9 @@ Q_SIGNALS:
     void userChoseFreePositionChanged();
     void isVoiceExpandedChanged();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     double side() const;
     bool patrolAllowed() const;
@@ -96,6 +104,10 @@ private:
     void bringToFront();
     void watchScreens();
     void onScreensChanged();
+    void updateInputRegion();
+    bool askedFor(QPoint position) const;
+    void onPanelMoved(QPoint at);
+    void onForeignMoveSettled();
 
     SettingsStorage &m_settings;
     VoiceSettingsStore &m_voice;
@@ -117,6 +129,16 @@ private:
     PatrolState m_patrol;
     QRectF m_frame;
     QRect m_appliedFrame;
+    // Places given to the window system whose move has not been seen yet (and the last one seen):
+    // the window reports them late, and they must not be taken for somebody else's move.
+    std::deque<QPoint> m_askedPositions;
+    // Where and how big the window system last said the window is (its own geometry() answers
+    // with the last request until then).
+    QPoint m_reportedPosition;
+    QSize m_reportedSize;
+    QTimer m_foreignMoveSettle;
+    QRegion m_inputRegion;
+    bool m_inputRegionSinceShown = false;
     QVariantAnimation m_expansion;
 };
 

@@ -1,6 +1,7 @@
 #include "companion/onboarding_manager.h"
 
 #include "foundation/settings_storage.h"
+#include "platform/platform_words.h"
 #include "ui/qml_window.h"
 
 #include <QVariantMap>
@@ -10,7 +11,7 @@ namespace zapum {
 const QList<OnboardingStep> &onboardingSteps()
 {
     static const QList<OnboardingStep> steps{
-        {QStringLiteral("\U0001F41D"), QStringLiteral("Your guide lives above the Dock"),
+        {QStringLiteral("\U0001F41D"), QStringLiteral("Your guide lives above %1").arg(platformWords().taskbar),
          QStringLiteral("ZaPum patrols the bottom of your screen and is always one click away. It works offline from "
                         "the moment you install it.")},
         {QStringLiteral("signed-in"), QStringLiteral("Sign in to link your account"),

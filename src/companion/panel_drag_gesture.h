@@ -9,8 +9,8 @@ class QWindow;
 namespace zapum {
 
 // Tells a drag of the panel from a click, from the pointer alone: a left press that travels the
-// platform's drag distance is the user moving the bee. The window's own move events are never
-// consulted, because on X11 they arrive late and cannot be told apart from the patrol's moves.
+// platform's drag distance is the user moving the bee. The window's own move events are not
+// consulted here: on X11 they arrive late, after the pointer has long moved on.
 //
 // It watches the window's mouse events without taking them, so the QML below still sees them; a
 // click handler there checks `dragged` to ignore the release that ends a drag.

@@ -20,15 +20,17 @@ std::optional<QByteArray> CachedSecretStore::read(const QString &account)
 Status CachedSecretStore::write(const QString &account, const QByteArray &data)
 {
     Status status = m_backend->write(account, data);
-    // A failed replace has already removed the old item, so the cache must forget it too.
-    m_cache.insert(account, status.ok() ? std::optional<QByteArray>(data) : std::nullopt);
+    // After a failure only the store knows what it kept (nothing, or the old item when even
+    // dropping it failed); the cache says the same, so this run and the next agree.
+    m_cache.insert(account, status.ok() ? std::optional<QByteArray>(data) : m_backend->read(account));
     return status;
 }
 
 void CachedSecretStore::remove(const QString &account)
 {
     m_backend->remove(account);
-    m_cache.insert(account, std::nullopt);
+    // Removal reports no failure; reading back keeps the cache true when it did fail.
+    m_cache.insert(account, m_backend->read(account));
 }
 
 }  // namespace zapum

@@ -43,6 +43,8 @@ TransportError classify(QNetworkReply *reply)
     }
     case QNetworkReply::TimeoutError: return TransportError::TimedOut;
     case QNetworkReply::ConnectionRefusedError:
+    // The server or something on the way hung up mid-request: as much a lost network as a refusal.
+    case QNetworkReply::RemoteHostClosedError:
     case QNetworkReply::NetworkSessionFailedError:
     case QNetworkReply::TemporaryNetworkFailureError:
     case QNetworkReply::BackgroundRequestNotAllowedError:
@@ -104,6 +106,13 @@ QNetworkReply *HttpClient::start(const HttpRequest &request)
                                ? m_network->get(req)
                                : m_network->sendCustomRequest(req, request.method, request.body);
 
+    if (request.onBody) {
+        connect(reply, &QNetworkReply::readyRead, reply, [reply, onBody = request.onBody] {
+            if (isSuccessStatus(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt()))
+                onBody(reply->readAll());
+        });
+    }
+
     const auto total = std::min(m_timeouts.total, request.deadline.value_or(m_timeouts.total));
     auto *deadline = new QTimer(reply);
     deadline->setSingleShot(true);
@@ -140,6 +149,8 @@ QCoro::Task<HttpResult> HttpClient::send(HttpRequest request)
     if (!reply)
         co_return transportFailure(TransportError::Cancelled);
     HttpResult result = finish(reply);
+    if (request.onBody && result && isSuccessStatus(result.value().status) && !result.value().body.isEmpty())
+        request.onBody(std::exchange(result.value().body, {}));
     reply->deleteLater();
     co_return result;
 }

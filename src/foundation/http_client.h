@@ -12,6 +12,7 @@
 #include <QCoro/QCoroTask>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 class QNetworkAccessManager;
@@ -48,6 +49,9 @@ struct HttpRequest {
     QByteArray body;
     // A per-request cap on the whole exchange; the shorter of this and the client's total wins.
     std::optional<std::chrono::milliseconds> deadline;
+    // When set, the body of a 2xx reply is handed over piece by piece as it arrives instead of
+    // being collected; the response then carries no body. Other replies keep theirs.
+    std::function<void(const QByteArray &)> onBody;
 };
 
 struct HttpResponse {

@@ -76,5 +76,8 @@ Q_SIGNALS:
 
 // Implemented by the platform back-end.
 std::unique_ptr<ModifierKeySource> createModifierKeySource();
+// Whether the keyboard layout in use makes this key type characters while held (Right Alt as
+// AltGr on most non-US layouts), so that holding it to talk gets in the way of typing.
+bool modifierKeyTypesCharacters(quint16 keyCode);
 
 }  // namespace zapum

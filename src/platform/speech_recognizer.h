@@ -3,6 +3,7 @@
 #include "foundation/failure.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -25,6 +26,15 @@ public:
     virtual QString partialTranscript() = 0;
     // Ends the audio and returns the final transcript.
     virtual QString endUtterance() = 0;
+
+    // Terms to listen for from the next utterance on, beyond the model's everyday words (see
+    // recognition_context.h); an empty list means the model alone. Ends an utterance in
+    // progress when the recogniser has to change. Returns whether it changed.
+    virtual bool setContext(const QStringList &terms)
+    {
+        Q_UNUSED(terms);
+        return false;
+    }
 };
 
 // Implemented by the platform back-end. An empty model path means the installed default model.

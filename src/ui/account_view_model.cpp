@@ -19,6 +19,9 @@ AccountViewModel::AccountViewModel(SessionController &sessions, EnvironmentStore
     connect(&m_sessions, &SessionController::signInErrorChanged, this, &AccountViewModel::signInErrorChanged);
     connect(&m_sessions, &SessionController::isBrowserSignInPendingChanged, this,
             &AccountViewModel::isBrowserSignInPendingChanged);
+    // "Can't reach the server" about one server must not linger under the form once another is chosen.
+    for (auto signal : {&EnvironmentStore::currentChanged, &EnvironmentStore::apiBaseUrlChanged})
+        connect(&m_environment, signal, &m_sessions, &SessionController::clearSignInError);
 }
 
 bool AccountViewModel::isSignedIn() const { return m_sessions.isSignedIn(); }

@@ -7,6 +7,10 @@
 #include "companion/companion_geometry.h"
 #include "desktop/action_mode_store.h"
 #include "foundation/settings_storage.h"
+#include "platform/modifier_key_source.h"
+#include "platform/platform_words.h"
+#include "voice/global_hotkey_service.h"
+#include "voice/talk_key.h"
 #include "voice/voice_keychain.h"
 #include "voice/voice_settings_store.h"
 
@@ -91,6 +95,7 @@ SettingsViewModel::SettingsViewModel(SettingsStorage &settings, EnvironmentStore
     });
     // The bee's own size control writes the same key.
     connect(&m_notifications, &AppNotifications::companionLayoutChanged, this, &SettingsViewModel::companionSideChanged);
+    connect(&m_voice, &VoiceSettingsStore::talkKeyChanged, this, &SettingsViewModel::talkKeyChanged);
 }
 
 double SettingsViewModel::companionSide() const
@@ -248,6 +253,57 @@ void SettingsViewModel::setSettingsNote(const QString &note)
         return;
     m_settingsNote = note;
     Q_EMIT settingsNoteChanged();
+}
+
+QStringList SettingsViewModel::talkKeyNames() const
+{
+    QStringList names;
+    for (quint16 key : talkKeyChoices())
+        names.append(platformWords().keyName(key));
+    return names;
+}
+
+int SettingsViewModel::talkKeyIndex() const
+{
+    return int(talkKeyChoices().indexOf(m_voice.talkKey()));
+}
+
+void SettingsViewModel::setTalkKeyIndex(int index)
+{
+    if (index >= 0 && index < talkKeyChoices().size())
+        m_voice.setTalkKey(talkKeyChoices().at(index));
+}
+
+QString SettingsViewModel::holdToTalkText() const
+{
+    return holdToTalkLine(m_voice.talkKey(), HotkeyTiming{}.holdThreshold);
+}
+
+QString SettingsViewModel::talkHelpText() const
+{
+    return talkHelpLine(m_voice.talkKey());
+}
+
+QString SettingsViewModel::talkKeyNoteText() const
+{
+    return talkKeyNote(m_voice.talkKey(), modifierKeyTypesCharacters(m_voice.talkKey()));
+}
+
+QString SettingsViewModel::strollLabel() const
+{
+    return QStringLiteral("Stroll near ") + platformWords().screenBottom;
+}
+
+QString SettingsViewModel::centerLabel() const
+{
+    return QStringLiteral("Center above %1 (resume patrol)").arg(platformWords().taskbar);
+}
+
+QString SettingsViewModel::placementHelp() const
+{
+    return QStringLiteral("Drag the bee anywhere on screen. While Stroll is on, it wanders along a small rail until "
+                          "you move it. Center above %1 snaps it back and turns strolling on.")
+        .arg(platformWords().taskbar);
 }
 
 SnapshotImageProvider::SnapshotImageProvider(std::function<QImage()> snapshot)

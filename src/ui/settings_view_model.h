@@ -52,6 +52,16 @@ class SettingsViewModel : public QObject {
     Q_PROPERTY(bool secretsInFallbackFile READ secretsInFallbackFile CONSTANT)
     Q_PROPERTY(QString secretsFallbackPath READ secretsFallbackPath CONSTANT)
     Q_PROPERTY(QString settingsNote READ settingsNote NOTIFY settingsNoteChanged)
+    // The Voice tab's talk key choice, and every line about it, in this desktop's key names.
+    Q_PROPERTY(QStringList talkKeyNames READ talkKeyNames CONSTANT)
+    Q_PROPERTY(int talkKeyIndex READ talkKeyIndex WRITE setTalkKeyIndex NOTIFY talkKeyChanged)
+    Q_PROPERTY(QString holdToTalkLine READ holdToTalkText NOTIFY talkKeyChanged)
+    Q_PROPERTY(QString talkHelpLine READ talkHelpText NOTIFY talkKeyChanged)
+    Q_PROPERTY(QString talkKeyNote READ talkKeyNoteText NOTIFY talkKeyChanged)
+    // The Companion tab's words for where the bee lives.
+    Q_PROPERTY(QString strollLabel READ strollLabel CONSTANT)
+    Q_PROPERTY(QString centerLabel READ centerLabel CONSTANT)
+    Q_PROPERTY(QString placementHelp READ placementHelp CONSTANT)
 
 public:
     // What the buttons reach outside the stores.
@@ -86,6 +96,16 @@ public:
     QString secretsFallbackPath() const { return m_secretsFallbackPath; }
     bool secretsInFallbackFile() const { return !m_secretsFallbackPath.isEmpty(); }
     QString settingsNote() const { return m_settingsNote; }
+    QStringList talkKeyNames() const;
+    int talkKeyIndex() const;
+    void setTalkKeyIndex(int index);
+    QString holdToTalkText() const;
+    QString talkHelpText() const;
+    // Asks the desktop each time, so a layout switched since the last look is seen.
+    QString talkKeyNoteText() const;
+    QString strollLabel() const;
+    QString centerLabel() const;
+    QString placementHelp() const;
 
     Q_INVOKABLE bool canSaveKey(const QString &input) const { return canSaveApiKey(input); }
     // account: "anthropic" or "elevenlabs". True when the key is now stored.
@@ -110,6 +130,7 @@ Q_SIGNALS:
     void appRowsChanged();
     void snapshotGenerationChanged();
     void settingsNoteChanged();
+    void talkKeyChanged();
 
 private:
     void setSettingsNote(const QString &note);

@@ -2,6 +2,7 @@
 
 #include "foundation/logging.h"
 #include "foundation/service_url.h"
+#include "platform/platform_words.h"
 
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -21,15 +22,20 @@ constexpr auto kBaseUrlVariable = "ZAPUM_ANTHROPIC_BASE_URL";
 
 // Left alone, the model drifts to other capitalisations of the name, and whatever it writes is
 // shown in the caption chip and read aloud; hence the spelling rule next to the pronunciation.
-const QString kInstructions = QStringLiteral(
-    "  You are ZaPum, pronounced \"zah-pum\"."
-    "   Whenever you introduce yourself or refer to yourself, always write your name as ZaPum, "
-    "never as \"Zapum\", \"ZAPUM\" or \"Za Pum\", nor any other variant."
-    "   You are a friendly desktop companion on the user's Mac.   You help them switch between "
-    "open apps, capture their screen, and occasionally click   at a coordinate when they ask. "
-    "Keep spoken replies to one or two short sentences.   Always tell the user what you just did. "
-    "If a tool is not available or fails, say so briefly.   Never click without being asked; "
-    "never loop more than a couple of tool calls without speaking.");
+// The machine is named as this desktop names it, so the model never talks about a Mac on a PC.
+QString instructions()
+{
+    return QStringLiteral(
+               "  You are ZaPum, pronounced \"zah-pum\"."
+               "   Whenever you introduce yourself or refer to yourself, always write your name as ZaPum, "
+               "never as \"Zapum\", \"ZAPUM\" or \"Za Pum\", nor any other variant."
+               "   You are a friendly desktop companion on the user's %1.   You help them switch between "
+               "open apps, capture their screen, and occasionally click   at a coordinate when they ask. "
+               "Keep spoken replies to one or two short sentences.   Always tell the user what you just did. "
+               "If a tool is not available or fails, say so briefly.   Never click without being asked; "
+               "never loop more than a couple of tool calls without speaking.")
+        .arg(platformWords().computer);
+}
 
 QJsonObject tool(const char *name, const char *description, const QJsonObject &properties,
                  const QStringList &required)
@@ -114,7 +120,7 @@ const QJsonArray &AnthropicVoiceAgent::tools()
 
 QString AnthropicVoiceAgent::systemPrompt(const VoiceAgentContext &context)
 {
-    QString prompt = kInstructions + QStringLiteral("\n\nCurrent on-screen windows:\n") + context.windowsSummary
+    QString prompt = instructions() + QStringLiteral("\n\nCurrent on-screen windows:\n") + context.windowsSummary
                      + QStringLiteral("\n\nRunning apps:\n") + context.appsSummary;
     if (!context.memoryText.isEmpty()) {
         prompt += QStringLiteral("\n\nWhat you remember about this user from past conversations (use only when "
@@ -173,6 +179,11 @@ QCoro::Task<Result<AnthropicVoiceAgent::Turn>> AnthropicVoiceAgent::run(QString 
     else
         qCWarning(lcVoice) << "Anthropic reply with HTTP status" << response.status << "could not be read";
     co_return std::move(turn);
+}
+
+void AnthropicVoiceAgent::cancel()
+{
+    m_http->cancelAll();
 }
 
 Result<AnthropicVoiceAgent::Turn> AnthropicVoiceAgent::parseReply(const QByteArray &body)

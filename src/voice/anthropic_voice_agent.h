@@ -64,6 +64,8 @@ public:
 
     // One non-streaming request. The key and model are used exactly as given.
     QCoro::Task<Result<Turn>> run(QString apiKey, QString model, QJsonArray messages, VoiceAgentContext context);
+    // Aborts every request in flight; their runs fail as cancelled.
+    void cancel();
 
     // The five desktop tools, sent unchanged with every request.
     static const QJsonArray &tools();

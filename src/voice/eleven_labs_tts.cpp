@@ -12,10 +12,11 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 
-#include <QCoro/QCoroTimer>
 
 #include <algorithm>
 #include <cmath>
+#include <coroutine>
+#include <memory>
 
 namespace zapum {
 namespace {
@@ -28,6 +29,32 @@ Failure cancelled()
 }
 
 }  // namespace
+
+// Resumes the speak that waits on it once its player has ended, or once it is let go of (a stop,
+// the service going away). Lives in that speak's own frame.
+class ElevenLabsTTS::PlaybackWait : public QObject {
+public:
+    struct Awaiter {
+        PlaybackWait *wait;
+        bool await_ready() const noexcept { return wait->m_released; }
+        void await_suspend(std::coroutine_handle<> waiter) const noexcept { wait->m_waiter = waiter; }
+        void await_resume() const noexcept {}
+    };
+    Awaiter operator co_await() { return Awaiter{this}; }
+
+    // On the next event-loop pass, never inside the caller's own call.
+    void release()
+    {
+        if (std::exchange(m_released, true))
+            return;
+        if (m_waiter)
+            QMetaObject::invokeMethod(this, [this] { std::exchange(m_waiter, {}).resume(); }, Qt::QueuedConnection);
+    }
+
+private:
+    bool m_released = false;
+    std::coroutine_handle<> m_waiter;
+};
 
 QUrl ElevenLabsTTS::defaultBaseUrl()
 {
@@ -49,7 +76,12 @@ ElevenLabsTTS::ElevenLabsTTS(VoiceAmplitudePublisher &publisher, AudioOutput &ou
     connect(&m_meterTimer, &QTimer::timeout, this, &ElevenLabsTTS::meterTick);
 }
 
-ElevenLabsTTS::~ElevenLabsTTS() = default;
+ElevenLabsTTS::~ElevenLabsTTS()
+{
+    // A speak still waiting for its sound to end wakes up, finds us gone and returns.
+    if (PlaybackWait *wait = std::exchange(m_wait, nullptr))
+        wait->release();
+}
 
 QString ElevenLabsTTS::fixPronunciation(const QString &text)
 {
@@ -81,7 +113,7 @@ std::optional<Failure> ElevenLabsTTS::voiceIdProblem(const QString &voiceId)
 
 QUrl ElevenLabsTTS::endpoint(const QUrl &baseUrl, const QString &voiceId)
 {
-    return serviceEndpoint(baseUrl, QStringLiteral("v1/text-to-speech/") + voiceId);
+    return serviceEndpoint(baseUrl, QStringLiteral("v1/text-to-speech/") + voiceId + QStringLiteral("/stream"));
 }
 
 QByteArray ElevenLabsTTS::requestBody(const QString &text)
@@ -136,6 +168,15 @@ QCoro::Task<Status> ElevenLabsTTS::speak(QString text, QString voiceId, QString 
         co_return *problem;
     }
 
+    // One voice at a time: an earlier utterance still going is cut off.
+    stop();
+    const quint64 utterance = m_utterance;
+    m_player = m_output.createPlayer();
+    AudioStreamPlayer *player = m_player.get();
+
+    // The first failure to take the audio (not MP3, no output device) sticks; the rest of the
+    // body is then ignored.
+    auto refused = std::make_shared<std::optional<Failure>>();
     HttpRequest request;
     request.method = "POST";
     request.url = endpoint(m_baseUrl, voiceId);
@@ -146,63 +187,80 @@ QCoro::Task<Status> ElevenLabsTTS::speak(QString text, QString voiceId, QString 
     };
     request.body = requestBody(fixPronunciation(trimmed));
     request.deadline = m_timing.requestDeadline;
+    request.onBody = [target = QPointer<AudioStreamPlayer>(player), refused](const QByteArray &bytes) {
+        AudioStreamPlayer *const into = target.data();
+        if (!into || refused->has_value())
+            return;
+        if (const Status taken = into->append(bytes); !taken)
+            *refused = taken.failure();
+    };
+    m_meterTimer.start();
 
     const HttpResult result = co_await m_http->send(std::move(request));
-    if (!self)
+    if (!self || utterance != m_utterance)
         co_return cancelled();
+    std::optional<Failure> failure;
     if (!result) {
         qCInfo(lcVoice) << "speech request failed:" << result.failure().message;
-        co_return result.failure();
+        failure = result.failure();
+    } else if (!isSuccessStatus(result.value().status)) {
+        qCInfo(lcVoice) << "speech request answered with status" << result.value().status;
+        dropPlayer(player);
+        co_return replyFailure(result.value().body);
+    } else if (*refused) {
+        dropPlayer(player);
+        co_return **refused;
     }
-    const HttpResponse &response = result.value();
-    if (!isSuccessStatus(response.status)) {
-        qCInfo(lcVoice) << "speech request answered with status" << response.status;
-        co_return replyFailure(response.body);
+
+    // Whatever arrived plays out, also when the stream broke off; a stream that held no audio
+    // plays nothing and says why, unless the network's failure says more.
+    PlaybackWait wait;
+    connect(player, &AudioStreamPlayer::ended, &wait, &PlaybackWait::release);
+    if (const Status finished = player->finish(); !finished) {
+        dropPlayer(player);
+        co_return failure ? *failure : finished.failure();
     }
-    co_return co_await playMp3(response.body);
-}
-
-QCoro::Task<Status> ElevenLabsTTS::playMp3(QByteArray data)
-{
-    QPointer<ElevenLabsTTS> self(this);
-    auto opened = m_output.openMp3(data);
-    if (!opened)
-        co_return opened.failure();
-    std::unique_ptr<AudioClipPlayer> player = std::move(opened).value();
-    const Status started = player->play();
-    if (!started)
-        co_return started.failure();
-
-    const AudioClipPlayer *current = player.get();
-    const auto wait = player->duration() + m_timing.playbackTail;
-    m_player = std::move(player);
-    startMetering();
-
-    // Completion is timed by the clip's length; the device's own end notice comes late and
-    // varies with the server's buffering. A coarse timer could end up to 5 % early and cut off
-    // the last words.
-    QTimer playbackEnd;
-    playbackEnd.setSingleShot(true);
-    playbackEnd.setTimerType(Qt::PreciseTimer);
-    playbackEnd.start(wait);
-    co_await playbackEnd;
+    m_wait = &wait;
+    co_await wait;
     if (!self)
         co_return cancelled();
+    if (m_wait == &wait)
+        m_wait = nullptr;
+    if (utterance != m_utterance)
+        co_return cancelled();
 
-    // A newer utterance may have taken over meanwhile; its timer and bars are its own.
-    if (m_player.get() == current) {
-        m_meterTimer.stop();
-        m_publisher.reset();
-        m_player.reset();
-    }
+    if (!failure)
+        failure = player->outputFailure();
+    m_meterTimer.stop();
+    m_publisher.reset();
+    m_player.reset();
+    if (failure)
+        co_return *failure;
     if (onFinished)
         onFinished();
     co_return Done{};
 }
 
-void ElevenLabsTTS::startMetering()
+void ElevenLabsTTS::dropPlayer(const AudioStreamPlayer *player)
 {
-    m_meterTimer.start();
+    if (m_player.get() != player)
+        return;
+    m_meterTimer.stop();
+    m_player.reset();
+}
+
+void ElevenLabsTTS::stop()
+{
+    ++m_utterance;
+    m_http->cancelAll();
+    m_meterTimer.stop();
+    if (m_player) {
+        m_player->stop();
+        m_player.reset();
+        m_publisher.reset();
+    }
+    if (PlaybackWait *wait = std::exchange(m_wait, nullptr))
+        wait->release();
 }
 
 void ElevenLabsTTS::meterTick()

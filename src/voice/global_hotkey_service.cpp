@@ -49,10 +49,23 @@ void GlobalHotkeyService::unregisterHotkey()
     m_didStart = false;
 }
 
+void GlobalHotkeyService::setTriggerKeyCode(quint16 keyCode)
+{
+    if (keyCode == m_triggerKeyCode)
+        return;
+    m_triggerKeyCode = keyCode;
+    const bool started = m_didStart;
+    m_holdTimer.stop();
+    m_isDown = false;
+    m_didStart = false;
+    if (started && m_onEnd)
+        m_onEnd();
+}
+
 void GlobalHotkeyService::handle(quint16 keyCode, quint64 flags)
 {
     // A change queued just before unregistering must not start a hold afterwards.
-    if (!m_registered || keyCode != kTriggerKeyCode)
+    if (!m_registered || keyCode != m_triggerKeyCode)
         return;
     if (modifierIsPressed(flags, keyCode)) {
         if (m_isDown)

@@ -21,13 +21,14 @@ struct HotkeyTiming {
 // flags do not tell the left and right twins apart.
 bool modifierIsPressed(quint64 flags, quint16 keyCode);
 
-// Turns a hold of Right Alt (or AltGr) anywhere on the desktop into two callbacks: onStart once the
-// key has been down for the hold threshold, onEnd when it is released after a start. A shorter tap
-// calls neither; other modifiers never disturb a hold. Lives and calls back on the main thread.
+// Turns a hold of the talk key (Right Alt, or AltGr, unless the user chose another) anywhere on the
+// desktop into two callbacks: onStart once the key has been down for the hold threshold, onEnd
+// when it is released after a start. A shorter tap calls neither; other modifiers never disturb a
+// hold. Lives and calls back on the main thread.
 class GlobalHotkeyService : public QObject {
     Q_OBJECT
 public:
-    static constexpr quint16 kTriggerKeyCode = modifier_keys::kRightOption;
+    static constexpr quint16 kDefaultTriggerKeyCode = modifier_keys::kRightOption;
 
     explicit GlobalHotkeyService(std::unique_ptr<ModifierKeySource> source, HotkeyTiming timing = {},
                                  QObject *parent = nullptr);
@@ -42,6 +43,11 @@ public:
     // Stops watching and forgets any hold in progress, without calling onEnd.
     void unregisterHotkey();
 
+    quint16 triggerKeyCode() const { return m_triggerKeyCode; }
+    // Another key from now on. A hold of the old key in progress is over: onEnd when it had
+    // started, so that no turn is left listening for a release that no longer counts.
+    void setTriggerKeyCode(quint16 keyCode);
+
     bool isRegistered() const { return m_registered; }
     bool isDown() const { return m_isDown; }
 
@@ -51,6 +57,7 @@ private:
 
     std::unique_ptr<ModifierKeySource> m_source;
     HotkeyTiming m_timing;
+    quint16 m_triggerKeyCode = kDefaultTriggerKeyCode;
     std::function<void()> m_onStart;
     std::function<void()> m_onEnd;
     QMetaObject::Connection m_connection;

@@ -73,6 +73,13 @@ Status VoiceCaptureService::start()
         qCWarning(lcVoice) << "Capture did not start:" << started.failure().message;
         return started;
     }
+    // Queued, so that the main thread never waits while the recogniser takes in new terms.
+    QMetaObject::invokeMethod(
+        m_worker,
+        [worker = m_worker, capture, terms = m_contextProvider ? m_contextProvider() : QStringList()] {
+            worker->applyContext(capture, terms);
+        },
+        Qt::QueuedConnection);
     m_currentCapture = capture;
     m_transcripts.insert(capture, QString());
     setLatestPartial(QString());

@@ -56,6 +56,9 @@ public:
     bool isListening() const override { return m_isListening; }
     QString latestPartial() const { return m_latestPartial; }
     void setOnPartial(std::function<void(const QString &)> callback) override { m_onPartial = std::move(callback); }
+    // Asked on the main thread at the start of each capture for the terms to listen for (see
+    // recognition_context.h); the recogniser takes them in on the worker thread.
+    void setContextProvider(std::function<QStringList()> provider) { m_contextProvider = std::move(provider); }
 
     // True when a recogniser model is installed and a microphone exists. Waits for the model to
     // finish loading the first time.
@@ -87,6 +90,7 @@ private:
     bool m_isListening = false;
     QString m_latestPartial;
     std::function<void(const QString &)> m_onPartial;
+    std::function<QStringList()> m_contextProvider;
     quint64 m_lastCapture = 0;
     quint64 m_currentCapture = 0;  // the capture whose results the listeners see
     // Transcripts of captures still within their stop grace, this one included while it runs.

@@ -1,6 +1,7 @@
 #include "voice/voice_capture_worker.h"
 
 #include "foundation/logging.h"
+#include "voice/recognition_context.h"
 
 #include <algorithm>
 #include <cmath>
@@ -75,6 +76,8 @@ Status VoiceCaptureWorker::startCapture(quint64 capture)
     m_lastPublish = 0.0;
     m_blockFrames = 0;
     m_lastTranscript.clear();
+    m_holdingAudio = true;
+    m_heldPcm.clear();
     m_capture = capture;
 
     const AudioInputFormat format = opened.value();
@@ -91,10 +94,32 @@ Status VoiceCaptureWorker::startCapture(quint64 capture)
     return Done{};
 }
 
+void VoiceCaptureWorker::applyContext(quint64 capture, const QStringList &terms)
+{
+    if (capture != m_capture || m_capture == 0 || !m_holdingAudio)
+        return;
+    // A recogniser that had to change has ended the utterance; the held audio goes to a new one.
+    if (m_recognizer->setContext(terms)) {
+        if (const Status begun = m_recognizer->beginUtterance(); !begun)
+            qCWarning(lcVoice) << "The recognizer refused a new utterance:" << begun.failure().message;
+    }
+    releaseHeldAudio();
+    report(m_recognizer->partialTranscript());
+}
+
+void VoiceCaptureWorker::releaseHeldAudio()
+{
+    m_holdingAudio = false;
+    m_recognizer->feed(m_heldPcm.data(), qsizetype(m_heldPcm.size()));
+    m_heldPcm.clear();
+}
+
 void VoiceCaptureWorker::stopCapture(quint64 capture)
 {
     if (capture != m_capture || m_capture == 0)
         return;
+    if (m_holdingAudio)
+        releaseHeldAudio();
     m_input->stop();
     // The last partial block is too short to analyse, but its words count.
     recognize(m_block.data(), m_blockFrames);
@@ -140,7 +165,8 @@ void VoiceCaptureWorker::processBlock()
         Q_EMIT levelsReady(m_capture, QList<float>(levels.begin(), levels.end()));
     }
     recognize(m_block.data(), kBlockFrames);
-    report(m_recognizer->partialTranscript());
+    if (!m_holdingAudio)
+        report(m_recognizer->partialTranscript());
 }
 
 void VoiceCaptureWorker::recognize(const float *interleaved, qsizetype frames)
@@ -167,7 +193,10 @@ void VoiceCaptureWorker::recognize(const float *interleaved, qsizetype frames)
     }
     m_pcm.resize(size_t(count));
     std::transform(mono, mono + count, m_pcm.begin(), toPcm16);
-    m_recognizer->feed(m_pcm.data(), count);
+    if (m_holdingAudio)
+        m_heldPcm.insert(m_heldPcm.end(), m_pcm.begin(), m_pcm.end());
+    else
+        m_recognizer->feed(m_pcm.data(), count);
 }
 
 void VoiceCaptureWorker::report(const QString &transcript)
@@ -176,7 +205,7 @@ void VoiceCaptureWorker::report(const QString &transcript)
     if (transcript.isEmpty() || transcript == m_lastTranscript)
         return;
     m_lastTranscript = transcript;
-    Q_EMIT transcriptChanged(m_capture, transcript);
+    Q_EMIT transcriptChanged(m_capture, recognition_context::displayTranscript(transcript));
 }
 
 }  // namespace zapum

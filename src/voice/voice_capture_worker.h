@@ -35,7 +35,12 @@ public:
 
     // Builds the recogniser (the slow part) and the audio input; returns whether the recogniser works.
     bool load();
+    // Opens the microphone and starts an utterance. Its audio is held back until applyContext()
+    // tells the recogniser what to listen for.
     Status startCapture(quint64 capture);
+    // Gives the recogniser this capture's context terms (see recognition_context.h), then
+    // recognises the audio held back so far and everything after it.
+    void applyContext(quint64 capture, const QStringList &terms);
     // Stops the microphone, recognises what is left and reports the final transcript.
     void stopCapture(quint64 capture);
     // Releases the platform objects on the thread that made them.
@@ -50,6 +55,7 @@ private:
     void processBlock();
     void recognize(const float *interleaved, qsizetype frames);
     void report(const QString &transcript);
+    void releaseHeldAudio();
 
     RecognizerFactory m_recognizerFactory;
     AudioInputFactory m_audioInputFactory;
@@ -69,6 +75,8 @@ private:
     std::vector<float> m_mono;
     std::vector<float> m_converted;
     std::vector<qint16> m_pcm;
+    bool m_holdingAudio = false;  // until the context is in place
+    std::vector<qint16> m_heldPcm;
     double m_lastPublish = 0.0;
     QString m_lastTranscript;
 };

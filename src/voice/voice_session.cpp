@@ -49,6 +49,11 @@ VoiceSession::~VoiceSession()
 
 QCoro::Task<void> VoiceSession::beginListening()
 {
+    co_await openMicrophone(true);
+}
+
+QCoro::Task<void> VoiceSession::openMicrophone(bool userStarted)
+{
     if (!m_services.sessions.session()) {
         flashError(kSignInFirst);
         co_return;
@@ -62,10 +67,24 @@ QCoro::Task<void> VoiceSession::beginListening()
         flashError(kAnthropicKeyNeeded);
         co_return;
     }
+    // The user talking over the bee is the one to listen to, at once.
+    if (userStarted && m_services.settings.talkKeyInterrupts())
+        interruptVoiceRun();
+
+    const quint64 attempt = ++m_listenAttempt;
+    m_attemptWaiting = true;
     QPointer<VoiceSession> self(this);
     const bool granted = co_await m_services.capture.requestPermissions();
-    if (!self)
+    if (!self || attempt != m_listenAttempt)
         co_return;
+    const bool released = !m_attemptWaiting;
+    m_attemptWaiting = false;
+    if (released) {
+        // The turn ended (the key came up) while the recogniser was still loading: opening the
+        // microphone now would listen to nobody until the watchdog gave up.
+        endListeningWithoutRun();
+        co_return;
+    }
     if (!granted) {
         flashError(kPermissionsNeeded);
         co_return;
@@ -129,20 +148,36 @@ void VoiceSession::watchdogTick()
 QCoro::Task<void> VoiceSession::finishListeningAndAct()
 {
     m_watchdog.stop();
-    // The key release and the watchdog may both end the same turn; the second finds it over.
-    if (!m_services.capture.isListening())
+    // The key release and the watchdog may both end the same turn; the second finds it over. A
+    // release before the microphone opened ends that turn before it starts.
+    if (!m_services.capture.isListening()) {
+        m_attemptWaiting = false;
         co_return;
+    }
     QPointer<VoiceSession> self(this);
     const QString transcript = co_await m_services.capture.stop();
     if (!self)
         co_return;
     m_services.settings.setLastTranscript(transcript);
     const QString input = transcript.trimmed();
-    // A turn spoken while an earlier answer is still being worked out is dropped: the bee goes
-    // back to showing that answer's progress rather than a microphone that is closed.
-    if (input.isEmpty() || m_running) {
+    if (input.isEmpty()) {
         endListeningWithoutRun();
         co_return;
+    }
+    if (m_running) {
+        // Without interrupting, a turn spoken while an earlier answer is still being worked out
+        // is dropped: the bee goes back to showing that answer's progress (or rests, when the
+        // answer is a typed one it never showed).
+        if (!m_services.settings.talkKeyInterrupts()) {
+            endListeningWithoutRun();
+            co_return;
+        }
+        if (!m_runIsVoice) {
+            m_waitingInput = input;
+            m_services.settings.setBeeState(VoiceBeeState::thinking());
+            co_return;
+        }
+        interruptVoiceRun();
     }
     (void)co_await runAgent(input, true);
 }
@@ -150,6 +185,7 @@ QCoro::Task<void> VoiceSession::finishListeningAndAct()
 QCoro::Task<void> VoiceSession::cancelListening()
 {
     m_watchdog.stop();
+    m_attemptWaiting = false;
     if (m_services.capture.isListening()) {
         QPointer<VoiceSession> self(this);
         (void)co_await m_services.capture.stop();
@@ -162,7 +198,49 @@ QCoro::Task<void> VoiceSession::cancelListening()
 
 void VoiceSession::endListeningWithoutRun()
 {
-    m_services.settings.setBeeState(m_running ? m_runState : VoiceBeeState::idle());
+    // Only a spoken run shows on the bee; a typed one leaves it at rest.
+    if (m_waitingInput)
+        m_services.settings.setBeeState(VoiceBeeState::thinking());
+    else if (m_running && m_runIsVoice)
+        m_services.settings.setBeeState(m_runState);
+    else
+        m_services.settings.setBeeState(VoiceBeeState::idle());
+}
+
+void VoiceSession::interruptVoiceRun()
+{
+    m_waitingInput.reset();
+    if (!m_running || !m_runIsVoice)
+        return;
+    qCInfo(lcVoice) << "The user talked over the bee; its run is cut off";
+    // A reply being said counts as said, as far as the user let it get.
+    if (m_runReply)
+        m_services.memory.remember(m_runInput, *m_runReply);
+    ++m_runId;
+    m_running = false;
+    m_runReply.reset();
+    m_linger.stop();
+    m_services.agent.cancel();
+    m_services.tts.stop();
+    if (m_services.clickConfirm.countdown())
+        m_services.clickConfirm.dismiss(false);
+}
+
+void VoiceSession::endRun()
+{
+    m_running = false;
+    m_runReply.reset();
+    // A spoken turn that waited for this (typed) run goes next, once this run has returned.
+    if (m_waitingInput)
+        QMetaObject::invokeMethod(this, &VoiceSession::runWaitingTurn, Qt::QueuedConnection);
+}
+
+void VoiceSession::runWaitingTurn()
+{
+    if (m_running || !m_waitingInput)
+        return;
+    const QString input = *std::exchange(m_waitingInput, std::nullopt);
+    (void)runAgent(input, true);
 }
 
 void VoiceSession::togglePushToTalk()
@@ -199,12 +277,19 @@ QCoro::Task<VoiceSession::AgentRun> VoiceSession::runAgent(QString userInput, bo
     if (m_running)
         co_return AgentRun{};
     m_running = true;
+    m_runIsVoice = speakReply;
+    m_runInput = userInput;
+    m_runReply.reset();
+    const quint64 run = ++m_runId;
+    QPointer<VoiceSession> self(this);
+    // Gone, or cut off by the user while this step waited: nothing more of the run happens.
+    const auto over = [&self, this, run] { return !self || run != m_runId; };
 
     const std::optional<QString> key = m_services.keychain.read(kAnthropicAccount);
     if (!key) {
         if (speakReply)
             flashError(kAnthropicKeyMissing);
-        m_running = false;
+        endRun();
         co_return AgentRun{{}, kAnthropicKeyMissingTyped};
     }
     const QString apiKey = key->trimmed();
@@ -214,9 +299,8 @@ QCoro::Task<VoiceSession::AgentRun> VoiceSession::runAgent(QString userInput, bo
         showRunState(VoiceBeeState::thinking());
     m_services.actionMode.refreshWindowsAndApps();
 
-    QPointer<VoiceSession> self(this);
     const QString memories = co_await m_services.memory.recall(userInput, kMemoryRecallLimit);
-    if (!self)
+    if (over())
         co_return AgentRun{};
 
     // Each run starts afresh; earlier turns reach the model only through the memories.
@@ -228,13 +312,13 @@ QCoro::Task<VoiceSession::AgentRun> VoiceSession::runAgent(QString userInput, bo
         const VoiceAgentContext context{summarizeWindows(), summarizeApps(), memories};
         const Result<AnthropicVoiceAgent::Turn> turn =
             co_await m_services.agent.run(apiKey, m_services.settings.claudeModel(), m_turnMessages, context);
-        if (!self)
+        if (over())
             co_return AgentRun{};
         if (!turn) {
             const QString message = turn.failure().message;
             if (speakReply)
                 flashError(message);
-            m_running = false;
+            endRun();
             co_return AgentRun{{}, message};
         }
 
@@ -246,39 +330,41 @@ QCoro::Task<VoiceSession::AgentRun> VoiceSession::runAgent(QString userInput, bo
             QStringList results;
             for (const VoiceAgentToolCall &call : calls) {
                 results.append(co_await handleToolCall(call, speakReply));
-                if (!self)
+                if (over())
                     co_return AgentRun{};
             }
             m_turnMessages.append(toolResultsMessage(calls, results));
         }
 
         if (turn.value().stopReason == QLatin1String("end_turn") || calls.isEmpty())
-            co_return co_await finishRun(userInput, turn.value().text, speakReply);
+            co_return co_await finishRun(run, userInput, turn.value().text, speakReply);
 
         if (step == kMaxModelRequests - 1) {
             qCInfo(lcVoice) << "Model still calling tools after" << kMaxModelRequests << "requests; giving up";
             if (speakReply)
                 lingerThenIdle();
-            m_running = false;
+            endRun();
             co_return AgentRun{};
         }
     }
 }
 
-QCoro::Task<VoiceSession::AgentRun> VoiceSession::finishRun(QString userInput, QString reply, bool speakReply)
+QCoro::Task<VoiceSession::AgentRun> VoiceSession::finishRun(quint64 run, QString userInput, QString reply,
+                                                            bool speakReply)
 {
     if (speakReply) {
         QPointer<VoiceSession> self(this);
         m_services.settings.setLastAssistantReply(reply);
+        m_runReply = reply;
         co_await speak(reply);
-        if (!self)
+        if (!self || run != m_runId)
             co_return AgentRun{reply, std::nullopt};
-        co_await followUpListenOrIdle();
-        if (!self)
+        co_await followUpListenOrIdle(run);
+        if (!self || run != m_runId)
             co_return AgentRun{reply, std::nullopt};
     }
     m_services.memory.remember(userInput, reply);
-    m_running = false;
+    endRun();
     co_return AgentRun{reply, std::nullopt};
 }
 
@@ -294,14 +380,16 @@ QCoro::Task<void> VoiceSession::speak(QString text)
     }
     showRunState(VoiceBeeState::speaking());
     QPointer<VoiceSession> self(this);
+    const quint64 run = m_runId;
     const Status played = co_await m_services.tts.speak(spoken, m_services.settings.elevenLabsVoiceId(), key->trimmed());
-    if (!self)
+    // Cut off by the user: the silence was asked for, not a failure.
+    if (!self || run != m_runId)
         co_return;
     if (!played)
         m_services.settings.setLastError(played.failure().message);
 }
 
-QCoro::Task<void> VoiceSession::followUpListenOrIdle()
+QCoro::Task<void> VoiceSession::followUpListenOrIdle(quint64 run)
 {
     if (m_services.settings.lastError() || !m_services.settings.isEnabled() || !m_services.sessions.session()) {
         lingerThenIdle();
@@ -309,14 +397,14 @@ QCoro::Task<void> VoiceSession::followUpListenOrIdle()
     }
     QPointer<VoiceSession> self(this);
     const bool granted = co_await m_services.capture.requestPermissions();
-    if (!self)
+    if (!self || run != m_runId)
         co_return;
     if (!granted) {
         lingerThenIdle();
         co_return;
     }
     m_linger.stop();
-    co_await beginListening();
+    co_await openMicrophone(false);
 }
 
 void VoiceSession::lingerThenIdle()
@@ -343,9 +431,12 @@ void VoiceSession::lingerElapsed()
             m_services.settings.setBeeState(VoiceBeeState::idle());
         return;
     }
-    // Listening, and thinking while a run is under way, belong to a newer turn. Thinking with no
-    // run left over is a run that ended without speaking (the step cap, or no speech key).
-    if (state.kind() == VoiceBeeState::Kind::Listening || (state.kind() == VoiceBeeState::Kind::Thinking && m_running))
+    // Listening, and thinking while a spoken run is under way or waiting, belong to a newer turn.
+    // Thinking with none left over is a run that ended without speaking (the step cap, or no
+    // speech key).
+    const bool spokenTurnPending = (m_running && m_runIsVoice) || m_waitingInput;
+    if (state.kind() == VoiceBeeState::Kind::Listening
+        || (state.kind() == VoiceBeeState::Kind::Thinking && spokenTurnPending))
         return;
     m_services.settings.setBeeState(VoiceBeeState::idle());
 }
@@ -398,9 +489,11 @@ QCoro::Task<QString> VoiceSession::handleToolCall(VoiceAgentToolCall call, bool 
             co_return QStringLiteral("Accessibility permission is not granted, so clicks are disabled.");
         if (m_services.settings.requireClickConfirmation()) {
             QPointer<VoiceSession> self(this);
+            const quint64 run = m_runId;
             const bool confirmed = co_await m_services.clickConfirm.confirm(
                 QStringLiteral("ZaPum will click at ") + coordinatesText(*wholeX, *wholeY), m_timing.clickConfirmSeconds);
-            if (!self)
+            // A run cut off while the toast counted down must not click after all.
+            if (!self || run != m_runId)
                 co_return QString();
             if (!confirmed)
                 co_return QStringLiteral("User cancelled the click.");

@@ -59,6 +59,11 @@ struct VoiceSessionServices {
 // speaks, lets the model act on the desktop for a few steps, speaks its answer and opens the
 // microphone again for a follow-up. The same agent loop answers typed questions, silently. The
 // only writer of the bee state and of the other live fields of the voice settings.
+//
+// With the talk-key-interrupts setting on (the default), a new turn started by the user cuts off
+// a spoken run in progress (its request is aborted, its playback stops, nothing more of it runs),
+// and a spoken turn that ends while a typed question is being answered waits for that answer
+// and then runs. Off, such a turn is dropped and the run goes on.
 class VoiceSession : public QObject {
     Q_OBJECT
 public:
@@ -80,7 +85,7 @@ public:
     explicit VoiceSession(VoiceSessionServices services, Timing timing = {}, QObject *parent = nullptr);
     ~VoiceSession() override;
 
-    // Opens the microphone for a turn, or flashes why it cannot.
+    // Opens the microphone for a turn the user starts, or flashes why it cannot.
     QCoro::Task<void> beginListening();
     // Closes the microphone and acts on what was said; does nothing when not listening.
     QCoro::Task<void> finishListeningAndAct();
@@ -101,6 +106,8 @@ public:
 
     // An agent run (voice or typed) is in progress.
     bool isRunning() const { return m_running; }
+    // A spoken turn waits for a typed answer to finish.
+    bool hasWaitingTurn() const { return m_waitingInput.has_value(); }
     bool isLingering() const { return m_linger.isActive(); }
 
 private:
@@ -110,10 +117,14 @@ private:
     };
     enum class LingerKind { Reply, Error };
 
+    QCoro::Task<void> openMicrophone(bool userStarted);
     QCoro::Task<AgentRun> runAgent(QString userInput, bool speakReply);
-    QCoro::Task<AgentRun> finishRun(QString userInput, QString reply, bool speakReply);
+    QCoro::Task<AgentRun> finishRun(quint64 run, QString userInput, QString reply, bool speakReply);
     QCoro::Task<void> speak(QString text);
-    QCoro::Task<void> followUpListenOrIdle();
+    QCoro::Task<void> followUpListenOrIdle(quint64 run);
+    void interruptVoiceRun();
+    void endRun();
+    void runWaitingTurn();
     void lingerThenIdle();
     void flashError(const QString &message);
     void lingerElapsed();
@@ -127,9 +138,23 @@ private:
     Timing m_timing;
 
     bool m_running = false;
-    // What the run in progress last showed, for a listening period that ends during it.
+    bool m_runIsVoice = false;
+    // Numbers the runs; a run whose number is no longer current was cut off, and its steps stop
+    // where they wake up.
+    quint64 m_runId = 0;
+    QString m_runInput;
+    // The final reply of the spoken run in progress, once it is being said.
+    std::optional<QString> m_runReply;
+    // What the spoken run in progress last showed, for a listening period that ends during it.
     VoiceBeeState m_runState = VoiceBeeState::thinking();
     QJsonArray m_turnMessages;
+    // A spoken turn that ended while a typed question was being answered.
+    std::optional<QString> m_waitingInput;
+
+    // Numbers the attempts to open the microphone; the newest wins.
+    quint64 m_listenAttempt = 0;
+    // The newest attempt still waits for the recogniser; a release meanwhile clears it.
+    bool m_attemptWaiting = false;
 
     QTimer m_linger;
     LingerKind m_lingerKind = LingerKind::Reply;

@@ -1,6 +1,7 @@
 #include "voice/voice_settings_store.h"
 
 #include "foundation/settings_storage.h"
+#include "voice/talk_key.h"
 #include "voice/voice_keychain.h"
 
 namespace zapum {
@@ -45,6 +46,8 @@ VoiceSettingsStore::VoiceSettingsStore(SettingsStorage &settings, const VoiceKey
     m_isEnabled = looseBool(m_settings.value(kVoiceModeEnabled));
     m_elevenLabsVoiceId = m_settings.storedText(kVoiceElevenLabsVoiceId).value_or(kDefaultVoiceId);
     m_requireClickConfirmation = m_settings.storedBool(kVoiceRequireClickConfirmation).value_or(true);
+    m_listenForScreenNames = m_settings.storedBool(kVoiceListenForScreenNames).value_or(true);
+    m_talkKeyInterrupts = m_settings.storedBool(kVoiceTalkKeyInterrupts).value_or(true);
 
     // Retired model ids are replaced once, and the replacement is written so it sticks; any other
     // stored id, even one the service no longer knows, is the user's choice and stays.
@@ -55,6 +58,7 @@ VoiceSettingsStore::VoiceSettingsStore(SettingsStorage &settings, const VoiceKey
 
     m_anthropicKeyPresent = m_keychain.hasKey(kAnthropicAccount);
     m_elevenLabsKeyPresent = m_keychain.hasKey(kElevenLabsAccount);
+    m_talkKey = talkKeyFromRawValue(m_settings.storedText(kVoiceTalkKey).value_or(QString()));
 }
 
 void VoiceSettingsStore::setIsEnabled(bool value)
@@ -71,6 +75,13 @@ void VoiceSettingsStore::setElevenLabsVoiceId(const QString &value)
         Q_EMIT elevenLabsVoiceIdChanged();
 }
 
+void VoiceSettingsStore::setListenForScreenNames(bool value)
+{
+    m_settings.setValue(kVoiceListenForScreenNames, value);
+    if (std::exchange(m_listenForScreenNames, value) != value)
+        Q_EMIT listenForScreenNamesChanged();
+}
+
 void VoiceSettingsStore::setRequireClickConfirmation(bool value)
 {
     m_settings.setValue(kVoiceRequireClickConfirmation, value);
@@ -83,6 +94,13 @@ void VoiceSettingsStore::setClaudeModel(const QString &value)
     m_settings.setValue(kVoiceClaudeModel, value);
     if (std::exchange(m_claudeModel, value) != value)
         Q_EMIT claudeModelChanged();
+}
+
+void VoiceSettingsStore::setTalkKeyInterrupts(bool value)
+{
+    m_settings.setValue(kVoiceTalkKeyInterrupts, value);
+    if (std::exchange(m_talkKeyInterrupts, value) != value)
+        Q_EMIT talkKeyInterruptsChanged();
 }
 
 void VoiceSettingsStore::setAnthropicKeyPresent(bool value)
@@ -125,6 +143,15 @@ void VoiceSettingsStore::setLastError(const std::optional<QString> &value)
 {
     if (std::exchange(m_lastError, value) != value)
         Q_EMIT lastErrorChanged();
+}
+
+void VoiceSettingsStore::setTalkKey(int keyCode)
+{
+    const bool known = keyCode >= 0 && keyCode <= 0xffff && talkKeyChoices().contains(quint16(keyCode));
+    const quint16 key = known ? quint16(keyCode) : talkKeyChoices().first();
+    m_settings.setValue(kVoiceTalkKey, talkKeyRawValue(key));
+    if (std::exchange(m_talkKey, key) != key)
+        Q_EMIT talkKeyChanged();
 }
 
 }  // namespace zapum

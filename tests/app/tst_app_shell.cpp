@@ -1,6 +1,12 @@
 #include "app/app_delegate.h"
 #include "app/command_line.h"
 #include "app/instance_channel.h"
+#include "app/status_menu.h"
+#include "platform/modifier_key_source.h"
+#include "desktop/action_mode_store.h"
+#include "support/backend_graph.h"
+#include "support/fake_desktop.h"
+#include "voice/voice_settings_store.h"
 #include "platform/linux/xdg_autostart.h"
 
 #include <QApplication>
@@ -8,6 +14,8 @@
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QMenu>
+#include <QSystemTrayIcon>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -32,6 +40,24 @@ struct DelegateRig {
                           note("show"), note("hide"), [this] { return onboardingSeen; }, note("onboarding"), note("hotkey"),
                           note("cancel")}};
 };
+
+// The menu as lines: "-" a separator, "[x]"/"[ ]" a toggle, "(off)" a disabled item, "Name >"
+// a submenu followed by its items indented.
+QStringList outline(const QMenu &menu, const QString &indent = QString())
+{
+    QStringList lines;
+    for (const QAction *action : menu.actions()) {
+        if (action->isSeparator()) {
+            lines << indent + u"-"_s;
+        } else if (action->menu()) {
+            lines << indent + action->text() + u" >"_s << outline(*action->menu(), indent + u"  "_s);
+        } else {
+            const QString toggle = action->isCheckable() ? (action->isChecked() ? u"[x] "_s : u"[ ] "_s) : QString();
+            lines << indent + toggle + action->text() + (action->isEnabled() ? QString() : u" (off)"_s);
+        }
+    }
+    return lines;
+}
 
 }  // namespace
 
@@ -81,6 +107,66 @@ private Q_SLOTS:
             rig.delegate.sessionChanged();
         }
         QCOMPARE(rig.calls.join(u' '), calls);
+    }
+
+    void statusMenu_data()
+    {
+        QTest::addColumn<bool>("signedIn");
+        QTest::addColumn<bool>("paused");
+        QTest::addColumn<int>("dot");
+        QTest::addColumn<QString>("lines");
+        const QString tail = u"Settings…|What's ZaPum?|Quit ZaPum"_s;
+        const auto signedIn = [&tail](const char *pause) -> QString {
+            return u"Show companion|Toggle companion|Companion >|  ZaPum settings…|"
+                   "  Center above the taskbar (resume patrol)|-|ada@example.com (off)|Sign out|-|"
+                   "Environment: Production >|  [x] Production|  [ ] Staging|  [ ] Local (dev)|%1|Never synced (off)|-|"
+                   "Refresh guidance|-|[ ] Action mode|Refresh desktop context (off)|Capture screen (Action mode) (off)|"
+                   "Talk to ZaPum|-|"_s.arg(QLatin1String(pause))
+                   + tail;
+        };
+        QTest::newRow("signed out") << false << false << int(StatusDot::None) << u"Signed out (off)|Sign in to ZaPum…|-|"_s + tail;
+        QTest::newRow("signed in") << true << false << int(StatusDot::SignedIn) << signedIn("[ ] Pause remote help");
+        QTest::newRow("paused: orange dot") << true << true << int(StatusDot::Paused) << signedIn("[x] Resume remote help");
+    }
+    // The tray's menu in its three shapes; the primary click on the icon opens it too, and the
+    // Talk item's hint names the chosen talk key.
+    void statusMenu()
+    {
+        QFETCH(bool, signedIn);
+        QFETCH(bool, paused);
+        QFETCH(int, dot);
+        QFETCH(QString, lines);
+        test::BackendGraph backend;
+        test::FakeWindowServer windows;
+        test::FakeWorkspace workspace;
+        test::FakeScreenCapture capture;
+        test::FakeInputSynthesizer input;
+        ActionModeStore actionMode(backend.settings, windows, workspace, capture, input);
+        VoiceSettingsStore voice(backend.settings, backend.voiceKeychain);
+        if (signedIn)
+            backend.signIn(test::BackendGraph::userSession(std::nullopt));
+        backend.environment.setIsPaused(paused);
+        StatusMenu menu(backend.environment, backend.sessions, actionMode, voice, {});
+        QTRY_COMPARE(outline(*menu.menu()).join(u'|'), lines);
+        QCOMPARE(int(menu.dot()), dot);
+
+        QSystemTrayIcon tray;
+        menu.attachTo(tray);
+        Q_EMIT tray.activated(QSystemTrayIcon::Trigger);
+        QTRY_VERIFY(menu.menu()->isVisible());
+        menu.menu()->hide();
+
+        if (!signedIn)
+            return;
+        const auto talkHint = [&menu] {
+            const QList<QAction *> actions = menu.menu()->actions();
+            const auto talk = std::find_if(actions.begin(), actions.end(),
+                                           [](QAction *a) { return a->text() == u"Talk to ZaPum"_s; });
+            return talk == actions.end() ? QString() : (*talk)->toolTip();
+        };
+        QCOMPARE(talkHint(), u"Hold Right Alt for 0.4 s to start listening, release to send. Or click here to toggle."_s);
+        voice.setTalkKey(modifier_keys::kRightControl);
+        QTRY_VERIFY(talkHint().startsWith(u"Hold Right Ctrl for 0.4 s"_s));
     }
 
     void callbackArgument_data()

@@ -3,7 +3,9 @@
 #include "companion/bee_view_model.h"
 #include "companion/voice_bars_item.h"
 #include "foundation/settings_storage.h"
+#include "platform/modifier_key_source.h"
 #include "platform/linux/x11/xsettings.h"
+#include "support/companion_graph.h"
 #include "support/memory_secret_store.h"
 #include "voice/voice_amplitude_publisher.h"
 #include "voice/voice_keychain.h"
@@ -98,7 +100,7 @@ private Q_SLOTS:
         QCOMPARE(chip(VoiceBeeState::error(QString()), kHeard, kSaid, u"Microphone unavailable"_qs),
                  u"Microphone unavailable"_qs);
         QCOMPARE(chip(VoiceBeeState::error(QString()), kHeard, kSaid), QString());
-        QCOMPARE(statusLabel(Kind::Idle), QStringLiteral("HOLD \u2325 TO TALK"));
+        QCOMPARE(statusLabel(Kind::Idle, modifier_keys::kRightControl), QStringLiteral("HOLD RIGHT CTRL TO TALK"));
     }
 
     void barHeightsFollowStateAndLevels()
@@ -192,29 +194,94 @@ private Q_SLOTS:
         QCOMPARE(bee.side(), 48.0);
     }
 
-    void beePageNeedsTheModelBesideItAndTheWebEngine()
+    void beeModelMustBeWhole_data()
     {
-        QTemporaryDir dir;
-        QFile page(dir.filePath(QStringLiteral("bee-viewer.html"))), model(dir.filePath(QStringLiteral("bee-runtime.glb")));
-        QVERIFY(page.open(QIODevice::WriteOnly) && model.open(QIODevice::WriteOnly));
-        QCOMPARE(chooseBeePage(dir.path(), true).page, QUrl::fromLocalFile(page.fileName()));
-        const BeePageChoice engineLate = chooseBeePage(dir.path(), false);
-        QVERIFY(engineLate.page.isEmpty() && !engineLate.reason.isEmpty());
-        QVERIFY(model.remove());
-        const BeePageChoice noModel = chooseBeePage(dir.path(), true);
-        QVERIFY(noModel.page.isEmpty() && !noModel.reason.isEmpty());
+        QFile shipped(test::builtBeeModelPath());
+        QVERIFY(shipped.open(QIODevice::ReadOnly));
+        const QByteArray whole = shipped.readAll();
+        QByteArray overlong = whole;
+        overlong[12] = char(0xff);  // the JSON chunk claims more bytes than the file holds
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("usable");
+        QTest::newRow("the shipped model") << whole << true;
+        QTest::newRow("cut short") << whole.left(whole.size() / 2) << false;
+        QTest::newRow("padded") << whole + QByteArray(4, '\0') << false;
+        QTest::newRow("empty") << QByteArray() << false;
+        QTest::newRow("an image") << QByteArray("\x89PNG\r\n\x1a\n").repeated(4) << false;
+        QTest::newRow("chunk past the end") << overlong << false;
+    }
+    void beeModelMustBeWhole()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, usable);
+        QFile file(m_dir.filePath(QStringLiteral("bee-%1.glb").arg(QLatin1String(QTest::currentDataTag())).replace(QLatin1Char(' '), QLatin1Char('-'))));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+        const BeeModelChoice choice = chooseBeeModel(file.fileName());
+        QCOMPARE(choice.model.isEmpty(), !usable);
+        QCOMPARE(choice.reason.isEmpty(), usable);
+        QVERIFY(file.remove());
+        QVERIFY(chooseBeeModel(file.fileName()).model.isEmpty());  // missing
+        QCOMPARE(chooseBeeModel(test::builtBeeModelPath()).model, QUrl::fromLocalFile(test::builtBeeModelPath()));
     }
 
-    void pageFailureFallsBackForGood()
+    void beeRestsMostlyAndNeverRendersFasterThanThirtyFrames_data()
+    {
+        QTest::addColumn<int>("kindIndex");
+        QTest::addColumn<bool>("reduceMotion");
+        QTest::addColumn<int>("maxFramesPerMinute");
+        QTest::addColumn<bool>("tilted");
+        QTest::newRow("idle") << int(Kind::Idle) << false << 250 << false;
+        QTest::newRow("listening") << int(Kind::Listening) << false << 1200 << true;
+        QTest::newRow("thinking") << int(Kind::Thinking) << false << 300 << true;
+        QTest::newRow("speaking") << int(Kind::Speaking) << false << 900 << false;
+        QTest::newRow("error: drooped and still") << int(Kind::Error) << false << 0 << true;
+        QTest::newRow("listening, reduce motion") << int(Kind::Listening) << true << 0 << true;
+        QTest::newRow("idle, reduce motion") << int(Kind::Idle) << true << 0 << false;
+    }
+    void beeRestsMostlyAndNeverRendersFasterThanThirtyFrames()
+    {
+        QFETCH(int, kindIndex);
+        const auto kind = Kind(kindIndex);
+        QFETCH(bool, reduceMotion);
+        QFETCH(int, maxFramesPerMinute);
+        QFETCH(bool, tilted);
+        // Play a minute the way the view does: draw the pose when it changed, wait as told.
+        BeePose drawn = beePose(kind, 0.0, reduceMotion);
+        QCOMPARE(drawn.tiltDegrees != 0.0, tilted);
+        int frames = 0;
+        double wingSwing = 0.0;
+        double lastFrame = -1.0;
+        for (double t = 0.0; t < 60.0;) {
+            const BeePose pose = beePose(kind, t, reduceMotion);
+            if (!(pose == drawn)) {
+                ++frames;
+                QVERIFY2(t - lastFrame > 0.0329, qPrintable(QStringLiteral("frames at %1 s and %2 s").arg(lastFrame).arg(t)));
+                lastFrame = t;
+            }
+            drawn = pose;
+            wingSwing = std::max(wingSwing, std::abs(pose.wingRadians));
+            const int wait = beeNextFrameMs(kind, t, reduceMotion);
+            if (wait < 0)
+                break;
+            t += wait / 1000.0;
+        }
+        QVERIFY2(frames <= maxFramesPerMinute, qPrintable(QString::number(frames)));
+        // Every state that may move does move its wings; the others never draw again.
+        QCOMPARE(wingSwing > 0.2, maxFramesPerMinute > 0);
+        QCOMPARE(frames > maxFramesPerMinute / 3, maxFramesPerMinute > 0);
+    }
+
+    void modelFailureFallsBackForGood()
     {
         Stores s(m_dir.filePath(QStringLiteral("fallback.json")));
-        const QUrl page = QUrl::fromLocalFile(QStringLiteral("/opt/zapum/bee/bee-viewer.html"));
-        BeeViewModel bee(s.storage, s.voice, s.amplitude, s.notifications, {}, {page, {}}, {});
-        QSignalSpy changed(&bee, &BeeViewModel::beePageUrlChanged);
-        QCOMPARE(bee.beePageUrl(), page);
-        bee.reportBeePageFailed(QStringLiteral("load failed"));
-        bee.reportBeePageFailed(QStringLiteral("renderer ended"));
-        QVERIFY(bee.beePageUrl().isEmpty());
+        const QUrl model = QUrl::fromLocalFile(QStringLiteral("/opt/zapum/bee/bee-runtime.glb"));
+        BeeViewModel bee(s.storage, s.voice, s.amplitude, s.notifications, {}, {model, {}}, {});
+        QSignalSpy changed(&bee, &BeeViewModel::beeModelUrlChanged);
+        QCOMPARE(bee.beeModelUrl(), model);
+        bee.reportBeeModelFailed(QStringLiteral("load failed"));
+        bee.reportBeeModelFailed(QStringLiteral("the 3D view could not be created"));
+        QVERIFY(bee.beeModelUrl().isEmpty());
         QCOMPARE(changed.count(), 1);
         bee.togglePushToTalk();  // no callback wired: nothing happens
     }

@@ -3,7 +3,6 @@
 #include "support/fake_desktop.h"
 
 #include <QCoreApplication>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -77,12 +76,10 @@ private Q_SLOTS:
 
         m_windows.entries.clear();
         m_workspace.apps.clear();
-        QSignalSpy windowsChanged(store.get(), &ActionModeStore::windowsChanged);
         store->setEnabled(false);
         QCOMPARE(store->windows().size(), 1);
         QCOMPARE(store->runningApps().size(), 1);
         QCOMPARE(store->lastWindowsRefresh(), refreshed);
-        QCOMPARE(windowsChanged.count(), 0);
     }
 
     void capture_data()
@@ -114,11 +111,9 @@ private Q_SLOTS:
         store->setEnabled(enabled);
         m_capture.image = grabbed;
         const int checksBefore = m_capture.accessChecks;
-        QSignalSpy messages(store.get(), &ActionModeStore::statusMessageChanged);
 
         store->captureMainDisplay();
         QTEST(store->statusMessage().value_or(QString()), "message");
-        QCOMPARE(messages.count(), 2);  // cleared first, then the new message
         QVERIFY(store->lastSnapshot().has_value());
         QCOMPARE(store->lastSnapshot()->size(), snapshotSize);
         QCOMPARE(store->lastSnapshot()->deviceIndependentSize(), QSizeF(snapshotSize));

@@ -8,93 +8,22 @@
 #include "platform/linux/x11/x11_window_server.h"
 #include "platform/linux/x11/x11_workspace.h"
 #include "support/desktop_driver.h"
+#include "support/x11_test_windows.h"
 
 #include <QGuiApplication>
 #include <QProcess>
-#include <QRasterWindow>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <xcb/xcb.h>
 
 #include <memory>
 #include <optional>
 
 using namespace zapum;
 using namespace std::chrono_literals;
+using test::TestWindows;
 
 namespace {
-
-QList<quint32> managedWindows(x11::X11Display &display)
-{
-    if (!display.isUsable())
-        return {};
-    const auto cookie = xcb_get_property(display.connection(), 0, display.root(), display.atoms()._NET_CLIENT_LIST,
-                                         XCB_ATOM_WINDOW, 0, 4096);
-    return x11::propertyItems(x11::takeReply(xcb_get_property_reply, display.connection(), cookie).get());
-}
-
-// One x11_test_client process with its windows; closing its input ends it.
-class TestClient {
-public:
-    explicit TestClient(const QStringList &windowSpecs, const QString &display = {}) : m_display(display)
-    {
-        QStringList arguments;
-        for (const QString &spec : windowSpecs)
-            arguments << QStringLiteral("--window") << spec;
-        if (!display.isEmpty()) {
-            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert(QStringLiteral("DISPLAY"), display);
-            m_process.setProcessEnvironment(environment);
-        }
-        m_process.start(QStringLiteral(X11_TEST_CLIENT), arguments);
-        QDeadlineTimer deadline(5s);
-        while (!deadline.hasExpired() && !m_lines.value(0).startsWith("ready"))
-            readLines(deadline.remainingTime());
-        const QList<QByteArray> ready = m_lines.value(0).split(' ');
-        for (qsizetype i = 1; i < ready.size(); ++i)
-            windows.append(ready[i].toUInt());
-        m_lines.clear();
-    }
-    ~TestClient()
-    {
-        m_process.closeWriteChannel();
-        if (!m_process.waitForFinished(2000))
-            m_process.kill();
-        m_process.waitForFinished(1000);
-        // The next client may get the same window ids; a window manager that has not let go of
-        // the old windows yet would take the new ones for them.
-        x11::X11Display display(m_display.toLocal8Bit());
-        QDeadlineTimer deadline(3s);
-        while (!deadline.hasExpired() && managedWindows(display).contains(windows.value(0)))
-            QTest::qWait(10);
-    }
-
-    qint32 pid() const { return qint32(m_process.processId()); }
-    // Button events reported so far: "press|release window button x y rootX rootY".
-    QList<QByteArray> events(std::chrono::milliseconds wait)
-    {
-        QDeadlineTimer deadline(wait);
-        while (!deadline.hasExpired())
-            readLines(deadline.remainingTime());
-        return m_lines;
-    }
-
-    QList<quint32> windows;
-
-private:
-    void readLines(qint64 timeoutMs)
-    {
-        m_process.waitForReadyRead(int(std::max<qint64>(1, std::min<qint64>(timeoutMs, 100))));
-        while (m_process.canReadLine())
-            m_lines.append(m_process.readLine().trimmed());
-    }
-
-    QString m_display;
-    QProcess m_process;
-    QList<QByteArray> m_lines;
-};
 
 std::optional<DesktopWindowInfo> findWindow(const QList<DesktopWindowInfo> &windows, quint32 id)
 {
@@ -182,7 +111,7 @@ private Q_SLOTS:
         QFETCH(QString, title);
         QFETCH(QRect, bounds);
 
-        TestClient client({spec});
+        TestWindows client({spec});
         QCOMPARE(client.windows.size(), 1);
         const quint32 id = client.windows.first();
         if (title.isNull()) {
@@ -206,31 +135,12 @@ private Q_SLOTS:
         }
     }
 
-    void ownWindowsAreLeftOutButTheAppIsListed()
-    {
-        QRasterWindow own;
-        own.setTitle(QStringLiteral("own window"));
-        own.setGeometry(200, 200, 120, 90);
-        own.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&own));
-        const qint32 ownPid = qint32(QCoreApplication::applicationPid());
-        QTRY_VERIFY_WITH_TIMEOUT(findWindow(WindowSnapshotReader::onScreenWindows(*m_backends.windowServer, false),
-                                            quint32(own.winId())).has_value(),
-                                 3000);
-        for (const DesktopWindowInfo &window : windowsNow())
-            QVERIFY2(window.ownerPID != ownPid, qPrintable(window.title));
-        own.hide();
-
-        const auto apps = RunningAppsSnapshot::regularApps(*m_backends.workspace);
-        QVERIFY(std::any_of(apps.begin(), apps.end(), [&](const RunningAppSummary &app) { return app.pid == ownPid; }));
-    }
-
     void activationRaisesEveryWindowOfTheApp()
     {
-        TestClient first({u"title=A1;x=50;y=50;w=200;h=100;class=ZapumTestViewer"_qs,
+        TestWindows first({u"title=A1;x=50;y=50;w=200;h=100;class=ZapumTestViewer"_qs,
                           u"title=A2;x=400;y=50;w=200;h=100;class=ZapumTestViewer"_qs});
-        TestClient second({u"title=B;x=0;y=0;w=900;h=500;class=ZapumTestB"_qs});
-        TestClient dockOnly({u"title=Panel;x=0;y=760;w=300;h=30;type=dock;class=ZapumTestPanel"_qs});
+        TestWindows second({u"title=B;x=0;y=0;w=900;h=500;class=ZapumTestB"_qs});
+        TestWindows dockOnly({u"title=Panel;x=0;y=760;w=300;h=30;type=dock;class=ZapumTestPanel"_qs});
         const quint32 a1 = first.windows.value(0), a2 = first.windows.value(1), b = second.windows.value(0);
         QTRY_COMPARE_WITH_TIMEOUT(stackingOf({a1, a2, b}).value(0), b, 3000);
 
@@ -253,22 +163,21 @@ private Q_SLOTS:
 
     void clickLandsExactlyAtThePoint()
     {
-        m_settings->remove(settings_keys::kActionModeEnabled);
-        makeStore()->setEnabled(true);
-        auto store = makeStore();  // the switch comes back from the settings
-        QVERIFY(store->isEnabled());
+        m_settings->setValue(settings_keys::kActionModeEnabled, true);
+        auto store = makeStore();
         QVERIFY(store->accessibilityGranted());
 
-        TestClient client({u"title=Target;x=300;y=200;w=200;h=150;decorated=0;class=ZapumTestA"_qs});
+        TestWindows client({u"title=Target;x=300;y=200;w=200;h=150;decorated=0;class=ZapumTestA"_qs});
         const quint32 target = client.windows.value(0);
         QTRY_COMPARE_WITH_TIMEOUT(stackingOf({target}).size(), 1, 3000);
         // Fractions round to the nearest pixel: "window button x y rootX rootY".
         QVERIFY(store->performLeftClick(QPointF(310.4, 220.6)));
-        const QByteArray where = QByteArray::number(target) + " 1 10 21 310 221";
-        QCOMPARE(client.events(500ms), (QList<QByteArray>{"press " + where, "release " + where}));
+        const QString where = QString::number(target) + QStringLiteral(" 1 10 21 310 221");
+        QTRY_COMPARE_WITH_TIMEOUT(client.events(), (QStringList{u"press "_qs + where, u"release "_qs + where}), 3000);
         // Beyond the X coordinate range nothing is posted.
         QVERIFY(!store->performLeftClick(QPointF(70000, 250)));
-        QCOMPARE(client.events(300ms).size(), 2);
+        QTest::qWait(300);
+        QCOMPARE(client.events().size(), 2);
     }
 
     void captureHasTheScreensPixelSize()
@@ -309,7 +218,7 @@ private Q_SLOTS:
         x11::X11WindowServer windowServer(connection, entries);
         x11::X11Workspace workspace(connection, entries);
         {
-            TestClient client({u"title=Plain;x=30;y=40;w=100;h=60;class=ZapumTestA"_qs,
+            TestWindows client({u"title=Plain;x=30;y=40;w=100;h=60;class=ZapumTestA"_qs,
                                u"title=Bar;x=0;y=400;w=640;h=30;type=dock;class=ZapumTestA"_qs},
                               display);
             const auto windows = WindowSnapshotReader::fromEntries(windowServer.onScreenWindows(), std::nullopt);

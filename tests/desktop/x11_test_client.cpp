@@ -161,6 +161,28 @@ int main(int argc, char *argv[])
                 break;
         }
     }
+
+    // Withdraw before leaving: once the window manager has put each window back on the root, it
+    // has nothing left to send to these ids, which the X server hands to the next client again.
+    std::set<xcb_window_t> framed;
+    for (const xcb_window_t w : windows) {
+        xcb_query_tree_reply_t *tree = xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr);
+        if (tree && tree->parent != screen->root)
+            framed.insert(w);
+        std::free(tree);
+        xcb_unmap_window(c, w);
+    }
+    xcb_flush(c);
+    for (;;) {
+        while (xcb_generic_event_t *event = xcb_poll_for_event(c)) {
+            const auto *reparent = reinterpret_cast<xcb_reparent_notify_event_t *>(event);
+            if ((event->response_type & 0x7f) == XCB_REPARENT_NOTIFY && reparent->parent == screen->root)
+                framed.erase(reparent->window);
+            std::free(event);
+        }
+        if (framed.empty() || xcb_connection_has_error(c) || poll(fds, 1, 2000) <= 0)
+            break;
+    }
     xcb_disconnect(c);
     return 0;
 }

@@ -1,4 +1,8 @@
-// zapum-devserver over real HTTP: what the desktop sends, what it decodes, and what is refused.
+// zapum-devserver over real HTTP: what the desktop sends, what it decodes, and what is refused;
+// then the app's own backend clients against it, which share only the wire format with it: a
+// disagreement about a path, header or field shows up here and nowhere else.
+#include "support/await_task.h"
+#include "support/backend_graph.h"
 #include "support/devserver_process.h"
 
 #include <QDateTime>
@@ -9,6 +13,8 @@
 #include <QUrlQuery>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+using namespace zapum;
 using namespace zapum::test;
 
 namespace {
@@ -70,9 +76,9 @@ class TestDevServer : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY2(m_server.start({u"--pairing-ttl"_s, u"1"_s}), qPrintable(m_server.output()));
+        QVERIFY2(m_server.start({u"--pairing-ttl"_s, u"1"_s}), qPrintable(m_server.log()));
         QVERIFY(!m_server.devToken().isEmpty());
-        QVERIFY2(!m_server.output().contains(m_server.devToken()), "the token went to the file, not the output");
+        QVERIFY2(!m_server.log().contains(m_server.devToken()), "the token went to the file, not the output");
     }
 
     void tokenSignIn_data()
@@ -105,7 +111,7 @@ private Q_SLOTS:
         QCOMPARE(session.value(u"userId"_s).toString().size(), 32);
         const QString token = session.value(u"accessToken"_s).toString();
         QVERIFY(token.size() >= 32 && token != m_server.devToken());
-        QCOMPARE(session.value(u"apiBaseURL"_s).toString(), u"http://127.0.0.1:%1"_s.arg(m_server.apiPort()));
+        QCOMPARE(session.value(u"apiBaseURL"_s).toString(), m_server.apiBase());
         QVERIFY(qAbs(session.value(u"issuedAt"_s).toDouble() - before) < 30);
     }
 
@@ -118,7 +124,7 @@ private Q_SLOTS:
                                                                             {"GET", u"v1/desktop/commands"_s}}) {
             for (const QByteArray &authorization : {QByteArray(), QByteArray("Bearer "), QByteArray("Bearer zps_forged"),
                                                     QByteArray("Basic ZGV2Onh4")}) {
-                RawHeaders headers{{"Content-Type", "application/json"}};
+                Headers headers{{"Content-Type", "application/json"}};
                 if (!authorization.isEmpty())
                     headers.append({"Authorization", authorization});
                 const WireReply reply = sendRequest(method, m_server.api(path), "{\"query\":\"x\"}", headers);
@@ -190,7 +196,7 @@ private Q_SLOTS:
         QFETCH(QString, query);
         QFETCH(QByteArray, host);
         QFETCH(int, status);
-        RawHeaders headers;
+        Headers headers;
         if (!host.isEmpty())
             headers.append({"Host", host});
         const WireReply reply = sendRequest("GET", m_server.web(u"desktop/link?"_s + query), {}, headers);
@@ -314,10 +320,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<RawHeaders>("headers");
+        QTest::addColumn<Headers>("headers");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("errorPart");
-        const RawHeaders json{{"Content-Type", "application/json"}};
+        const Headers json{{"Content-Type", "application/json"}};
         const QByteArray good = R"({"user":"dev@zapum.local","document":)" +
                                 QJsonDocument(guidanceDocument(u"T"_s)).toJson(QJsonDocument::Compact) + "}";
         const QString push = u"admin/api/push-guidance"_s;
@@ -326,8 +332,8 @@ private Q_SLOTS:
             << json << 400 << u"steps[0].isDone"_s;
         QTest::newRow("unknown user") << push << QByteArray(good).replace("dev@", "ghost@") << json << 404 << u"ghost@zapum.local"_s;
         QTest::newRow("form post from a page") << push << QByteArray("user=dev")
-                                               << RawHeaders{{"Content-Type", "application/x-www-form-urlencoded"}} << 415 << u"JSON"_s;
-        QTest::newRow("another site's page") << push << good << RawHeaders{json.first(), {"Origin", "https://evil.example"}} << 403
+                                               << Headers{{"Content-Type", "application/x-www-form-urlencoded"}} << 415 << u"JSON"_s;
+        QTest::newRow("another site's page") << push << good << Headers{json.first(), {"Origin", "https://evil.example"}} << 403
                                              << u"other sites"_s;
         QTest::newRow("user already there") << u"admin/api/users"_s << QByteArray(R"({"email":"DEV@zapum.local"})") << json << 409
                                             << u"already"_s;
@@ -336,13 +342,43 @@ private Q_SLOTS:
     {
         QFETCH(QString, path);
         QFETCH(QByteArray, body);
-        QFETCH(RawHeaders, headers);
+        QFETCH(Headers, headers);
         QFETCH(int, status);
         QFETCH(QString, errorPart);
         const WireReply reply = sendRequest("POST", m_server.web(path), body, headers);
         QCOMPARE(reply.status, status);
         QVERIFY2(reply.error().contains(errorPart), qPrintable(reply.error()));
         QVERIFY(pendingCommands(signInDev()).isEmpty());
+    }
+
+    void theAppsClientsAgree()
+    {
+        BackendGraphTimings timings;
+        timings.remote.pollInterval = 200ms;
+        BackendGraph graph(timings);
+        const QString apiBase = m_server.apiBase();
+        graph.settings.setValue(settings_keys::kApiBaseUrl, apiBase);
+        awaitTask(graph.sessions.signIn(u"dev@zapum.local"_s, m_server.devToken(), apiBase));
+        QVERIFY2(graph.sessions.isSignedIn(), qPrintable(graph.sessions.signInErrorText()));
+        QVERIFY(graph.remote.isPolling());
+
+        const auto admin = [this](const char *path, const QString &title) {
+            return sendJson("POST", m_server.web(QString::fromLatin1(path)),
+                            {{u"user"_s, u"dev@zapum.local"_s}, {u"document"_s, guidanceDocument(title)}})
+                .status;
+        };
+        QCOMPARE(admin("admin/api/guidance", u"Fetched"_s), 200);
+        awaitTask(graph.guidance.refreshFromAPI(apiBase));
+        QCOMPARE(graph.guidance.lastErrorText(), QString());
+        QCOMPARE(graph.guidance.session().title, u"Fetched"_s);
+        QCOMPARE(admin("admin/api/push-guidance", u"Pushed"_s), 202);
+        QTRY_COMPARE(graph.guidance.session().title, u"Pushed"_s);
+
+        graph.memory.remember(u"I drink green tea every morning"_s, u"Noted."_s);
+        QTRY_VERIFY(awaitTask(graph.memory.recall(u"tea"_s, 6)).contains(QLatin1String("green tea")));
+        awaitTask(graph.ask.ask(u"What do I drink?"_s));
+        QVERIFY(graph.ask.lastResponse());
+        QCOMPARE(graph.ask.lastResponse()->kind, AskResponse::Kind::Answer);
     }
 
     void leavesAForeignDataFileAlone()
@@ -365,7 +401,7 @@ private Q_SLOTS:
     void dataSurvivesARestartAndStaysPrivate()
     {
         const Account dev = signInDev();
-        QCOMPARE(m_server.stop(), 0);
+        QCOMPARE(m_server.terminate(5s), 0);
         QCOMPARE(QFileInfo(m_server.dataFile()).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
         QFile file(m_server.dataFile());
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -374,8 +410,8 @@ private Q_SLOTS:
         QVERIFY2(!stored.contains(dev.accessToken.toUtf8()) && !stored.contains(m_server.devToken().toUtf8()),
                  "credentials are kept only as digests");
 
-        QVERIFY2(m_server.start(), qPrintable(m_server.output()));
-        QVERIFY2(!m_server.output().contains(QLatin1String("Created the user")), "the first user is made once");
+        QVERIFY2(m_server.start(), qPrintable(m_server.log()));
+        QVERIFY2(!m_server.log().contains(QLatin1String("Created the user")), "the first user is made once");
         QCOMPARE(sendJson("GET", m_server.api(u"v1/desktop/guidance"_s), {}, dev.accessToken).status, 200);
     }
 };

@@ -11,9 +11,11 @@
 #include "platform/modifier_key_source.h"
 #include "support/await_task.h"
 #include "support/backend_graph.h"
+#include "support/desktop_driver.h"
 #include "support/fake_messages_api.h"
 #include "support/fake_speech_api.h"
 #include "support/fifo_microphone.h"
+#include "support/x11_test_windows.h"
 #include "voice/anthropic_voice_agent.h"
 #include "voice/eleven_labs_tts.h"
 #include "voice/global_hotkey_service.h"
@@ -24,9 +26,7 @@
 #include "voice/voice_settings_store.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QJsonDocument>
-#include <QProcess>
 #include <QTest>
 
 using namespace std::chrono_literals;
@@ -37,36 +37,6 @@ namespace {
 
 const QString kWindowTitle = QStringLiteral("Quarterly Report Draft");
 const QString kReply = QStringLiteral("Your report is open.");
-
-void xdotool(const QString &arguments)
-{
-    QProcess::execute(QStringLiteral("xdotool"), arguments.split(u' '));
-}
-
-// A window of another process, so that the session's own windows being left out does not hide it.
-class OtherAppWindow {
-public:
-    OtherAppWindow()
-    {
-        m_process.start(QStringLiteral(X11_TEST_CLIENT),
-                        {QStringLiteral("--window"), QStringLiteral("title=%1;w=500;h=300;class=Writer").arg(kWindowTitle)});
-        QDeadlineTimer deadline(5s);
-        while (!deadline.hasExpired() && !m_process.canReadLine())
-            m_process.waitForReadyRead(int(deadline.remainingTime()));
-        ready = m_process.readLine().startsWith("ready");
-    }
-    ~OtherAppWindow()
-    {
-        m_process.closeWriteChannel();
-        if (!m_process.waitForFinished(2000))
-            m_process.kill();
-        m_process.waitForFinished(1000);
-    }
-    bool ready = false;
-
-private:
-    QProcess m_process;
-};
 
 }  // namespace
 
@@ -81,7 +51,7 @@ private Q_SLOTS:
     void cleanup()
     {
         if (qEnvironmentVariableIsSet("ZAPUM_TEST_SESSION"))
-            xdotool(QStringLiteral("keyup Alt_R Alt_L ISO_Level3_Shift"));
+            xdotool({QStringLiteral("keyup"), QStringLiteral("Alt_R"), QStringLiteral("Alt_L"), QStringLiteral("ISO_Level3_Shift")});
     }
 
     void spokenTurnIsAnsweredAloud()
@@ -120,20 +90,21 @@ private Q_SLOTS:
         hotkey.registerHotkey();
         QVERIFY(hotkey.isRegistered());
 
-        OtherAppWindow window;
-        QVERIFY(window.ready);
+        // A window of another process, so that the session's own windows being left out does not hide it.
+        TestWindows window({QStringLiteral("title=%1;w=500;h=300;class=Writer").arg(kWindowTitle)});
+        QVERIFY(!window.windows.isEmpty());
         QVERIFY(test::awaitTask(capture.requestPermissions()));
 
         QList<VoiceBeeState> states;
         connect(&settings, &VoiceSettingsStore::beeStateChanged, this, [&] { states.append(settings.beeState()); });
 
-        xdotool(QStringLiteral("keydown Alt_R"));
+        xdotool({QStringLiteral("keydown"), QStringLiteral("Alt_R")});
         QTRY_COMPARE_WITH_TIMEOUT(settings.beeState(), VoiceBeeState::listening(), 3000);
         FifoMicrophone microphone;
         microphone.play(FifoMicrophone::silence(0.3) + FifoMicrophone::speak(QStringLiteral("Open the calendar please"), QStringLiteral("slt"))
                         + FifoMicrophone::silence(0.6));
         QVERIFY(microphone.waitUntilPlayed(15s));
-        xdotool(QStringLiteral("keyup Alt_R"));
+        xdotool({QStringLiteral("keyup"), QStringLiteral("Alt_R")});
 
         QTRY_COMPARE_WITH_TIMEOUT(model.requestCount(), 1, 15000);
         const MessagesRequest request = model.lastRequest();

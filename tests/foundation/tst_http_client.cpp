@@ -80,7 +80,7 @@ private Q_SLOTS:
             << stalled(1500ms) << 10000 << 10000 << 200 << TransportError::TimedOut;
         FakeResponse drop;
         drop.drop = true;
-        QTest::newRow("connection dropped") << drop << 5000 << 5000 << 0 << TransportError::Other;
+        QTest::newRow("connection dropped") << drop << 5000 << 5000 << 0 << TransportError::CannotConnect;
     }
     void transportFailures()
     {

@@ -1,8 +1,10 @@
 #include "foundation/cached_secret_store.h"
 #include "platform/linux/secrets/file_secret_store.h"
 #include "platform/linux/secrets/keyring_secret_store.h"
+#include "support/file_size_limit.h"
 #include "support/memory_secret_store.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -74,11 +76,38 @@ private Q_SLOTS:
 
         QVERIFY(cache.write(QStringLiteral("b"), "two").ok());
         QCOMPARE(cache.read(QStringLiteral("b")), std::optional<QByteArray>("two"));
+    }
 
-        // A failed write must not leave the old value looking current.
-        raw->failWrites = true;
-        QVERIFY(!cache.write(QStringLiteral("b"), "three").ok());
-        QCOMPARE(cache.read(QStringLiteral("b")), std::nullopt);
+    // Whatever a failed write leaves in the fallback file, this run (the cache) and the next
+    // launch (a fresh reader) see the same; and the caller hears of the failure.
+    void failedWriteLeavesFileAndCacheAgreeing_data()
+    {
+        QTest::addColumn<bool>("roomForLess");
+        QTest::addColumn<QByteArray>("left");  // null: no item
+        QTest::newRow("new value does not fit: the old item goes") << true << QByteArray();
+        QTest::newRow("nothing can be written: the old item stays") << false << QByteArray("old");
+    }
+    void failedWriteLeavesFileAndCacheAgreeing()
+    {
+        QFETCH(bool, roomForLess);
+        QFETCH(QByteArray, left);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ZaPum/secrets.json"));
+        const QString account = QStringLiteral("zapum.session");
+        QVERIFY(FileSecretStore(path).write(account, "old").ok());
+        CachedSecretStore cache(std::make_unique<FileSecretStore>(path), {account});
+        const Status status = [&] {
+            if (roomForLess) {
+                test::FileSizeLimit full(4096);
+                return cache.write(account, QByteArray(8192, 'n'));
+            }
+            QDir().mkpath(path + QStringLiteral(".tmp"));  // where every new file would be made
+            return cache.write(account, "new");
+        }();
+        QVERIFY(!status.ok());
+        const std::optional<QByteArray> expected = left.isNull() ? std::nullopt : std::optional<QByteArray>(left);
+        QCOMPARE(cache.read(account), expected);
+        QCOMPARE(FileSecretStore(path).read(account), expected);
     }
 };
 

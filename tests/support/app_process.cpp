@@ -18,24 +18,67 @@ QString zapumBinary()
     return QStringLiteral(ZAPUM_BINARY);
 }
 
-AppProcess::AppProcess() : m_environment(QProcessEnvironment::systemEnvironment())
+ChildProcess::ChildProcess()
 {
-    const QString home = m_home.path();
-    m_environment.insert(QStringLiteral("HOME"), home);
-    m_environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
-    m_environment.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
-    m_environment.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/cache"));
-    m_environment.insert(QStringLiteral("QT_MESSAGE_PATTERN"), QStringLiteral("%{category}: %{message}"));
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     QObject::connect(&m_process, &QProcess::readyRead, &m_process, [this] { m_log += m_process.readAll(); });
 }
 
-AppProcess::~AppProcess()
+ChildProcess::~ChildProcess()
 {
     if (m_process.state() != QProcess::NotRunning) {
         m_process.kill();
         m_process.waitForFinished(3000);
     }
+}
+
+bool ChildProcess::waitFor(const std::function<bool()> &ready, std::chrono::milliseconds timeout)
+{
+    QDeadlineTimer deadline(timeout);
+    while (!ready()) {
+        if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning) {
+            m_log += m_process.readAll();
+            return ready();
+        }
+        m_process.waitForReadyRead(50);
+        QCoreApplication::processEvents();
+    }
+    return true;
+}
+
+bool ChildProcess::waitForLogLine(const QString &text, std::chrono::milliseconds timeout)
+{
+    return waitFor([&] { return log().contains(text); }, timeout);
+}
+
+int ChildProcess::waitForExit(std::chrono::milliseconds timeout)
+{
+    if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(int(timeout.count())))
+        return -1;
+    m_log += m_process.readAll();
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+}
+
+int ChildProcess::terminate(std::chrono::milliseconds timeout)
+{
+    // processId() is 0 once the process is gone, and kill(0, …) would hit our own process group.
+    if (const qint64 pid = m_process.processId(); pid > 0)
+        ::kill(pid_t(pid), SIGTERM);
+    return waitForExit(timeout);
+}
+
+AppProcess::AppProcess() : m_home(m_dir.path()), m_environment(QProcessEnvironment::systemEnvironment())
+{
+    m_environment.insert(QStringLiteral("HOME"), m_home);
+    m_environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home + QStringLiteral("/config"));
+    m_environment.insert(QStringLiteral("XDG_DATA_HOME"), m_home + QStringLiteral("/data"));
+    m_environment.insert(QStringLiteral("XDG_CACHE_HOME"), m_home + QStringLiteral("/cache"));
+    m_environment.insert(QStringLiteral("QT_MESSAGE_PATTERN"), QStringLiteral("%{category}: %{message}"));
+}
+
+AppProcess::AppProcess(const QProcessEnvironment &environment)
+    : m_home(environment.value(QStringLiteral("HOME"))), m_environment(environment)
+{
 }
 
 void AppProcess::start(const QStringList &arguments)
@@ -47,40 +90,41 @@ void AppProcess::start(const QStringList &arguments)
 
 void AppProcess::keepSecretsPrivate()
 {
-    m_environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + home() + QStringLiteral("/no-bus"));
+    m_environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + m_home + QStringLiteral("/no-bus"));
 }
 
 void AppProcess::saveSession(const QJsonObject &session)
 {
-    linux_platform::FileSecretStore store(home() + QStringLiteral("/data/ZaPum/secrets.json"));
+    linux_platform::FileSecretStore store(m_home + QStringLiteral("/data/ZaPum/secrets.json"));
     if (!store.write(kSessionAccount, QJsonDocument(session).toJson(QJsonDocument::Compact)))
         qFatal("cannot write %s", qPrintable(store.path()));
 }
 
-bool AppProcess::waitForLogLine(const QString &text, std::chrono::milliseconds timeout)
+void AppProcess::recordOpenedUrls()
 {
-    QDeadlineTimer deadline(timeout);
-    while (!log().contains(text)) {
-        if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning)
-            return log().contains(text);
-        m_process.waitForReadyRead(50);
-        QCoreApplication::processEvents();
-    }
-    return true;
+    const QString bin = m_home + QStringLiteral("/bin");
+    QDir().mkpath(bin);
+    QFile opener(bin + QStringLiteral("/xdg-open"));
+    if (!opener.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(opener.fileName()));
+    opener.write(QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$1\" >> '%1'\n").arg(openedUrlsFile()).toUtf8());
+    opener.close();
+    opener.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    m_environment.insert(QStringLiteral("PATH"), bin + u':' + m_environment.value(QStringLiteral("PATH")));
 }
 
-int AppProcess::waitForExit(std::chrono::milliseconds timeout)
+QJsonObject AppProcess::settings() const
 {
-    if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(int(timeout.count())))
-        return -1;
-    m_log += m_process.readAll();
-    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    QFile file(m_home + QStringLiteral("/config/ZaPum/settings.json"));
+    return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
 }
 
-int AppProcess::terminate(std::chrono::milliseconds timeout)
+void AppProcess::writeSettings(const QJsonObject &settings)
 {
-    ::kill(pid_t(m_process.processId()), SIGTERM);
-    return waitForExit(timeout);
+    QDir().mkpath(m_home + QStringLiteral("/config/ZaPum"));
+    QFile file(m_home + QStringLiteral("/config/ZaPum/settings.json"));
+    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(settings).toJson()) < 0)
+        qFatal("cannot write %s", qPrintable(file.fileName()));
 }
 
 QString AppProcess::ownLog() const

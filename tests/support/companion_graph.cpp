@@ -7,16 +7,16 @@
 
 namespace zapum::test {
 
-QString builtBeePageDirectory()
+QString builtBeeModelPath()
 {
-    return QFileInfo(zapumBinary()).dir().filePath(QStringLiteral("bee"));
+    return QFileInfo(zapumBinary()).dir().filePath(QStringLiteral("bee/bee-runtime.glb"));
 }
 
-CompanionGraph::CompanionGraph(CompanionTimings timings, const QString &beePageDirectory, bool webEngineReady)
+CompanionGraph::CompanionGraph(CompanionTimings timings, const QString &beeModelPath, CompanionManager::Clock clock)
     : settings(dir.filePath(QStringLiteral("settings.json"))),
       bee(settings, voice, amplitude, notifications, [this] { ++pushToTalkToggles; },
-          chooseBeePage(beePageDirectory, webEngineReady), [] { return false; }),
-      manager(settings, voice, notifications, bee, engine, timings),
+          chooseBeeModel(beeModelPath), [] { return false; }),
+      manager(settings, voice, notifications, bee, engine, timings, systemUniformRandom(), std::move(clock)),
       popover({[this](const QString &q) { questions << q; }, [this] { ++responseClears; },
                [this](const QUrl &url) { openedUrls << url; }, [this](const QString &text) { copied << text; }}),
       popoverHost(bee, popover, engine, [this] { return manager.beeFrame(); })

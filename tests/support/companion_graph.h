@@ -16,15 +16,16 @@
 
 namespace zapum::test {
 
-// The bee page as the build placed it beside the zapum program.
-QString builtBeePageDirectory();
+// The bee model as the build placed it beside the zapum program.
+QString builtBeeModelPath();
 
 // The companion's object graph as the composition root builds it, with private settings, an
 // in-memory keychain, a counter in place of the voice session's push-to-talk, and recorders in
 // place of the popover's services.
 struct CompanionGraph {
-    explicit CompanionGraph(CompanionTimings timings = {}, const QString &beePageDirectory = builtBeePageDirectory(),
-                            bool webEngineReady = true);
+    // An empty `beeModelPath` shows the emoji bee.
+    explicit CompanionGraph(CompanionTimings timings = {}, const QString &beeModelPath = builtBeeModelPath(),
+                            CompanionManager::Clock clock = &monotonicSeconds);
 
     QTemporaryDir dir;
     SettingsStorage settings;

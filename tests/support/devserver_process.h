@@ -1,10 +1,9 @@
 #pragma once
 
-#include <QByteArray>
+#include "support/app_process.h"
+#include "support/fake_http_server.h"
+
 #include <QJsonObject>
-#include <QList>
-#include <QPair>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -16,47 +15,36 @@ namespace zapum::test {
 struct WireReply {
     int status = 0; // 0: no HTTP response at all
     QByteArray body;
-    QList<QPair<QByteArray, QByteArray>> headers;
+    Headers headers;
 
     QJsonObject json() const;
     QString error() const { return json().value(QStringLiteral("error")).toString(); }
-    QByteArray header(const QByteArray &name) const;
+    QByteArray header(QByteArrayView name) const { return findHeader(headers, name).value_or(QByteArray()); }
 };
-
-using RawHeaders = QList<QPair<QByteArray, QByteArray>>;
 
 // Sends one request and waits for the answer (or gives up after `timeout`).
 WireReply sendRequest(const QByteArray &method, const QUrl &url, const QByteArray &body = {},
-                      const RawHeaders &headers = {}, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+                      const Headers &headers = {}, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 WireReply sendJson(const QByteArray &method, const QUrl &url, const QJsonObject &body, const QString &bearer = {});
 
 // The real zapum-devserver on free ports with a private data file; its first user's token is
 // written to a private file, never printed.
-class DevServerProcess {
+class DevServerProcess : public ChildProcess {
 public:
-    DevServerProcess();
-    ~DevServerProcess();
-
     // Starts the server with these extra arguments and waits until it listens. False (with the
-    // output kept in output()) when it did not come up.
+    // output kept in log()) when it did not come up.
     bool start(const QStringList &arguments = {});
-    // SIGTERM, then the exit code (-1 when it did not stop in time).
-    int stop();
 
     QString dataFile() const { return m_dir.filePath(QStringLiteral("devserver.sqlite3")); }
     QString tokenFile() const { return m_dir.filePath(QStringLiteral("dev-token")); }
     QString devToken() const;
     QUrl api(const QString &path) const;
     QUrl web(const QString &pathAndQuery) const;
-    int apiPort() const { return m_apiPort; }
-    int webPort() const { return m_webPort; }
-    QString output() const { return QString::fromUtf8(m_output); }
-    QProcess &process() { return m_process; }
+    QString apiBase() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_apiPort); }
+    QString webBase() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_webPort); }
 
 private:
     QTemporaryDir m_dir;
-    QProcess m_process;
-    QByteArray m_output;
     int m_apiPort = 0;
     int m_webPort = 0;
 };

@@ -2,41 +2,60 @@
 
 #include "platform/audio_output.h"
 
-#include <QElapsedTimer>
+#include <QTimer>
 
 #include <chrono>
 
 namespace zapum::test {
 
-// Plays nothing, for a clip's length: whatever bytes come in count as a clip of `clipLength`.
+// Plays nothing, for a clip's length: whatever bytes come in count as a clip of `clipLength`,
+// "heard" from the end of the stream on.
 class FakeAudioOutput final : public AudioOutput {
 public:
-    class Player final : public AudioClipPlayer {
+    class Player final : public AudioStreamPlayer {
     public:
-        explicit Player(std::chrono::milliseconds length) : m_length(length) {}
-        std::chrono::milliseconds duration() const override { return m_length; }
-        Status play() override
+        explicit Player(FakeAudioOutput &output) : m_output(output)
         {
-            m_clock.start();
+            m_end.setSingleShot(true);
+            connect(&m_end, &QTimer::timeout, this, &AudioStreamPlayer::ended);
+        }
+        Status append(QByteArrayView mp3) override
+        {
+            m_output.lastClip += mp3;
             return Done{};
         }
-        bool isPlaying() const override { return m_clock.isValid() && m_clock.elapsed() < m_length.count(); }
+        Status finish() override
+        {
+            if (m_output.lastClip.isEmpty())
+                return Failure{QLatin1String(kAudioDomain), int(AudioFailure::Undecodable), QStringLiteral("No audio.")};
+            m_end.start(m_output.clipLength);
+            return Done{};
+        }
+        void stop() override
+        {
+            ++m_output.stops;
+            m_end.stop();
+        }
+        bool isPlaying() const override { return m_end.isActive(); }
         double averagePowerDb() const override { return isPlaying() ? -12.0 : kSilenceDb; }
+        int underruns() const override { return 0; }
+        std::optional<Failure> outputFailure() const override { return std::nullopt; }
 
     private:
-        std::chrono::milliseconds m_length;
-        QElapsedTimer m_clock;
+        FakeAudioOutput &m_output;
+        QTimer m_end;
     };
 
-    Result<std::unique_ptr<AudioClipPlayer>> openMp3(const QByteArray &mp3) override
+    std::unique_ptr<AudioStreamPlayer> createPlayer() override
     {
         ++clipsOpened;
-        lastClip = mp3;
-        return std::unique_ptr<AudioClipPlayer>(std::make_unique<Player>(clipLength));
+        lastClip.clear();
+        return std::make_unique<Player>(*this);
     }
 
     std::chrono::milliseconds clipLength{20};
     int clipsOpened = 0;
+    int stops = 0;  // utterances cut off
     QByteArray lastClip;
 };
 

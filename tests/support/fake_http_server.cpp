@@ -8,11 +8,12 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 namespace zapum::test {
 
-std::optional<QByteArray> RecordedRequest::header(QByteArrayView name) const
+std::optional<QByteArray> findHeader(const Headers &headers, QByteArrayView name)
 {
     for (const auto &[key, value] : headers)
         if (key.compare(name, Qt::CaseInsensitive) == 0)
@@ -70,22 +71,6 @@ std::optional<RecordedRequest> takeRequest(QByteArray &buffer)
     return request;
 }
 
-QByteArray reasonPhrase(int status)
-{
-    switch (status) {
-    case 200: return "OK";
-    case 201: return "Created";
-    case 204: return "No Content";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 429: return "Too Many Requests";
-    case 500: return "Internal Server Error";
-    default: return "Status";
-    }
-}
-
 }  // namespace
 
 class FakeHttpServer::Worker : public QObject {
@@ -126,23 +111,32 @@ private:
                 guard->abort();
                 return;
             }
-            QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' '
-                              + reasonPhrase(response.status) + "\r\n";
+            // The reason phrase may be empty, and nothing here reads it.
+            QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " \r\n";
             for (const auto &[name, value] : response.headers)
                 head += name + ": " + value + "\r\n";
             head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n\r\n";
             guard->write(head);
+            const qsizetype sent = response.cutAfterBytes < 0 ? response.body.size()
+                                                              : std::min(response.cutAfterBytes, response.body.size());
+            const bool cut = sent < response.body.size();
             if (response.trickleBytes <= 0) {
-                guard->write(response.body);
+                guard->write(response.body.left(sent));
+                if (cut)
+                    guard->disconnectFromHost();
                 return;
             }
             auto *timer = new QTimer(guard);
             auto offset = std::make_shared<qsizetype>(0);
-            QObject::connect(timer, &QTimer::timeout, guard, [guard, timer, offset, response] {
-                guard->write(response.body.mid(*offset, response.trickleBytes));
+            QTcpSocket *const connection = guard.data();
+            QObject::connect(timer, &QTimer::timeout, connection, [connection, timer, offset, response, sent, cut] {
+                connection->write(response.body.mid(*offset, std::min<qsizetype>(response.trickleBytes, sent - *offset)));
                 *offset += response.trickleBytes;
-                if (*offset >= response.body.size())
+                if (*offset >= sent) {
                     timer->deleteLater();
+                    if (cut)
+                        connection->disconnectFromHost();
+                }
             });
             timer->start(response.trickleInterval);
         };

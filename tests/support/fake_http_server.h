@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMetaType>
 #include <QMutex>
 #include <QPair>
 #include <QThread>
@@ -15,6 +16,8 @@
 namespace zapum::test {
 
 using Headers = QList<QPair<QByteArray, QByteArray>>;
+// The first header of that name, in any letter case.
+std::optional<QByteArray> findHeader(const Headers &headers, QByteArrayView name);
 
 // One request as it arrived on the wire: headers in their order and spelling.
 struct RecordedRequest {
@@ -24,7 +27,7 @@ struct RecordedRequest {
     QByteArray body;
 
     QByteArray path() const { return target.left(target.indexOf('?') < 0 ? target.size() : target.indexOf('?')); }
-    std::optional<QByteArray> header(QByteArrayView name) const;
+    std::optional<QByteArray> header(QByteArrayView name) const { return findHeader(headers, name); }
     QList<QByteArray> headerNames() const;
 };
 
@@ -39,6 +42,8 @@ struct FakeResponse {
     std::chrono::milliseconds trickleInterval{0};
     // Close the connection without answering.
     bool drop = false;
+    // Close the connection once this many bytes of the body are sent (a reply broken off).
+    qsizetype cutAfterBytes = -1;
 
     static FakeResponse json(int status, const QByteArray &body);
 };
@@ -82,3 +87,5 @@ private:
 };
 
 }  // namespace zapum::test
+
+Q_DECLARE_METATYPE(zapum::test::FakeResponse)

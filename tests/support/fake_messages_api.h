@@ -41,9 +41,7 @@ struct MessagesRequest {
 
     QString model() const { return body.value(QLatin1String("model")).toString(); }
     QString system() const { return body.value(QLatin1String("system")).toString(); }
-    QJsonArray tools() const { return body.value(QLatin1String("tools")).toArray(); }
     QJsonArray messages() const { return body.value(QLatin1String("messages")).toArray(); }
-    QJsonValue maxTokens() const { return body.value(QLatin1String("max_tokens")); }
     // The last message's role and content, the usual thing a test asks about.
     QJsonObject lastMessage() const
     {

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <QCoro/QCoroTimer>
+
 #include <chrono>
 #include <optional>
 #include <utility>
@@ -21,6 +23,12 @@ public:
     QCoro::Task<bool> requestPermissions() override
     {
         ++permissionRequests;
+        if (permissionDelay.count() > 0) {
+            QTimer loading;  // the recogniser's model, still loading
+            loading.setSingleShot(true);
+            loading.start(permissionDelay);
+            co_await loading;
+        }
         co_return permissionsGranted;
     }
     Status start() override
@@ -56,6 +64,7 @@ public:
 
     bool listening = false;
     bool permissionsGranted = true;
+    std::chrono::milliseconds permissionDelay{0};
     std::optional<Failure> startFailure;
     // What stop() returns; absent: the last partial.
     std::optional<QString> finalTranscript;

@@ -1,12 +1,15 @@
 #include "app/app_notifications.h"
 #include "companion/onboarding_manager.h"
 #include "desktop/action_mode_store.h"
+#include "platform/modifier_key_source.h"
+#include "support/await_task.h"
 #include "support/backend_graph.h"
 #include "support/desktop_driver.h"
 #include "support/fake_desktop.h"
 #include "ui/account_view_model.h"
 #include "ui/qml_window.h"
 #include "ui/settings_view_model.h"
+#include "voice/talk_key.h"
 #include "voice/voice_settings_store.h"
 
 #include <QGuiApplication>
@@ -53,6 +56,18 @@ struct WindowsRig {
 QQuickItem *findItem(QQuickView &view, const char *name)
 {
     return zapum::test::findItem(view.rootObject(), QLatin1String(name));
+}
+
+QmlWindowSpec settingsWindowSpec(WindowsRig &rig)
+{
+    const auto object = [](QObject *o) { return QVariant::fromValue(o); };
+    return {QUrl(QStringLiteral("qrc:/zapum/ui/SettingsWindow.qml")), QStringLiteral("t"), QSize(600, 500), QSize(), false,
+            {{u"account"_qs, object(&rig.account)},
+             {u"settings"_qs, object(&rig.settings)},
+             {u"environment"_qs, object(&rig.backend.environment)},
+             {u"guidance"_qs, object(&rig.backend.guidance)},
+             {u"actionMode"_qs, object(&rig.actionMode)},
+             {u"voice"_qs, object(&rig.voice)}}};
 }
 
 }  // namespace
@@ -152,19 +167,100 @@ private Q_SLOTS:
     void settingsWindowLoadsWithoutErrors()
     {
         WindowsRig rig;
-        const auto object = [](QObject *o) { return QVariant::fromValue(o); };
-        QmlWindow window(rig.engine, {QUrl(QStringLiteral("qrc:/zapum/ui/SettingsWindow.qml")), QStringLiteral("t"),
-                                      QSize(600, 500), QSize(), false,
-                                      {{u"account"_qs, object(&rig.account)},
-                                       {u"settings"_qs, object(&rig.settings)},
-                                       {u"environment"_qs, object(&rig.backend.environment)},
-                                       {u"guidance"_qs, object(&rig.backend.guidance)},
-                                       {u"actionMode"_qs, object(&rig.actionMode)},
-                                       {u"voice"_qs, object(&rig.voice)}}});
+        QmlWindow window(rig.engine, settingsWindowSpec(rig));
         window.present();
         QVERIFY(window.view()->rootObject());
         QTest::qWait(50);
         QVERIFY2(rig.qmlWarnings.isEmpty(), qPrintable(rig.qmlWarnings.join(u'\n')));
+    }
+
+    // The texts name this desktop's things, and every talk hint follows the chosen key.
+    void wordsOfThisDesktop()
+    {
+        WindowsRig rig;
+        QCOMPARE(onboardingSteps().first().title, u"Your guide lives above the taskbar"_qs);
+        QCOMPARE(rig.settings.strollLabel(), u"Stroll near the bottom of the screen"_qs);
+        QCOMPARE(rig.settings.centerLabel(), u"Center above the taskbar (resume patrol)"_qs);
+        QCOMPARE(rig.settings.talkKeyNames(), (QStringList{u"Right Alt"_qs, u"Right Ctrl"_qs, u"Right Super"_qs, u"Right Shift"_qs}));
+        QCOMPARE(rig.settings.holdToTalkText(), u"Hold Right Alt for 0.4 s"_qs);
+        rig.settings.setTalkKeyIndex(1);
+        QCOMPARE(rig.backend.settings.storedText(u"ZaPumVoiceTalkKey"_qs), std::optional<QString>(u"RightControl"_qs));
+        QCOMPARE(rig.voice.talkKey(), modifier_keys::kRightControl);
+        QCOMPARE(rig.settings.holdToTalkText(), u"Hold Right Ctrl for 0.4 s"_qs);
+        QVERIFY(rig.settings.talkHelpText().startsWith(u"Hold Right Ctrl to start listening"_qs));
+        QCOMPARE(talkKeyNote(modifier_keys::kRightOption, false), QString());
+        QCOMPARE(talkKeyNote(modifier_keys::kRightOption, true),
+                 u"With this keyboard layout Right Alt is AltGr, which you hold to type characters such as @, \u20ac or {, "
+                 "so typing can start a turn. Choose Right Ctrl instead."_qs);
+    }
+
+    // Launch rules, the preset following a switch, and the picker as an exclusive group that
+    // always shows the current environment, whoever changed it.
+    void environmentSwitching()
+    {
+        {
+            QTemporaryDir dir;
+            SettingsStorage stored(dir.filePath(u"settings.json"_qs));
+            stored.setValue(u"ZaPumEnvironment"_qs, u"Moon"_qs);
+            stored.setValue(u"ZaPumAPIBaseURL"_qs, u"  "_qs);
+            EnvironmentStore environment(stored);
+            QCOMPARE(environment.current(), ZaPumEnvironment::Production);
+            QCOMPARE(environment.apiBaseUrl(), u"https://api.zapum.app"_qs);
+            environment.setCurrent(ZaPumEnvironment::Local);
+            QCOMPARE(environment.apiBaseUrl(), u"http://localhost:4001"_qs);
+            environment.setApiBaseUrl(u"http://10.0.0.5:4001"_qs);
+            environment.setCurrent(ZaPumEnvironment::Staging);
+            QCOMPARE(environment.apiBaseUrl(), u"http://10.0.0.5:4001"_qs);
+        }
+
+        WindowsRig rig;
+        QmlWindow window(rig.engine, settingsWindowSpec(rig));
+        window.present();
+        QQuickView &view = *window.view();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        findItem(view, "tabs")->setProperty("currentIndex", 1);
+        QList<QQuickItem *> segments;
+        for (QQuickItem *child : findItem(view, "environmentPicker")->childItems())
+            if (child->property("checkable").toBool())
+                segments << child;
+        QCOMPARE(segments.size(), 3);
+        const auto checked = [&segments] {
+            QStringList names;
+            for (QQuickItem *segment : segments)
+                if (segment->property("checked").toBool())
+                    names << segment->property("text").toString();
+            return names;
+        };
+        const auto click = [&view](QQuickItem *segment) {
+            QTRY_VERIFY(segment->isVisible() && segment->width() > 0);
+            QTest::mouseClick(&view, Qt::LeftButton, {}, segment->mapToScene(QPointF(segment->width() / 2, segment->height() / 2)).toPoint());
+        };
+        QCOMPARE(checked(), QStringList{u"Production"_qs});
+        click(segments[0]);  // the chosen one stays chosen
+        QCOMPARE(checked(), QStringList{u"Production"_qs});
+        click(segments[2]);
+        QCOMPARE(rig.backend.environment.current(), ZaPumEnvironment::Local);
+        QCOMPARE(checked(), QStringList{u"Local (dev)"_qs});
+        QCOMPARE(findItem(view, "apiBaseUrlField")->property("text").toString(), u"http://localhost:4001"_qs);
+        rig.backend.environment.setCurrent(ZaPumEnvironment::Staging);  // as the tray's menu does
+        QCOMPARE(checked(), QStringList{u"Staging"_qs});
+        QVERIFY2(rig.qmlWarnings.isEmpty(), qPrintable(rig.qmlWarnings.join(u'\n')));
+    }
+
+    // A failure about one server does not linger once the user points elsewhere.
+    void signInErrorClearsWhenTheServerChanges()
+    {
+        WindowsRig rig;
+        const std::function<void()> changes[] = {
+            [&rig] { rig.backend.environment.setCurrent(ZaPumEnvironment::Staging); },
+            [&rig] { rig.backend.environment.setApiBaseUrl(u"http://127.0.0.1:9"_qs); },
+        };
+        for (const auto &change : changes) {
+            awaitTask(rig.backend.sessions.signIn(u" "_qs, u"t"_qs, QString()));
+            QVERIFY(!rig.account.signInError().isEmpty());
+            change();
+            QCOMPARE(rig.account.signInError(), QString());
+        }
     }
 
     void accountViewFollowsTheSession()

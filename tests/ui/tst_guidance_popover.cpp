@@ -191,6 +191,15 @@ private Q_SLOTS:
         QMetaObject::invokeMethod(item("askAgainButton"), "clicked");
         QCOMPARE(m_graph->responseClears, 1);
         QTRY_VERIFY_WITH_TIMEOUT(field->hasActiveFocus(), 3000);
+
+        // Past four lines the field stops growing and scrolls with the cursor.
+        field->setProperty("text", QStringList(8, QStringLiteral("line")).join(u'\n'));
+        field->setProperty("cursorPosition", field->property("length"));
+        QQuickItem *row = item("questionRow");
+        const auto cursorInRow = [&] { return field->mapRectToItem(row, field->property("cursorRectangle").toRectF()); };
+        QTRY_VERIFY2(cursorInRow().bottom() <= row->height() && cursorInRow().top() >= 0,
+                     qPrintable(QStringLiteral("%1 in %2").arg(cursorInRow().bottom()).arg(row->height())));
+        QVERIFY(row->height() < 6 * cursorInRow().height());
     }
 
     void windowShowsTheChecklistAndItsAction()
@@ -221,7 +230,7 @@ private:
         m_warnings.take();
         CompanionTimings still;
         still.patrol.firstPauseMin = still.patrol.firstPauseMax = 1000.0;  // a bee that stays put
-        m_graph = std::make_unique<test::CompanionGraph>(still, QString(), false);
+        m_graph = std::make_unique<test::CompanionGraph>(still, QString());
         m_graph->manager.setup();
         QVERIFY(QTest::qWaitForWindowExposed(m_graph->manager.panel()));
         QTRY_COMPARE_WITH_TIMEOUT(m_graph->manager.panel()->geometry(), m_graph->manager.panelFrame().toRect(), 5000);

@@ -120,6 +120,9 @@ private Q_SLOTS:
             const QString system = api.lastRequest().system();
             QVERIFY(system.startsWith(u"  You are ZaPum, pronounced \"zah-pum\"."_s));
             QVERIFY(system.contains(u"Never click without being asked"_s));
+            // The model is told what machine this is, never a Mac on a PC.
+            QVERIFY(system.contains(u"a friendly desktop companion on the user's computer."_s));
+            QVERIFY(!system.contains(u"Mac"_s));
             QCOMPARE(system.mid(system.indexOf(u"\n\nCurrent on-screen windows:"_s)),
                      memories.isEmpty() ? desktop : desktop + remembered);
         }

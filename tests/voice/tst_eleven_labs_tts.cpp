@@ -1,6 +1,7 @@
 #include "voice/eleven_labs_tts.h"
 
 #include "platform/audio_output.h"
+#include "platform/linux/audio/mp3_decoder.h"
 #include "support/await_task.h"
 #include "support/fake_speech_api.h"
 #include "voice/voice_amplitude_publisher.h"
@@ -48,6 +49,31 @@ FakeResponse audioReply(const QByteArray &body)
     reply.headers = {{"Content-Type", "audio/mpeg"}};
     reply.body = body;
     return reply;
+}
+
+// The clip in 4 KB pieces at twice its playing speed, as the service streams it.
+FakeResponse streamedReply(const SpeechClip &clip)
+{
+    FakeResponse reply = audioReply(clip.mp3);
+    reply.trickleBytes = 4096;
+    reply.trickleInterval = std::chrono::milliseconds(clip.durationMs * 4096 / clip.mp3.size() / 2);
+    return reply;
+}
+
+// Everything the decoder makes of `mp3` handed over in pieces ending at `cuts`.
+QByteArray decodeInPieces(const QByteArray &mp3, QList<qsizetype> cuts)
+{
+    auto decoder = Mp3Decoder::create();
+    if (!decoder)
+        return {};
+    cuts.append(mp3.size());
+    qsizetype from = 0;
+    for (const qsizetype cut : std::as_const(cuts)) {
+        if (!decoder.value()->feed(QByteArrayView(mp3).sliced(from, cut - from)).ok())
+            return {};
+        from = cut;
+    }
+    return decoder.value()->finish().ok() ? decoder.value()->pcm() : QByteArray();
 }
 
 }  // namespace
@@ -101,7 +127,7 @@ private Q_SLOTS:
     // that would push its middle past full scale is clamped too.
     void meter()
     {
-        QCOMPARE(ElevenLabsTTS::meterLevel(AudioClipPlayer::kSilenceDb), ElevenLabsTTS::meterLevel(-60.0));
+        QCOMPARE(ElevenLabsTTS::meterLevel(AudioStreamPlayer::kSilenceDb), ElevenLabsTTS::meterLevel(-60.0));
         QCOMPARE(ElevenLabsTTS::meterLevel(6.0), 1.0);
         const QList<float> bars = ElevenLabsTTS::meterBars(1.0, [] { return 1.15; });
         QCOMPARE(bars.size(), VoiceAmplitudePublisher::kBandCount);
@@ -122,7 +148,7 @@ private Q_SLOTS:
 
         const RecordedRequest request = api.requests().first();
         QCOMPARE(request.method, QByteArray("POST"));
-        QCOMPARE(request.target, QByteArray("/eleven/v1/text-to-speech/") + kVoice.toLatin1());
+        QCOMPARE(request.target, QByteArray("/eleven/v1/text-to-speech/") + kVoice.toLatin1() + "/stream");
         QByteArrayList ours;  // in their order and spelling, among whatever the HTTP stack adds
         for (const auto &[name, value] : request.headers) {
             if (QByteArrayList{"xi-api-key", "accept", "Content-Type"}.contains(name))
@@ -163,6 +189,36 @@ private Q_SLOTS:
         QCOMPARE(rig.finishedCalls, result.ok() ? 1 : 0);
         QTest::qWait(100);
         QCOMPARE(api.requestCount(), 0);
+    }
+
+    // The network cuts the stream anywhere: inside a frame's header, inside its data, into single
+    // bytes. The sound comes out the same as from the reply in one piece.
+    void decodesHoweverTheStreamIsCut_data()
+    {
+        QTest::addColumn<QString>("cut");
+        QTest::newRow("inside a frame header") << u"header"_s;
+        QTest::newRow("inside a frame") << u"frame"_s;
+        QTest::newRow("4 KB pieces") << u"4 KB"_s;
+        QTest::newRow("single bytes") << u"bytes"_s;
+    }
+    void decodesHoweverTheStreamIsCut()
+    {
+        QFETCH(QString, cut);
+        const QByteArray whole = decodeInPieces(m_clip.mp3, {});
+        // Two seconds of 44.1 kHz mono, give or take the encoder's padding.
+        QVERIFY2(std::abs(whole.size() / 2 - 88200) < 2400, qPrintable(QString::number(whole.size())));
+        const qsizetype secondFrame = m_clip.mp3.indexOf(QByteArrayView("\xff\xfb", 2), 4);
+        QVERIFY(secondFrame > 0);
+        QList<qsizetype> cuts;
+        if (cut == "header"_L1)
+            cuts = {secondFrame + 1, secondFrame + 3};
+        else if (cut == "frame"_L1)
+            cuts = {secondFrame + 150};
+        for (qsizetype at = 4096; cut == "4 KB"_L1 && at < m_clip.mp3.size(); at += 4096)
+            cuts.append(at);
+        for (qsizetype at = 1; cut == "bytes"_L1 && at < m_clip.mp3.size(); ++at)
+            cuts.append(at);
+        QVERIFY(decodeInPieces(m_clip.mp3, cuts) == whole);
     }
 
     // A reply that cannot be played fails with a sentence, and the bars stay as they were.
@@ -227,8 +283,9 @@ private Q_SLOTS:
         const Status result = rig.speak(u"Tone"_s);
         const qint64 elapsed = clock.elapsed();
         QVERIFY2(result.ok(), qPrintable(result.ok() ? QString() : result.failure().message));
-        // Request and decoding come on top of the clip and its 0.1 s tail, but little else.
-        QVERIFY2(elapsed >= m_clip.durationMs + 100 && elapsed < m_clip.durationMs + 1500,
+        // The request, the cushion and the audio server's latency come on top of the clip, but
+        // little else: the end is when the last sound is heard.
+        QVERIFY2(elapsed >= m_clip.durationMs && elapsed < m_clip.durationMs + 1500,
                  qPrintable(u"%1 ms for %2 ms of audio"_s.arg(elapsed).arg(m_clip.durationMs)));
         QCOMPARE(streamsWhilePlaying, 1);
         QVERIFY(meteringWhilePlaying);
@@ -253,6 +310,73 @@ private Q_SLOTS:
         QVERIFY(!rig.tts.isMetering());
         QCOMPARE(rig.finishedCalls, 1);
         QTRY_COMPARE_WITH_TIMEOUT(playbackStreams(), 0, 3000);
+    }
+
+    // The stream breaks off three quarters in, during the tone: the sound starts long before
+    // that, what arrived is heard to its end, and then the network's failure is told.
+    void brokenStreamPlaysWhatCameThenFails()
+    {
+        if (!inSession())
+            QSKIP("needs the test session's audio server (scripts/test-session.sh)");
+        FakeSpeechApi api(m_clip.mp3, kKey);
+        FakeResponse reply = streamedReply(m_clip);
+        reply.cutAfterBytes = m_clip.mp3.size() * 3 / 4;
+        api.enqueue(reply);
+        Rig rig(api, *m_output);
+        QElapsedTimer clock;
+        qint64 firstSoundAt = -1;
+        float loudest = 0.0f;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, &watch, [&] {
+            if (firstSoundAt < 0 && rig.tts.player() && rig.tts.player()->isPlaying())
+                firstSoundAt = clock.elapsed();
+            loudest = std::max(loudest, rig.publisher.levels().at(3));
+        });
+        watch.start(5);
+        clock.start();
+        const Status result = rig.speak(u"Tone"_s);
+        const qint64 elapsed = clock.elapsed();
+
+        QVERIFY(!result.ok());
+        QCOMPARE(result.failure().domain, QString::fromLatin1(kTransportDomain));
+        const qint64 cutAt = reply.trickleInterval.count() * (reply.cutAfterBytes / 4096);
+        QVERIFY2(firstSoundAt >= 0 && firstSoundAt < cutAt / 2, qPrintable(u"%1 of %2 ms"_s.arg(firstSoundAt).arg(cutAt)));
+        QVERIFY2(elapsed >= m_clip.durationMs * 3 / 4 - 100, qPrintable(QString::number(elapsed)));
+        QVERIFY2(loudest > 0.45f, qPrintable(QString::number(loudest)));  // the tone that came was heard
+        QCOMPARE(rig.publisher.levels(), filled(0.0f));
+        QCOMPARE(rig.tts.player(), nullptr);
+        QCOMPARE(rig.finishedCalls, 0);
+    }
+
+    // Cutting the bee off: silence and flat bars within 100 ms, and the speak returns cancelled.
+    void stopSilencesAtOnce()
+    {
+        if (!inSession())
+            QSKIP("needs the test session's audio server (scripts/test-session.sh)");
+        FakeSpeechApi api(m_clip.mp3, kKey);
+        Rig rig(api, *m_output);
+        bool flatAtOnce = false;
+        qint64 silentAfterMs = -1;
+        int streamsBefore = 0;
+        QTimer::singleShot(1400, &rig.tts, [&] {  // in the tone
+            streamsBefore = playbackStreams();
+            QElapsedTimer clock;
+            clock.start();
+            rig.tts.stop();
+            flatAtOnce = rig.publisher.levels() == filled(0.0f) && rig.tts.player() == nullptr;
+            while (playbackStreams() > 0 && clock.elapsed() < 2000)
+                QTest::qWait(1);
+            silentAfterMs = clock.elapsed();
+        });
+        const Status result = rig.speak(u"Tone"_s);
+        QVERIFY(!result.ok());
+        QCOMPARE(transportErrorOf(result.failure()), TransportError::Cancelled);
+        QTRY_VERIFY(silentAfterMs >= 0);
+        QCOMPARE(streamsBefore, 1);
+        QVERIFY(flatAtOnce);
+        QVERIFY2(silentAfterMs < 100, qPrintable(QString::number(silentAfterMs)));
+        QVERIFY(!rig.tts.isMetering());
+        QCOMPARE(rig.finishedCalls, 0);
     }
 };
 

@@ -15,7 +15,8 @@ constexpr int kThresholdMs = 200;
 quint16 keyNamed(const QString &name)
 {
     static const QHash<QString, quint16> keys{
-        {QStringLiteral("ralt"), kRightOption}, {QStringLiteral("lalt"), kLeftOption}, {QStringLiteral("shift"), kLeftShift}};
+        {QStringLiteral("ralt"), kRightOption}, {QStringLiteral("lalt"), kLeftOption}, {QStringLiteral("shift"), kLeftShift},
+        {QStringLiteral("rctl"), kRightControl}};
     return keys.value(name);
 }
 
@@ -25,7 +26,8 @@ class TestGlobalHotkey : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     // Each row is a script: "+key" presses, "-key" releases, "again" repeats the last change,
-    // a number waits that many milliseconds, "unregister" calls the service.
+    // a number waits that many milliseconds, "unregister" calls the service, "talk=key" chooses
+    // another talk key.
     void holds_data()
     {
         QTest::addColumn<QString>("script");
@@ -44,6 +46,11 @@ private Q_SLOTS:
         // The first wait would have reached the threshold 80 ms into the second one.
         QTest::newRow("re-press within the threshold restarts") << "+ralt 120 -ralt +ralt 120" << 0 << 0 << true;
         QTest::newRow("unregister while waiting") << "+ralt 50 unregister 300" << 0 << 0 << false;
+        QTest::newRow("unregister during a started hold") << "+ralt 300 unregister -ralt 50" << 1 << 0 << false;
+        QTest::newRow("another talk key: Right Alt does nothing") << "talk=rctl +ralt 300 -ralt +rctl 300 -rctl" << 1 << 1
+                                                                  << false;
+        QTest::newRow("talk key changed during a started hold ends it") << "+ralt 300 talk=rctl -ralt 50" << 1 << 1
+                                                                       << false;
     }
 
     void holds()
@@ -74,6 +81,8 @@ private Q_SLOTS:
                 keyboard.repeatLast();
             else if (step == QLatin1String("unregister"))
                 service.unregisterHotkey();
+            else if (step.startsWith(QLatin1String("talk=")))
+                service.setTriggerKeyCode(keyNamed(step.mid(5)));
             else
                 QFAIL(qPrintable(QStringLiteral("unknown step ") + step));
         }

@@ -1,3 +1,4 @@
+#include "voice/recognition_context.h"
 #include "voice/voice_amplitude_publisher.h"
 #include "voice/voice_capture_service.h"
 
@@ -119,6 +120,24 @@ private Q_SLOTS:
         QVERIFY(capture.isListening());
         QCOMPARE(capture.latestPartial(), QString());
         QCOMPARE(test::awaitTask(capture.stop()), QString());
+    }
+
+    // An app name no dictionary has is heard once the capture knows it is on the screen.
+    void hearsTheNamesOnTheScreen()
+    {
+        Talk talk;
+        VoiceCaptureService &capture = talk.capture;
+        QVERIFY(test::awaitTask(capture.requestPermissions()));
+        const auto hear = [&] {
+            if (!talk.begin(u"switch to zorblax"_s) || !talk.finishSpeaking())
+                return u"(no capture)"_s;
+            return test::awaitTask(capture.stop());
+        };
+        const QString plain = hear();
+        QVERIFY2(!plain.contains(u"zorblax"_s, Qt::CaseInsensitive), qPrintable(plain));
+        capture.setContextProvider(
+            [] { return recognition_context::vocabulary({u"Zorblax"_s}, {u"Untitled - Zorblax"_s}); });
+        QCOMPARE(hear(), u"switch to Zorblax"_s);
     }
 
     void startFailsWithASentence_data()

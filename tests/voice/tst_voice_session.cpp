@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QNetworkReply>
 #include <QTest>
 
 using namespace std::chrono_literals;
@@ -295,25 +296,162 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(graph.voiceSettings.beeState(), VoiceBeeState::idle(), 2000);
     }
 
-    void secondTurnDuringRunIsDropped()
+    // The talk key held while a spoken run is busy: with the setting on, the run is cut off (its
+    // model request aborted, its playback stopped at once, nothing more of it said or, unless it
+    // was being said, remembered) and the new words are acted on; off, the new words are dropped.
+    void talkKeyCutsTheBeeOff_data()
     {
+        QTest::addColumn<QString>("busy");
+        QTest::addColumn<bool>("interrupts");
+        QTest::addColumn<QStringList>("spoken");
+        QTest::addColumn<QStringList>("remembered");  // whose questions
+        QTest::newRow("while speaking") << u"speaking"_s << true << QStringList{u"First answer."_s, u"Second answer."_s}
+                                        << QStringList{u"first question"_s, u"second question"_s};
+        QTest::newRow("while thinking") << u"thinking"_s << true << QStringList{u"Second answer."_s}
+                                        << QStringList{u"second question"_s};
+        QTest::newRow("setting off: the new turn is dropped")
+            << u"thinking"_s << false << QStringList{u"First answer."_s} << QStringList{u"first question"_s};
+    }
+    void talkKeyCutsTheBeeOff()
+    {
+        QFETCH(QString, busy);
+        QFETCH(bool, interrupts);
+        QFETCH(QStringList, spoken);
+        QFETCH(QStringList, remembered);
         ReadyGraph graph;
-        FakeResponse slow = FakeResponse::json(200, messages::textReply(u"First answer."_s));
-        slow.stall = 400ms;
-        graph.model.enqueue(slow);
+        graph.voiceSettings.setTalkKeyInterrupts(interrupts);
+        FakeResponse first = FakeResponse::json(200, messages::textReply(u"First answer."_s));
+        if (busy == "thinking"_L1)
+            first.stall = 600ms;
+        graph.model.enqueue(first);
+        graph.model.enqueueText(u"Second answer."_s);
+        graph.audio.clipLength = 2s;
 
         awaitTask(graph.session->beginListening());
         graph.scripted.partial(u"first question"_s);
         (void)graph.session->finishListeningAndAct();
-        QTRY_COMPARE(graph.model.requestCount(), 1);
+        if (busy == "speaking"_L1)
+            QTRY_VERIFY(graph.tts.player() && graph.tts.player()->isPlaying());
+        else
+            QTRY_COMPARE(graph.model.requestCount(), 1);
+        graph.audio.clipLength = 20ms;
 
-        say(graph, u"second question"_s);
-        QCOMPARE(graph.voiceSettings.beeState(), VoiceBeeState::thinking());
-        QVERIFY(graph.session->isRunning());
-        QTRY_COMPARE(graph.speech.requestCount(), 1);
+        QElapsedTimer clock;
+        clock.start();
+        awaitTask(graph.session->beginListening());
+        if (interrupts) {
+            QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+            QCOMPARE(graph.voiceSettings.beeState(), VoiceBeeState::listening());
+            QVERIFY(!graph.session->isRunning());
+            const auto replies = graph.agent.findChildren<QNetworkReply *>();
+            QVERIFY(std::none_of(replies.begin(), replies.end(), [](QNetworkReply *reply) { return reply->isRunning(); }));
+            QCOMPARE(graph.audio.stops, busy == "speaking"_L1 ? 1 : 0);
+            QCOMPARE(graph.tts.player(), nullptr);
+            QCOMPARE(graph.publisher.levels(), QList<float>(VoiceAmplitudePublisher::kBandCount, 0.0f));
+        }
+        graph.scripted.partial(u"second question"_s);
+        awaitTask(graph.session->finishListeningAndAct());
+        if (!interrupts)
+            QCOMPARE(graph.voiceSettings.beeState(), VoiceBeeState::thinking());  // the first run's, again
+
+        QTRY_COMPARE_WITH_TIMEOUT(graph.backendRequests("memory/remember"), remembered.size(), 4000);
         QTRY_VERIFY(!graph.session->isRunning());
+        QStringList said;
+        for (const RecordedRequest &request : graph.speech.requests())
+            said << QJsonDocument::fromJson(request.body).object().value("text"_L1).toString();
+        QCOMPARE(said, spoken);
+        QStringList asked;
+        for (const MessagesRequest &request : graph.model.requests())
+            asked << userText(request, 0);
+        QCOMPARE(asked, interrupts ? (QStringList{u"first question"_s, u"second question"_s}) : (QStringList{u"first question"_s}));
+        QStringList kept;
+        for (const RecordedRequest &request : graph.backendServer.requests()) {
+            if (request.path().endsWith("memory/remember"))
+                kept << QJsonDocument::fromJson(request.body)["messages"_L1][0]["content"_L1].toString();
+        }
+        QCOMPARE(kept, remembered);
+        QTRY_COMPARE_WITH_TIMEOUT(graph.voiceSettings.beeState(), VoiceBeeState::idle(), 2000);
+    }
+
+    // A spoken turn that ends while a typed question is answered is not lost: it waits, then runs.
+    void spokenTurnWaitsForTheTypedAnswer()
+    {
+        ReadyGraph graph;
+        FakeResponse typed = FakeResponse::json(200, messages::textReply(u"Typed answer."_s));
+        typed.stall = 300ms;
+        graph.model.enqueue(typed);
+        graph.model.enqueueText(u"Spoken answer."_s);
+        StateLog log(graph.voiceSettings);
+
+        QCoro::Task<Result<QString>> answer = graph.session->runTypedQuery(u"typed question"_s);
+        QTRY_COMPARE(graph.model.requestCount(), 1);
+        say(graph, u"spoken question"_s);
+        QCOMPARE(graph.voiceSettings.beeState(), VoiceBeeState::thinking());
+        QVERIFY(graph.session->hasWaitingTurn());
+        QCOMPARE(awaitTask(std::move(answer)).value(), u"Typed answer."_s);
+        QCOMPARE(graph.speech.requestCount(), 0);
+
+        QTRY_COMPARE(graph.speech.requestCount(), 1);
+        QCOMPARE(userText(graph.model.lastRequest()), u"spoken question"_s);
+        QCOMPARE(spokenText(graph), u"Spoken answer."_s);
+        QTRY_COMPARE_WITH_TIMEOUT(graph.voiceSettings.beeState(), VoiceBeeState::idle(), 2000);
+        QList<Kind> kinds;
+        for (const auto &[state, at] : std::as_const(log.entries)) {
+            if (kinds.isEmpty() || kinds.last() != state.kind())
+                kinds << state.kind();
+        }
+        QCOMPARE(kinds.mid(0, 3), (QList<Kind>{Kind::Listening, Kind::Thinking, Kind::Speaking}));
+    }
+
+    // While a typed question is answered, a listening period that ends without a run returns the
+    // bee to rest: the typed run never showed on it.
+    void typedRunLeavesTheBeeAtRest_data()
+    {
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("a silent hold") << u"silent"_s;
+        QTest::newRow("nothing heard") << u"cancel"_s;
+        QTest::newRow("words dropped with the setting off") << u"dropped"_s;
+    }
+    void typedRunLeavesTheBeeAtRest()
+    {
+        QFETCH(QString, ending);
+        ReadyGraph graph;
+        graph.voiceSettings.setTalkKeyInterrupts(ending != "dropped"_L1);
+        FakeResponse typed = FakeResponse::json(200, messages::textReply(u"Typed answer."_s));
+        typed.stall = 300ms;
+        graph.model.enqueue(typed);
+
+        QCoro::Task<Result<QString>> answer = graph.session->runTypedQuery(u"typed question"_s);
+        QTRY_COMPARE(graph.model.requestCount(), 1);
+        awaitTask(graph.session->beginListening());
+        if (ending == "cancel"_L1) {
+            awaitTask(graph.session->cancelListening());
+        } else {
+            graph.scripted.partial(ending == "silent"_L1 ? u" "_s : u"hello"_s);
+            awaitTask(graph.session->finishListeningAndAct());
+        }
+        QCOMPARE(graph.voiceSettings.beeState(), VoiceBeeState::idle());
+        QCOMPARE(awaitTask(std::move(answer)).value(), u"Typed answer."_s);
+        QCOMPARE(graph.voiceSettings.beeState(), VoiceBeeState::idle());
         QCOMPARE(graph.model.requestCount(), 1);
-        QCOMPARE(spokenText(graph), u"First answer."_s);
+    }
+
+    // The talk key let go while the recogniser is still loading (just after launch): the turn is
+    // over, and the microphone must not open afterwards with nobody holding the key.
+    void releaseBeforeTheMicrophoneOpensEndsTheTurn()
+    {
+        ReadyGraph graph;
+        graph.scripted.permissionDelay = 150ms;
+        StateLog log(graph.voiceSettings);
+        QCoro::Task<void> begin = graph.session->beginListening();
+        QTRY_COMPARE(graph.scripted.permissionRequests, 1);
+        awaitTask(graph.session->finishListeningAndAct());
+        awaitTask(std::move(begin));
+        QCOMPARE(graph.scripted.starts, 0);
+        QVERIFY(!graph.scripted.listening);
+        QCOMPARE(graph.voiceSettings.beeState(), VoiceBeeState::idle());
+        QVERIFY(log.lastEntered(Kind::Listening) < 0);
+        QCOMPARE(graph.model.requestCount(), 0);
     }
 
     // Typed questions answer or fail through their result only: no speech, no bee, no error text.
@@ -396,6 +534,8 @@ private Q_SLOTS:
             "\n\nApps:\n- Files\n- Firefox (active)\n- Notes Plus\n- notes"_s);
         row("activate, exact match beats an earlier fragment", u"activate_app"_s, {{u"app_name"_s, u"Notes"_s}},
             u"Activated notes."_s, u"activate 4"_s);
+        row("activate, action mode off: same answer, nothing moves", u"activate_app"_s, {{u"app_name"_s, u"Files"_s}},
+            u"Activated Files."_s, {}, u"off"_s);
         row("click, fraction dropped", u"click"_s, {{u"x"_s, 100.7}, {u"y"_s, 200.2}}, u"Clicked at (100, 200)."_s,
             u"click 100.7,200.2"_s);
         row("click, negative", u"click"_s, {{u"x"_s, 100}, {u"y"_s, -0.5}}, u"click needs x and y numbers."_s);

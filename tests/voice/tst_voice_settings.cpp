@@ -1,4 +1,7 @@
+#include "foundation/cached_secret_store.h"
 #include "foundation/settings_storage.h"
+#include "platform/linux/secrets/file_secret_store.h"
+#include "support/file_size_limit.h"
 #include "support/memory_secret_store.h"
 #include "voice/voice_keychain.h"
 #include "voice/voice_settings_store.h"
@@ -50,6 +53,8 @@ private Q_SLOTS:
             << kVoiceClaudeModel << QVariant(u"Claude-3-Opus-Latest"_s) << QVariant(u"Claude-3-Opus-Latest"_s) << false;
         QTest::newRow("confirmation as text reads true")
             << kVoiceRequireClickConfirmation << QVariant(u"no"_s) << QVariant(true) << false;
+        QTest::newRow("talk key") << kVoiceTalkKey << QVariant(u"RightControl"_s) << QVariant(62) << false;
+        QTest::newRow("unknown talk key is Right Alt") << kVoiceTalkKey << QVariant(u"F13"_s) << QVariant(61) << false;
     }
     void storedValuesAreRead()
     {
@@ -61,7 +66,10 @@ private Q_SLOTS:
         const QByteArray before = onDisk();
 
         Rig rig(path());
-        QCOMPARE(rig.store.property(key == kVoiceClaudeModel ? "claudeModel" : "requireClickConfirmation"), expected);
+        const QHash<QString, const char *> properties{{kVoiceClaudeModel, "claudeModel"},
+                                                      {kVoiceRequireClickConfirmation, "requireClickConfirmation"},
+                                                      {kVoiceTalkKey, "talkKey"}};
+        QCOMPARE(rig.store.property(properties.value(key)), expected);
         QCOMPARE(onDisk() != before, rewritten);
         if (rewritten)
             QCOMPARE(SettingsStorage(path()).value(key), expected);
@@ -110,11 +118,24 @@ private Q_SLOTS:
         keychain.save(u"key-1"_s, kElevenLabsAccount);
         keychain.save(QString(), kElevenLabsAccount);  // removes
         QCOMPARE(keychain.read(kElevenLabsAccount), std::nullopt);
-        // A failed write leaves no stale key behind.
-        keychain.save(u"key-2"_s, kElevenLabsAccount);
-        secrets.failWrites = true;
-        keychain.save(u"key-3"_s, kElevenLabsAccount);
+    }
+
+    // A failed write leaves no stale key behind, neither now nor at the next launch, in the
+    // private file the app falls back to without a keyring.
+    void failedWriteLeavesNoKey()
+    {
+        const QString file = m_dir.filePath(u"secrets.json"_s);
+        CachedSecretStore secrets(std::make_unique<linux_platform::FileSecretStore>(file), {kElevenLabsAccount});
+        VoiceKeychain keychain(secrets);
+        keychain.save(u"key-1"_s, kElevenLabsAccount);
+        QVERIFY(keychain.hasKey(kElevenLabsAccount));
+        {
+            test::FileSizeLimit full(1024);
+            keychain.save(QString(4096, u'k'), kElevenLabsAccount);
+        }
         QVERIFY(!keychain.hasKey(kElevenLabsAccount));
+        linux_platform::FileSecretStore nextLaunch(file);
+        QVERIFY(!VoiceKeychain(nextLaunch).hasKey(kElevenLabsAccount));
     }
 };
 

@@ -1,4 +1,6 @@
 #include "platform/linux/x11/x11_modifier_key_source.h"
+#include "support/desktop_driver.h"
+#include "voice/global_hotkey_service.h"
 
 #include <QProcess>
 #include <QSignalSpy>
@@ -43,7 +45,7 @@ private Q_SLOTS:
     {
         // Never leave a modifier down for the next test.
         if (qEnvironmentVariableIsSet("ZAPUM_TEST_SESSION"))
-            QProcess::execute(u"xdotool"_s, u"keyup Alt_L Alt_R ISO_Level3_Shift Control_L Super_L Super_R"_s.split(u' '));
+            QProcess::execute(u"xdotool"_s, u"keyup Alt_L Alt_R ISO_Level3_Shift Control_L Super_L Super_R 105 108"_s.split(u' '));
     }
 
     void translatesModifierKeys_data()
@@ -86,6 +88,64 @@ private Q_SLOTS:
         const quint64 option = modifier_flags::kOption;
         QCOMPARE(changes(spy), (QList<QPair<int, quint64>>{
                                    {kLeftOption, option}, {kRightOption, option}, {kRightOption, option}, {kLeftOption, 0}}));
+    }
+
+    // The hold rules on the real source, by keycode (105 Right Ctrl, 108 Right Alt) so that xdotool
+    // adds no twin whose flag would outlive the release.
+    void holdsOfTheTalkKey_data()
+    {
+        QTest::addColumn<int>("talkKey");
+        QTest::addColumn<QString>("held");     // the key held for a turn
+        QTest::addColumn<QString>("ignored");  // a key that must then start nothing; empty: none
+        QTest::addColumn<bool>("grabbed");     // another client grabs the keyboard before the release
+        QTest::newRow("Right Ctrl chosen, Right Alt no longer talks") << int(kRightControl) << "105" << "108" << false;
+        QTest::newRow("released while another client grabs the keyboard") << int(kRightOption) << "108" << "" << true;
+    }
+    void holdsOfTheTalkKey()
+    {
+        QFETCH(int, talkKey);
+        QFETCH(QString, held);
+        QFETCH(QString, ignored);
+        QFETCH(bool, grabbed);
+        auto owned = std::make_unique<X11ModifierKeySource>();
+        QSignalSpy seen(owned.get(), &ModifierKeySource::modifierChanged);
+        GlobalHotkeyService hotkey(std::move(owned), HotkeyTiming{std::chrono::milliseconds(150)});
+        hotkey.setTriggerKeyCode(quint16(talkKey));
+        int starts = 0, ends = 0;
+        hotkey.setOnStart([&] { ++starts; });
+        hotkey.setOnEnd([&] { ++ends; });
+        hotkey.registerHotkey();
+
+        xdotool(u"keydown "_s + held);
+        QTRY_COMPARE(starts, 1);
+        std::optional<test::KeyboardGrab> grab;
+        if (grabbed) {
+            grab.emplace();
+            QVERIFY(grab->active());
+        }
+        xdotool(u"keyup "_s + held);
+        QTRY_COMPARE(ends, 1);
+        grab.reset();
+        if (ignored.isEmpty())
+            return;
+        const qsizetype before = seen.size();
+        xdotool(u"keydown "_s + ignored);
+        QTRY_VERIFY(seen.size() > before);
+        QCoreApplication::processEvents();  // the service takes changes from the event loop
+        QVERIFY2(!hotkey.isDown(), "no hold of the other key is even waited for");
+    }
+
+    // With AltGr on the right Alt key (most non-US layouts) holding it also types, and the Voice
+    // tab says so; US layouts keep a plain Right Alt.
+    void altGrIsNoticed()
+    {
+        QVERIFY(!modifierKeyTypesCharacters(kRightOption));
+        QCOMPARE(QProcess::execute(u"setxkbmap"_s, {u"de"_s}), 0);
+        const bool german = modifierKeyTypesCharacters(kRightOption);
+        const bool control = modifierKeyTypesCharacters(kRightControl);
+        QCOMPARE(QProcess::execute(u"setxkbmap"_s, {u"us"_s}), 0);
+        QVERIFY(german);
+        QVERIFY(!control);
     }
 };
 

@@ -1,6 +1,6 @@
 import QtQuick
 
-// The bee itself: its web page (or the emoji when the page cannot be shown) under a click target
+// The bee itself: its 3D model (or the emoji when the model cannot be shown) under a click target
 // that opens the guidance popover. Dragging anywhere on the panel moves it (the drag gesture
 // watches the whole window), so a press that became a drag is not a click.
 Item {
@@ -10,25 +10,28 @@ Item {
 
     Accessible.role: Accessible.Button
     Accessible.name: "ZaPum companion"
-    Accessible.description: "Click to open guidance, or hold the Right Option key to talk."
+    Accessible.description: bee.talkHint
 
     Loader {
         id: content
         objectName: "beeContent"
         anchors.fill: parent
-        // Chosen on the first layout with a size, and never the page again after a failure.
-        readonly property bool usePage: button.bee.beePageUrl.toString() !== ""
+        // Chosen on the first layout with a size, and never the model again after a failure.
+        readonly property bool useModel: button.bee.beeModelUrl.toString() !== ""
         active: button.width > 0
-        source: usePage ? "BeeWebView.qml" : "EmojiBee.qml"
+        source: useModel ? "BeeModelView.qml" : "EmojiBee.qml"
         onLoaded: {
-            if (usePage) {
-                item.pageUrl = button.bee.beePageUrl
-                item.failed.connect(button.bee.reportBeePageFailed)
+            if (useModel) {
+                item.stateKind = Qt.binding(() => button.bee.stateKind)
+                item.reduceMotion = Qt.binding(() => button.bee.reduceMotion)
+                // Later, not inside the failing view's own signal: the fallback replaces that view.
+                item.failed.connect(reason => Qt.callLater(button.bee.reportBeeModelFailed, reason))
+                item.modelUrl = button.bee.beeModelUrl
             }
         }
         onStatusChanged: {
-            if (status === Loader.Error && usePage)
-                button.bee.reportBeePageFailed("the web view could not be created")
+            if (status === Loader.Error && useModel)
+                button.bee.reportBeeModelFailed("the 3D view could not be created")
         }
     }
 

@@ -1,6 +1,6 @@
 import QtQuick
 
-// The bee when its page cannot be shown: the honeybee emoji bobbing 3 points up and down, 0.75 s
+// The bee when its model cannot be shown: the honeybee emoji bobbing 3 points up and down, 0.75 s
 // each way. Stepped 20 times a second rather than on every display frame: a bob this small looks
 // the same, and the idle companion stays cheap.
 Item {

@@ -105,6 +105,7 @@ ColumnLayout {
     Divider { Layout.fillWidth: true }
 
     RowLayout {
+        objectName: "questionRow"
         Layout.fillWidth: true
         Layout.leftMargin: 10
         Layout.rightMargin: 10
@@ -112,25 +113,39 @@ ColumnLayout {
         Layout.bottomMargin: 8
         spacing: 8
 
-        TextArea {
-            id: field
-            objectName: "questionField"
+        // One line to start, growing to four, then scrolling with the cursor.
+        ScrollView {
+            id: fieldScroll
             Layout.fillWidth: true
-            // One line to start, growing to four, then scrolling.
-            Layout.maximumHeight: fontMetrics.lineSpacing * 4 + topPadding + bottomPadding
-            placeholderText: "Ask something…"
-            wrapMode: TextEdit.Wrap
-            font.pixelSize: ask.theme.subheadline
-            background: null
-            Accessible.name: "Question input"
+            Layout.preferredHeight: Math.min(field.implicitHeight,
+                                             fontMetrics.lineSpacing * 4 + field.topPadding + field.bottomPadding)
+            contentWidth: availableWidth
             FontMetrics { id: fontMetrics; font: field.font }
-            Keys.onReturnPressed: function(event) {
-                if (event.modifiers & Qt.ShiftModifier)
-                    event.accepted = false  // a line break
-                else
-                    ask.submit()
+
+            TextArea {
+                id: field
+                objectName: "questionField"
+                placeholderText: "Ask something…"
+                wrapMode: TextEdit.Wrap
+                font.pixelSize: ask.theme.subheadline
+                background: null
+                Accessible.name: "Question input"
+                Keys.onReturnPressed: function(event) {
+                    if (event.modifiers & Qt.ShiftModifier)
+                        event.accepted = false  // a line break
+                    else
+                        ask.submit()
+                }
+                Keys.onEnterPressed: function(event) { ask.submit() }
+                // Keep the line being typed in view.
+                onCursorRectangleChanged: {
+                    const flick = fieldScroll.contentItem
+                    if (cursorRectangle.y < flick.contentY)
+                        flick.contentY = cursorRectangle.y
+                    else if (cursorRectangle.y + cursorRectangle.height > flick.contentY + flick.height)
+                        flick.contentY = cursorRectangle.y + cursorRectangle.height - flick.height + bottomPadding
+                }
             }
-            Keys.onEnterPressed: function(event) { ask.submit() }
         }
         IconButton {
             objectName: "sendButton"

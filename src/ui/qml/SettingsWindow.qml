@@ -62,7 +62,7 @@ Pane {
                         anchors.fill: parent
                         Caption { text: "• Set the API base URL in Connection first (for local development: http://localhost:4001)." }
                         Caption { text: "• Use the same email you want SaaS products to match." }
-                        Caption { text: "• Token: ZaPum admin secret from the API .env (ZAPUM_ADMIN_SECRET) in local dev. Production will use a dashboard token when Auth0 is wired." }
+                        Caption { text: "• Token: against the local server (zapum-devserver), the token it printed for dev@zapum.local at its first start, or one its /admin page showed for a user you added." }
                         Caption { text: "• After sign-in, guidance and Ask send Authorization: Bearer with the session token from the API." }
                     }
                 }
@@ -78,12 +78,15 @@ Pane {
                         RowLayout {
                             objectName: "environmentPicker"
                             spacing: 0
+                            // Exclusive, so a click on the chosen segment keeps it chosen.
+                            ButtonGroup { id: environmentGroup; exclusive: true }
                             Repeater {
                                 model: root.environment.environmentNames
                                 Button {
                                     required property string modelData
                                     text: modelData
                                     checkable: true
+                                    ButtonGroup.group: environmentGroup
                                     checked: root.environment.current === modelData
                                     onClicked: root.environment.current = modelData
                                 }
@@ -162,12 +165,12 @@ Pane {
                         Caption { text: root.settings.companionSideLine }
                         Switch {
                             objectName: "strollSwitch"
-                            text: "Stroll near the Dock"
+                            text: root.settings.strollLabel
                             checked: root.settings.patrolNearDock
                             onToggled: root.settings.patrolNearDock = checked
                         }
                         Button {
-                            text: "Center above Dock (resume patrol)"
+                            text: root.settings.centerLabel
                             onClicked: root.settings.centerAboveDock()
                         }
                         Button {
@@ -200,7 +203,7 @@ Pane {
                     title: "Help"
                     Caption {
                         width: parent.width
-                        text: "Drag the bee anywhere on screen. While Stroll is on, it wanders along a small rail until you move it. Center above Dock snaps it back and turns strolling on."
+                        text: root.settings.placementHelp
                     }
                 }
             }
@@ -354,10 +357,28 @@ Pane {
                             ToolTip.text: "Enables the hold-to-talk trigger and the bee's voice halo."
                         }
                         RowLayout {
-                            Label { text: "Trigger" }
-                            Label { text: "Hold Right Alt for ½s"; color: theme.secondary }
+                            Label { text: "Talk key" }
+                            ComboBox {
+                                objectName: "talkKeyPicker"
+                                model: root.settings.talkKeyNames
+                                currentIndex: root.settings.talkKeyIndex
+                                onActivated: index => root.settings.talkKeyIndex = index
+                            }
                         }
-                        Caption { text: "Hold Right Alt to start listening (the ring around the bee turns red). Release to send to Claude — it can switch apps, capture the screen, or click with your confirmation." }
+                        RowLayout {
+                            Label { text: "Trigger" }
+                            Label { objectName: "holdToTalkLine"; text: root.settings.holdToTalkLine; color: theme.secondary }
+                        }
+                        Label {
+                            objectName: "talkKeyNote"
+                            visible: text.length > 0
+                            Layout.fillWidth: true
+                            wrapMode: Text.WordWrap
+                            font.pixelSize: theme.caption
+                            color: "#c26a00"
+                            text: root.settings.talkKeyNote
+                        }
+                        Caption { text: root.settings.talkHelpLine }
                     }
                 }
                 Section {
@@ -417,6 +438,21 @@ Pane {
                             text: "Confirm before every synthesized click (2s cancel)"
                             checked: root.voice.requireClickConfirmation
                             onToggled: root.voice.requireClickConfirmation = checked
+                        }
+                        Switch {
+                            text: "Listen for the names of open apps and windows"
+                            checked: root.voice.listenForScreenNames
+                            onToggled: root.voice.listenForScreenNames = checked
+                            ToolTip.visible: hovered
+                            ToolTip.text: "Speech recognition expects the names on your screen, so \"switch to\" an app with an unusual name is heard right."
+                        }
+                        Switch {
+                            objectName: "talkKeyInterruptsSwitch"
+                            text: "Talk key interrupts the bee"
+                            checked: root.voice.talkKeyInterrupts
+                            onToggled: root.voice.talkKeyInterrupts = checked
+                            ToolTip.visible: hovered
+                            ToolTip.text: "Holding the talk key while the bee is thinking or speaking cuts it off and listens to you instead. Off: what you say then is dropped."
                         }
                     }
                 }

@@ -5,17 +5,14 @@
 
 #include <mpg123.h>
 
-#include <sys/types.h>
-
 #include <algorithm>
-#include <cstring>
 #include <mutex>
 
 namespace zapum {
 namespace {
 
-// Enough for a few frames at a time, so the first call returns quickly.
-constexpr qint64 kDecodeChunkBytes = 16 * 1024;
+// Room made for each read: a few frames, so a small piece of the stream decodes at once.
+constexpr qsizetype kDecodeChunkBytes = 16 * 1024;
 
 Failure undecodable(const QString &reason)
 {
@@ -34,19 +31,12 @@ QString sentence(const char *text)
     return result;
 }
 
-ssize_t readCallback(void *handle, void *buffer, size_t size)
+Failure noFrames()
 {
-    return ssize_t(static_cast<Mp3Decoder *>(handle)->readEncoded(buffer, qint64(size)));
-}
-
-off_t seekCallback(void *handle, off_t offset, int whence)
-{
-    return off_t(static_cast<Mp3Decoder *>(handle)->seekEncoded(qint64(offset), whence));
+    return undecodable(QStringLiteral("no MPEG audio frames were found."));
 }
 
 }  // namespace
-
-Mp3Decoder::Mp3Decoder(QByteArray mp3) : m_mp3(std::move(mp3)) {}
 
 Mp3Decoder::~Mp3Decoder()
 {
@@ -56,38 +46,12 @@ Mp3Decoder::~Mp3Decoder()
     }
 }
 
-qint64 Mp3Decoder::readEncoded(void *buffer, qint64 size)
-{
-    const qint64 count = std::clamp<qint64>(m_mp3.size() - m_readPosition, 0, size);
-    std::memcpy(buffer, m_mp3.constData() + m_readPosition, size_t(count));
-    m_readPosition += count;
-    return count;
-}
-
-qint64 Mp3Decoder::seekEncoded(qint64 offset, int whence)
-{
-    qint64 target = -1;
-    switch (whence) {
-    case SEEK_SET: target = offset; break;
-    case SEEK_CUR: target = m_readPosition + offset; break;
-    case SEEK_END: target = m_mp3.size() + offset; break;
-    default: break;
-    }
-    if (target < 0 || target > m_mp3.size())
-        return -1;
-    m_readPosition = target;
-    return target;
-}
-
-Result<std::unique_ptr<Mp3Decoder>> Mp3Decoder::open(QByteArray mp3)
+Result<std::unique_ptr<Mp3Decoder>> Mp3Decoder::create()
 {
     static std::once_flag initialised;
     std::call_once(initialised, [] { mpg123_init(); });
 
-    if (mp3.isEmpty())
-        return undecodable(QStringLiteral("the reply held no audio."));
-
-    std::unique_ptr<Mp3Decoder> decoder(new Mp3Decoder(std::move(mp3)));
+    std::unique_ptr<Mp3Decoder> decoder(new Mp3Decoder);
     int error = MPG123_OK;
     decoder->m_handle = mpg123_new(nullptr, &error);
     if (!decoder->m_handle)
@@ -103,58 +67,91 @@ Result<std::unique_ptr<Mp3Decoder>> Mp3Decoder::open(QByteArray mp3)
     for (size_t i = 0; i < rateCount; ++i)
         mpg123_format(handle, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
 
-    if (mpg123_replace_reader_handle(handle, &readCallback, &seekCallback, nullptr) != MPG123_OK ||
-        mpg123_open_handle(handle, decoder.get()) != MPG123_OK)
+    if (mpg123_open_feed(handle) != MPG123_OK)
         return undecodable(sentence(mpg123_strerror(handle)));
-
-    if (mpg123_scan(handle) != MPG123_OK)
-        return undecodable(sentence(mpg123_strerror(handle)));
-
-    long rate = 0;
-    int channels = 0;
-    int encoding = 0;
-    const int format = mpg123_getformat(handle, &rate, &channels, &encoding);
-    if (format != MPG123_OK) {
-        // At the end of data without a single frame, libmpg123 has no error of its own to give.
-        if (format == MPG123_DONE || mpg123_errcode(handle) == MPG123_OK)
-            return undecodable(QStringLiteral("no MPEG audio frames were found."));
-        return undecodable(sentence(mpg123_strerror(handle)));
-    }
-    const off_t frames = mpg123_length(handle);
-    if (frames <= 0 || rate <= 0 || channels <= 0)
-        return undecodable(QStringLiteral("no MPEG audio frames were found."));
-
-    // Hold the output to the first frame's format, so a stream that changes mid-way is converted
-    // rather than played at the wrong speed.
-    mpg123_format_none(handle);
-    mpg123_format(handle, rate, channels, encoding);
-
-    decoder->m_sampleRate = int(rate);
-    decoder->m_channelCount = channels;
-    decoder->m_frameCount = qint64(frames);
-    decoder->m_pcm.reserve(decoder->m_frameCount * decoder->bytesPerFrame());
     return decoder;
 }
 
-void Mp3Decoder::decodeUntil(qint64 bytes)
+qint64 Mp3Decoder::decodedMs() const
 {
-    int emptyReads = 0;
-    while (!m_finished && m_pcm.size() < bytes) {
+    return hasFormat() ? m_pcm.size() / bytesPerFrame() * 1000 / m_sampleRate : 0;
+}
+
+Status Mp3Decoder::feed(QByteArrayView mp3)
+{
+    if (m_failure)
+        return *m_failure;
+    if (m_finished || mp3.isEmpty())
+        return Done{};
+    if (mpg123_feed(m_handle, reinterpret_cast<const unsigned char *>(mp3.data()), size_t(mp3.size())) != MPG123_OK) {
+        m_failure = undecodable(sentence(mpg123_strerror(m_handle)));
+        return *m_failure;
+    }
+    return decodeAvailable();
+}
+
+Status Mp3Decoder::finish()
+{
+    if (m_failure)
+        return *m_failure;
+    // A last frame cut short stays in the reader; nothing more will complete it.
+    m_finished = true;
+    if (!hasFormat()) {
+        m_failure = noFrames();
+        return *m_failure;
+    }
+    return Done{};
+}
+
+Status Mp3Decoder::decodeAvailable()
+{
+    // A frame may decode to nothing (a tag frame, the encoder's delay), but never forever.
+    for (int emptyReads = 0; emptyReads < 64;) {
         const qsizetype before = m_pcm.size();
+        if (m_pcm.capacity() < before + kDecodeChunkBytes)
+            m_pcm.reserve(std::max<qsizetype>(2 * m_pcm.capacity(), before + kDecodeChunkBytes));
         m_pcm.resize(before + kDecodeChunkBytes);
         size_t done = 0;
         const int status = mpg123_read(m_handle, reinterpret_cast<unsigned char *>(m_pcm.data() + before),
                                        size_t(kDecodeChunkBytes), &done);
         m_pcm.resize(before + qsizetype(done));
-        emptyReads = done == 0 ? emptyReads + 1 : 0;
-        if (status == MPG123_DONE || emptyReads > 8) {
-            m_finished = true;
-        } else if (status != MPG123_OK && status != MPG123_NEW_FORMAT) {
-            // A damaged tail: play what decoded rather than nothing.
-            qCWarning(lcPlatform) << "MP3 decoding stopped early:" << mpg123_strerror(m_handle);
-            m_finished = true;
+
+        if (status == MPG123_NEW_FORMAT) {
+            long rate = 0;
+            int channels = 0;
+            int encoding = 0;
+            mpg123_getformat(m_handle, &rate, &channels, &encoding);
+            if (!hasFormat() && rate > 0 && channels > 0) {
+                m_sampleRate = int(rate);
+                m_channelCount = channels;
+            } else if (rate != m_sampleRate || channels != m_channelCount) {
+                // Played at the first frame's rate, the rest would come out at the wrong speed.
+                qCWarning(lcPlatform) << "MP3 stream changed its format mid-way; playing what came before";
+                m_finished = true;
+                return Done{};
+            }
+            continue;
         }
+        if (status == MPG123_OK) {
+            emptyReads = done == 0 ? emptyReads + 1 : 0;
+            continue;
+        }
+        if (status == MPG123_NEED_MORE)
+            return Done{};
+        if (status == MPG123_DONE) {
+            m_finished = true;
+            return Done{};
+        }
+        if (!hasFormat()) {
+            m_failure = undecodable(sentence(mpg123_strerror(m_handle)));
+            return *m_failure;
+        }
+        // A damaged tail: play what decoded rather than nothing.
+        qCWarning(lcPlatform) << "MP3 decoding stopped early:" << mpg123_strerror(m_handle);
+        m_finished = true;
+        return Done{};
     }
+    return Done{};
 }
 
 }  // namespace zapum

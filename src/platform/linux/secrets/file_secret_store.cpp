@@ -61,7 +61,16 @@ Status FileSecretStore::write(const QString &account, const QByteArray &data)
 {
     QJsonObject items = load();
     items.insert(account, QString::fromLatin1(data.toBase64()));
-    return store(items);
+    Status status = store(items);
+    if (!status) {
+        // A failed save leaves no item, as a keyring's delete-then-add does: the old key or the
+        // previous user's session must not come back at the next launch. The smaller file
+        // without it may still fit where the new one did not.
+        items.remove(account);
+        if (Status removed = store(items); !removed)
+            qCWarning(lcPlatform) << "could not drop a secret after a failed write:" << removed.failure().message;
+    }
+    return status;
 }
 
 void FileSecretStore::remove(const QString &account)

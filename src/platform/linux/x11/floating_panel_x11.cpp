@@ -6,13 +6,17 @@
 
 #include <QFile>
 #include <QGuiApplication>
+#include <QRegion>
 #include <QStandardPaths>
 #include <QWindow>
 
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 #include <array>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace zapum {
 
@@ -61,6 +65,32 @@ void applyFloatingPanelHints(QWindow &window)
     const xcb_atom_t skipPager = x11::internAtom(c, "_NET_WM_STATE_SKIP_PAGER");
     sendWmMessage(c, id, wmState, {kAdd, sticky, above, kSourceApplication, 0});
     sendWmMessage(c, id, wmState, {kAdd, skipTaskbar, skipPager, kSourceApplication, 0});
+    xcb_flush(c);
+}
+
+void setFloatingPanelInputRegion(QWindow &window, const QRegion &region)
+{
+    xcb_connection_t *c = x11::toolkitConnection();
+    if (!c)
+        return;
+    const xcb_query_extension_reply_t *shape = xcb_get_extension_data(c, &xcb_shape_id);
+    if (!shape || !shape->present) {
+        static bool told = false;
+        if (!std::exchange(told, true))
+            qCInfo(lcPlatform) << "no SHAPE extension: the companion panel takes clicks on its whole square";
+        return;
+    }
+    // The input shape is in device pixels; round outwards so nothing drawn loses its edge.
+    const qreal scale = window.devicePixelRatio();
+    std::vector<xcb_rectangle_t> rectangles;
+    for (const QRect &r : region) {
+        const QRect px = QRectF(r.x() * scale, r.y() * scale, r.width() * scale, r.height() * scale).toAlignedRect();
+        rectangles.push_back({int16_t(px.x()), int16_t(px.y()), uint16_t(px.width()), uint16_t(px.height())});
+    }
+    // The input kind, not the bounding one: the window's drawing (glows, the card's entrance) is
+    // never clipped.
+    xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, XCB_CLIP_ORDERING_UNSORTED,
+                         xcb_window_t(window.winId()), 0, 0, uint32_t(rectangles.size()), rectangles.data());
     xcb_flush(c);
 }
 

@@ -4,14 +4,17 @@
 
 #include <QList>
 
+#include <bitset>
+
 class QSocketNotifier;
 struct xcb_connection_t;
 
 namespace zapum {
 
-// Watches XInput2 raw key presses on the root window over a connection of its own. Raw events
+// Watches XInput2 raw key events on the root window over a connection of its own. Raw events
 // reach every client that asks for them, whoever has the focus, and no key is grabbed, so the
-// focused app keeps its keyboard.
+// focused app keeps its keyboard. Raw events carry no modifier state, so the watcher follows the
+// modifier keys itself and reports an Escape only while none is down.
 class X11EscapeKeyWatcher : public EscapeKeyWatcher {
     Q_OBJECT
 public:
@@ -28,6 +31,8 @@ private:
     QSocketNotifier *m_notifier = nullptr;  // child; deleted later, as stop() may run inside its signal
     uint8_t m_inputOpcode = 0;
     QList<uint32_t> m_escapeKeycodes;
+    std::bitset<256> m_modifierKeycodes;
+    std::bitset<256> m_modifiersDown;
 };
 
 }  // namespace zapum

@@ -29,6 +29,30 @@ constexpr std::uint32_t kXkSuperR = 0xffec;
 constexpr std::uint32_t kXkIsoLevel3Shift = 0xfe03;
 constexpr std::uint32_t kXkModeSwitch = 0xff7e;
 
+// XInput 2.1 and later deliver raw events whatever grabs are active, so a key released while an
+// open menu or a window switcher holds the keyboard still reaches us; under 2.0 it would be lost
+// and the hold would never end.
+constexpr std::uint32_t kXiMajor = 2;
+constexpr std::uint32_t kXiMinor = 2;
+
+// The first keysym of every keycode, in keycode order from min_keycode: what the key types
+// without Shift or a level modifier, which is what names a modifier key.
+template <typename Visit>
+void forEachPlainKeysym(xcb_connection_t *connection, Visit visit)
+{
+    const xcb_setup_t *setup = xcb_get_setup(connection);
+    const int count = setup->max_keycode - setup->min_keycode + 1;
+    x11::XcbPtr<xcb_get_keyboard_mapping_reply_t> mapping(xcb_get_keyboard_mapping_reply(
+        connection, xcb_get_keyboard_mapping(connection, setup->min_keycode, std::uint8_t(count)), nullptr));
+    if (!mapping || mapping->keysyms_per_keycode == 0)
+        return;
+    const xcb_keysym_t *keysyms = xcb_get_keyboard_mapping_keysyms(mapping.get());
+    const int perKeycode = mapping->keysyms_per_keycode;
+    const int available = xcb_get_keyboard_mapping_keysyms_length(mapping.get()) / perKeycode;
+    for (int i = 0; i < std::min(count, available); ++i)
+        visit(setup->min_keycode + i, keysyms[i * perKeycode]);
+}
+
 }  // namespace
 
 quint16 X11ModifierKeySource::keyCodeForKeysym(std::uint32_t keysym)
@@ -91,9 +115,12 @@ Status X11ModifierKeySource::start()
         return failure(QStringLiteral("The X server has no XInput extension, so the hold-to-talk key cannot be watched."));
     m_xinputOpcode = extension->major_opcode;
     x11::XcbPtr<xcb_input_xi_query_version_reply_t> version(
-        xcb_input_xi_query_version_reply(m_connection, xcb_input_xi_query_version(m_connection, 2, 0), nullptr));
+        xcb_input_xi_query_version_reply(m_connection, xcb_input_xi_query_version(m_connection, kXiMajor, kXiMinor),
+                                         nullptr));
     if (!version || version->major_version < 2)
         return failure(QStringLiteral("The X server does not offer XInput 2, so the hold-to-talk key cannot be watched."));
+    if (version->major_version == 2 && version->minor_version < 1)
+        qCWarning(lcPlatform) << "XInput 2.0 only: a talk key released while another client grabs the keyboard is missed";
 
     loadKeyboardMapping();
     seedPressedKeys();
@@ -134,18 +161,9 @@ void X11ModifierKeySource::stop()
 void X11ModifierKeySource::loadKeyboardMapping()
 {
     m_keyCodes.fill(0);
-    const xcb_setup_t *setup = xcb_get_setup(m_connection);
-    const int first = setup->min_keycode;
-    const int count = setup->max_keycode - setup->min_keycode + 1;
-    x11::XcbPtr<xcb_get_keyboard_mapping_reply_t> mapping(xcb_get_keyboard_mapping_reply(
-        m_connection, xcb_get_keyboard_mapping(m_connection, setup->min_keycode, std::uint8_t(count)), nullptr));
-    if (!mapping || mapping->keysyms_per_keycode == 0)
-        return;
-    const xcb_keysym_t *keysyms = xcb_get_keyboard_mapping_keysyms(mapping.get());
-    const int perKeycode = mapping->keysyms_per_keycode;
-    const int available = xcb_get_keyboard_mapping_keysyms_length(mapping.get()) / perKeycode;
-    for (int i = 0; i < std::min(count, available); ++i)
-        m_keyCodes[size_t(first + i)] = keyCodeForKeysym(keysyms[i * perKeycode]);
+    forEachPlainKeysym(m_connection, [this](int keycode, xcb_keysym_t keysym) {
+        m_keyCodes[size_t(keycode)] = keyCodeForKeysym(keysym);
+    });
 }
 
 void X11ModifierKeySource::seedPressedKeys()
@@ -223,6 +241,26 @@ quint64 X11ModifierKeySource::currentFlags() const
 std::unique_ptr<ModifierKeySource> createModifierKeySource()
 {
     return std::make_unique<X11ModifierKeySource>();
+}
+
+bool modifierKeyTypesCharacters(quint16 keyCode)
+{
+    if (keyCode != modifier_keys::kRightOption)
+        return false;
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    bool altR = false;
+    bool levelShift = false;
+    if (!xcb_connection_has_error(connection)) {
+        // A layout with AltGr puts ISO_Level3_Shift (or Mode_switch) on the right Alt key and
+        // leaves no key that is plainly Alt_R; US-like layouts keep Alt_R there and an
+        // ISO_Level3_Shift only on a virtual key nobody presses.
+        forEachPlainKeysym(connection, [&](int, xcb_keysym_t keysym) {
+            altR = altR || keysym == kXkAltR || keysym == kXkMetaR;
+            levelShift = levelShift || keysym == kXkIsoLevel3Shift || keysym == kXkModeSwitch;
+        });
+    }
+    xcb_disconnect(connection);
+    return levelShift && !altR;
 }
 
 }  // namespace zapum

@@ -1,6 +1,10 @@
+// Signing in: the URL rules, the token sign-in client and the browser handoff.
+#include "backend/auth_client.h"
+#include "backend/backend_request.h"
 #include "support/await_task.h"
 #include "support/backend_graph.h"
 
+#include <QCryptographicHash>
 #include <QRegularExpression>
 #include <QTest>
 #include <QUrlQuery>
@@ -9,8 +13,6 @@ using namespace std::chrono_literals;
 using namespace Qt::StringLiterals;
 using namespace zapum;
 using namespace zapum::test;
-
-Q_DECLARE_METATYPE(zapum::test::FakeResponse)
 
 namespace {
 
@@ -32,12 +34,145 @@ void signInThroughBrowser(BackendGraph &graph, const QString &apiBase, QString q
     awaitTask(std::move(task));
 }
 
+const QDateTime kHalfPastNine(QDate(2025, 3, 1), QTime(9, 30), Qt::UTC);
+
 }  // namespace
 
-class TestBrowserAuth : public QObject {
+class TestSignIn : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void linkUrl_data()
+    // The same rule in both places: plain http only to this machine by name, never to a network.
+    void httpsRule_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("error");  // what sign-in says; empty: accepted, and requests may go there
+        const QString badUrl = authErrorMessage(AuthError::BadUrl);
+        const QString https = authErrorMessage(AuthError::RequiresHttps);
+        QTest::newRow("upper-case https with path") << "HTTPS://API.example.com/base" << "";
+        QTest::newRow("http localhost") << "http://localhost:4001/x" << "";
+        QTest::newRow("http 127.0.0.1 any port") << "http://127.0.0.1:65000" << "";
+        QTest::newRow("http [::1]") << "http://[::1]:8080" << "";
+        QTest::newRow("http other loopback address") << "http://127.0.0.2/x" << https;
+        QTest::newRow("http localhost as subdomain") << "http://localhost.example.com/x" << https;
+        QTest::newRow("http private network") << "http://192.168.1.20:4001" << https;
+        QTest::newRow("ftp") << "ftp://files.example.com" << badUrl;
+        QTest::newRow("no scheme") << "api.example.com/x" << badUrl;
+    }
+
+    void httpsRule()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, error);
+        const Result<QUrl> root = AuthClient::validatedAPIRoot(text);
+        QCOMPARE(root.ok() ? QString() : root.failure().message, error);
+        QCOMPARE(isSecureBackendUrl(QUrl(text)), error.isEmpty());
+    }
+
+    void joining_data()
+    {
+        QTest::addColumn<QString>("root");
+        QTest::addColumn<QString>("joined");
+        QTest::newRow("own path kept") << "https://h.example/zapum/api" << "https://h.example/zapum/api/v1/desktop/ask";
+        QTest::newRow("own path with slash, escaped") << "https://h.example/a%20b/" << "https://h.example/a%20b/v1/desktop/ask";
+    }
+
+    void joining()
+    {
+        QFETCH(QString, root);
+        QFETCH(QString, joined);
+        QCOMPARE(joinEndpoint(QUrl(root), backend_paths::kAsk).toString(QUrl::FullyEncoded), joined);
+    }
+
+    void sessionDecoding_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<bool>("decodes");
+        QTest::addColumn<QDateTime>("issuedAt");  // invalid: absent
+        const QByteArray head = R"({"userId":"u","email":"e","accessToken":"t")";
+        QTest::newRow("reference seconds") << head + R"(,"issuedAt":762514200.5})" << true << kHalfPastNine.addMSecs(500);
+        QTest::newRow("date text with offset") << head + R"(,"issuedAt":"2025-03-01T11:30:00+02:00"})" << true << kHalfPastNine;
+        QTest::newRow("fractional seconds are not accepted") << head + R"(,"issuedAt":"2025-03-01T09:30:00.5Z"})" << true
+                                                             << QDateTime();
+        QTest::newRow("null apiBaseURL") << head + R"(,"apiBaseURL":null})" << true << QDateTime();
+        QTest::newRow("numeric apiBaseURL") << head + R"(,"apiBaseURL":1})" << false << QDateTime();
+        QTest::newRow("missing token") << QByteArray(R"({"userId":"u","email":"e"})") << false << QDateTime();
+        QTest::newRow("not JSON") << QByteArray("userId=u") << false << QDateTime();
+    }
+
+    void sessionDecoding()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(bool, decodes);
+        QFETCH(QDateTime, issuedAt);
+        const std::optional<ZaPumUserSession> session = ZaPumUserSession::fromJsonBytes(json);
+        QCOMPARE(session.has_value(), decodes);
+        if (session)
+            QCOMPARE(session->issuedAt.value_or(QDateTime()), issuedAt);
+    }
+
+    void encodingRoundTrips()
+    {
+        ZaPumUserSession session{u"id"_s, u"a@b.c"_s, QString(), std::nullopt,
+                                 QDateTime(QDate(2001, 1, 1), QTime(0, 1), Qt::UTC)};
+        QCOMPARE(session.toJsonBytes(), QByteArray(R"({"accessToken":"","email":"a@b.c","issuedAt":60,"userId":"id"})"));
+        session.apiBaseURL = u"https://api.example.com"_s;
+        // The latest date a date text can name still reads back the same from the stored record.
+        session.issuedAt = parseInternetDateTime(u"9999-12-31T23:59:59-14:00"_s);
+        QCOMPARE(ZaPumUserSession::fromJsonBytes(session.toJsonBytes()), session);
+    }
+
+    void localIdentityWithoutRequest()
+    {
+        AuthClient client;
+        const Result<ZaPumUserSession> result = awaitTask(client.signIn(u" \n"_s, u"  Ada@Example.com "_s, u" tok "_s));
+        QVERIFY(result.ok() && result.value().issuedAt);
+        // The first half of SHA-256 over the address in lower case, so the id survives a reinstall.
+        const QString id = QString::fromLatin1(QCryptographicHash::hash("ada@example.com", QCryptographicHash::Sha256).toHex().left(32));
+        QCOMPARE(result.value(), (ZaPumUserSession{id, u"Ada@Example.com"_s, u" tok "_s, std::nullopt, result.value().issuedAt}));
+    }
+
+    void tokenSignInReplies_data()
+    {
+        QTest::addColumn<FakeResponse>("response");
+        QTest::addColumn<QString>("outcome");  // the user id, or the failure
+        QTest::addColumn<QString>("email");
+        QTest::addColumn<QString>("apiBaseURL");  // "-": absent, "@": as typed
+        QTest::newRow("full session as sent")  // no raw string: moc reads its "//" as a comment
+            << FakeResponse::json(200, "{\"userId\":\"srv\",\"email\":\"s@x.y\",\"accessToken\":\"A\",\"apiBaseURL\":\"https://elsewhere\"}")
+            << "srv" << "s@x.y" << "https://elsewhere";
+        QTest::newRow("short reply completed from the form")
+            << FakeResponse::json(201, R"({"userId":"short","accessToken":"A"})") << "short" << "ada@example.com" << "@";
+        QTest::newRow("only userId") << FakeResponse::json(200, R"({"userId":"x"})") << "Could not read the sign-in response."
+                                     << "" << "";
+        QTest::newRow("401") << FakeResponse::json(401, R"({"userId":"x","accessToken":"y"})")
+                             << "Server returned HTTP 401. Check URL and credentials." << "" << "";
+    }
+
+    void tokenSignInReplies()
+    {
+        QFETCH(FakeResponse, response);
+        QFETCH(QString, outcome);
+        QFETCH(QString, email);
+        QFETCH(QString, apiBaseURL);
+        FakeHttpServer server;
+        server.enqueue(response);
+        AuthClient client;
+        const QString base = apiBaseOf(server.baseUrl()) + u"/root"_s;
+        const Result<ZaPumUserSession> result =
+            awaitTask(client.signIn(u" "_s + base + u" "_s, u" ada@example.com "_s,
+                                    u" token as typed "_s));
+
+        const QJsonObject body{{u"email"_s, u"ada@example.com"_s},
+                               {u"token"_s, u" token as typed "_s}};
+        QCOMPARE(requestMismatch(server.requests().value(0), {"POST", "/root/v1/desktop/session", std::nullopt, body}), QString());
+        QCOMPARE(result.ok() ? result.value().userId : result.failure().message, outcome);
+        if (!result.ok())
+            return;
+        QCOMPARE(result.value().email, email);
+        QCOMPARE(result.value().apiBaseURL.value_or(u"-"_s), apiBaseURL == QLatin1String("@") ? base : apiBaseURL);
+    }
+
+    void browserLinkUrl_data()
     {
         QTest::addColumn<QString>("webBase");
         QTest::addColumn<QString>("expected");
@@ -48,19 +183,12 @@ private Q_SLOTS:
         QTest::newRow("not a URL") << "web example" << "The ZaPum server returned an unexpected response.";
     }
 
-    void linkUrl()
+    void browserLinkUrl()
     {
         QFETCH(QString, webBase);
         QFETCH(QString, expected);
         const Result<QUrl> link = BrowserAuthCoordinator::buildLinkURL(webBase, u"S"_s, BrowserAuthCoordinator::kCallbackUrl);
         QCOMPARE(link.ok() ? link.value().toString(QUrl::FullyEncoded) : link.failure().message, expected);
-    }
-
-    void randomState()
-    {
-        const QString a = BrowserAuthCoordinator::makeRandomState();
-        QVERIFY(QRegularExpression(u"^[0-9a-f]{32}$"_s).match(a).hasMatch());
-        QVERIFY(a != BrowserAuthCoordinator::makeRandomState());
     }
 
     void fullSignIn()
@@ -71,6 +199,7 @@ private Q_SLOTS:
         auto task = graph.sessions.signInWithBrowser(u"https://web.example"_s, apiBaseOf(server.baseUrl()) + u"/api"_s);
         QVERIFY(graph.sessions.isBrowserSignInPending());
         const QString state = stateOf(graph.opener.opened.value(0));
+        QVERIFY2(QRegularExpression(u"^[0-9a-f]{32}$"_s).match(state).hasMatch(), qPrintable(state));
         graph.browser.handleCallback(QUrl(u"https://auth/callback?code=c&state="_s + state));
         QVERIFY(graph.browser.isPending());  // only zapum: URLs complete the handoff, in any letter case
         graph.browser.handleCallback(callback(u"code=pair%2B1&state="_s + state, u"ZAPUM"_s));
@@ -106,7 +235,7 @@ private Q_SLOTS:
         awaitTask(std::move(viaController));
     }
 
-    void failures_data()
+    void browserSignInFailures_data()
     {
         QTest::addColumn<QString>("query");
         QTest::addColumn<FakeResponse>("response");  // status 0: no request may be made
@@ -123,7 +252,7 @@ private Q_SLOTS:
                                                       << "The ZaPum server returned an unexpected response.";
     }
 
-    void failures()
+    void browserSignInFailures()
     {
         QFETCH(QString, query);
         QFETCH(FakeResponse, response);
@@ -179,5 +308,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestBrowserAuth)
-#include "tst_browser_auth.moc"
+QTEST_GUILESS_MAIN(TestSignIn)
+#include "tst_sign_in.moc"

@@ -1,0 +1,326 @@
+// The services behind a session: guidance, memories, typed questions and the command poll.
+#include "support/await_task.h"
+#include "support/backend_graph.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QTest>
+
+using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
+using namespace zapum;
+using namespace zapum::settings_keys;
+using namespace zapum::test;
+
+namespace {
+
+const QByteArray kServerGuidance = R"({"title": "Acme onboarding", "subtitle": "Three steps", "ignored": [1, 2],
+  "steps": [{"id": "a", "title": "First", "isDone": true}, {"id": "b", "title": "Second", "detail": null, "isDone": false}],
+  "primaryActionLabel": "Go", "primaryActionURL": "not even a URL"})";
+
+// Stands in for the voice session's typed-query path.
+QCoro::Task<Result<QString>> cannedAgent(Result<QString> reply, int *calls)
+{
+    ++*calls;
+    co_return reply;
+}
+
+QByteArray push(const char *title)
+{
+    return QByteArray(R"({"type":"push-guidance","payload":{"title":")") + title
+           + R"(","subtitle":"S","steps":[{"id":"a","title":"A","isDone":false}]}})";
+}
+
+// A reply of the commands endpoint; `userId` is the raw JSON of that member, or empty for none.
+QByteArray reply(const QByteArray &userId, const QByteArrayList &commands)
+{
+    return "{" + (userId.isEmpty() ? QByteArray() : "\"userId\":" + userId + ",") + "\"commands\":[" + commands.join(',') + "]}";
+}
+
+BackendGraphTimings quickPolling()
+{
+    BackendGraphTimings timings;
+    timings.remote.pollInterval = 150ms;
+    return timings;
+}
+
+}  // namespace
+
+class TestBackendServices : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void guidanceDecoding_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("error");  // empty: decodes
+        QTest::newRow("server document") << kServerGuidance << "";
+        QTest::newRow("step without isDone") << QByteArray(R"({"title":"T","subtitle":"S","steps":[{"id":"a","title":"A"}]})")
+                                             << u"The guidance could not be read: \u201Csteps[0].isDone\u201D is missing."_s;
+        QTest::newRow("null steps") << QByteArray(R"({"title":"T","subtitle":"S","steps":null})")
+                                    << u"The guidance could not be read: \u201Csteps\u201D has the wrong type."_s;
+        QTest::newRow("not JSON") << QByteArray("<html>") << "The guidance could not be read: it is not valid JSON.";
+    }
+
+    void guidanceDecoding()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, error);
+        const Result<GuidanceSession> decoded = GuidanceSession::fromJsonBytes(json);
+        QCOMPARE(decoded.ok() ? QString() : decoded.failure().message, error);
+    }
+
+    void guidanceFetch_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("error");  // empty: the server's document is shown
+        QTest::newRow("200") << 200 << "";
+        QTest::newRow("404") << 404 << "Server error fetching guidance";
+    }
+
+    void guidanceFetch()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, error);
+        FakeHttpServer server;
+        BackendGraph graph;
+        graph.signIn(BackendGraph::userSession(std::nullopt, u"u"_s, u"tok"_s));
+        // A failure first, so that a success must also clear the old error.
+        server.enqueue(FakeResponse::json(500, ""));
+        awaitTask(graph.guidance.refreshFromAPI(apiBaseOf(server.baseUrl())));
+        QVERIFY(graph.guidance.lastError());
+
+        server.enqueue(FakeResponse::json(status, kServerGuidance));
+        awaitTask(graph.guidance.refreshFromAPI(apiBaseOf(server.baseUrl()) + u"/t/"_s));
+        QCOMPARE(requestMismatch(server.requests().value(1), {"GET", "/t/v1/desktop/guidance", "Bearer tok", std::nullopt}), QString());
+        QCOMPARE(graph.guidance.lastErrorText(), error);
+        QCOMPARE(graph.guidance.session().title, error.isEmpty() ? u"Acme onboarding"_s : u"ZaPum assistant"_s);
+        QCOMPARE(graph.environment.lastSyncLabel().startsWith(QLatin1String("Synced ")), error.isEmpty());
+    }
+
+    void memoryRendering_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("rendered");
+        QTest::newRow("limit and order, blanks do not count")
+            << QByteArray(R"({"results":[{"memory":"one"},{"memory":"  "},{"memory":" two\n"},{"memory":3},{"score":1},
+                {"memory":"three"},{"memory":"four"},{"memory":"five"},{"memory":"six"},{"memory":"seven"}]})")
+            << "- one\n- two\n- three\n- four\n- five\n- six";
+        QTest::newRow("a result that is not an object") << QByteArray(R"({"results":[{"memory":"a"},"b"]})") << "";
+        QTest::newRow("not JSON") << QByteArray("- a") << "";
+    }
+
+    void memoryRendering()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, rendered);
+        QCOMPARE(MemoryService::renderSearchReply(body, 6), rendered);
+    }
+
+    void memoryRecall()
+    {
+        FakeHttpServer server;
+        server.enqueue(FakeResponse::json(200, R"({"results":[{"memory":"likes tea"}]})"));
+        server.enqueue(FakeResponse::json(500, R"({"results":[{"memory":"x"}]})"));
+        BackendGraph graph;
+        graph.signIn(BackendGraph::userSession(apiBaseOf(server.baseUrl()) + u"/mem"_s, u"u"_s, u"tok"_s));
+        QCOMPARE(awaitTask(graph.memory.recall(u"  drinks? "_s, 6)), u"- likes tea"_s);
+        const QJsonObject body{{u"query"_s, u"drinks?"_s}, {u"limit"_s, 6}};
+        QCOMPARE(requestMismatch(server.requests().value(0), {"POST", "/mem/v1/desktop/memory/search", "Bearer tok", body}), QString());
+
+        QCOMPARE(awaitTask(graph.memory.recall(u" \n"_s, 6)), QString());
+        QCOMPARE(server.requestCount(), 1);
+        QCOMPARE(awaitTask(graph.memory.recall(u"q"_s, 6)), QString());  // a failure status: nothing, and no log line
+    }
+
+    void memoryRemember_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("assistant");
+        QTest::addColumn<QByteArray>("messages");  // empty: nothing sent
+        QTest::newRow("both") << " hi \n" << " hello "
+                              << QByteArray(R"([{"role":"user","content":"hi"},{"role":"assistant","content":"hello"}])");
+        QTest::newRow("empty reply") << "hi" << " " << QByteArray(R"([{"role":"user","content":"hi"}])");
+        QTest::newRow("blank user text") << "  " << "hello" << QByteArray();
+    }
+
+    void memoryRemember()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, assistant);
+        QFETCH(QByteArray, messages);
+        FakeHttpServer server;
+        server.setHandler([](const RecordedRequest &) { return FakeResponse::json(200, "{}"); });
+        BackendGraph graph;
+        graph.signIn(BackendGraph::userSession(apiBaseOf(server.baseUrl()), u"u"_s, u"tok"_s));
+        graph.memory.remember(user, assistant);
+        QCOMPARE(server.waitForRequests(1, 300ms), !messages.isEmpty());
+        if (messages.isEmpty())
+            return;
+        const QJsonObject body{{u"messages"_s, QJsonDocument::fromJson(messages).array()}, {u"channel"_s, u"macos-voice"_s}};
+        QCOMPARE(requestMismatch(server.requests().value(0), {"POST", "/v1/desktop/memory/remember", "Bearer tok", body}), QString());
+    }
+
+    void blankQuestionOrSignedOut()
+    {
+        BackendGraph graph;
+        awaitTask(graph.ask.ask(u" \n\t"_s));
+        QVERIFY(!graph.ask.lastResponse());
+
+        awaitTask(graph.ask.ask(u"hello"_s));
+        QCOMPARE(graph.ask.lastResponse(), AskResponse::error(u"Sign in to ZaPum first."_s));
+        QCOMPARE(graph.panelPresented, 1);
+        QVERIFY(!graph.ask.isWorking());
+    }
+
+    void backendReplies_data()
+    {
+        QTest::addColumn<FakeResponse>("response");
+        QTest::addColumn<bool>("isError");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("answer as received") << FakeResponse::json(200, R"({"answer":"  Use Files.\n","x":1})") << false << "  Use Files.\n";
+        QTest::newRow("500") << FakeResponse::json(500, R"({"answer":"no"})") << true << "Server error. Check your API URL.";
+        QTest::newRow("200 without answer") << FakeResponse::json(200, R"({"reply":"hi"})") << true << "Could not read response.";
+    }
+
+    void backendReplies()
+    {
+        QFETCH(FakeResponse, response);
+        QFETCH(bool, isError);
+        QFETCH(QString, text);
+        FakeHttpServer server;
+        server.enqueue(response);
+        BackendGraph graph;
+        graph.signIn(BackendGraph::userSession(std::nullopt, u"user-7"_s, u"tok"_s));
+        graph.settings.setValue(kApiBaseUrl, QString(u" "_s + apiBaseOf(server.baseUrl()) + u"/x "_s));
+        graph.settings.setValue(kAskModel, u" my-own-model "_s);
+        graph.secrets.items.insert(kAnthropicAccount, "sk-ant");  // no agent path supplied: the backend answers
+
+        awaitTask(graph.ask.ask(u" Where are my files? "_s));
+        QCOMPARE(graph.ask.lastResponse(), isError ? AskResponse::error(text) : AskResponse::answer(text));
+        QVERIFY(!graph.ask.isWorking());
+        // An unknown model is sent as stored.
+        const QJsonObject body{{u"question"_s, u"Where are my files?"_s}, {u"userId"_s, u"user-7"_s}, {u"model"_s, u"my-own-model"_s}};
+        QCOMPARE(requestMismatch(server.requests().value(0), {"POST", "/x/v1/desktop/ask", "Bearer tok", body}), QString());
+    }
+
+    void agentPath_data()
+    {
+        QTest::addColumn<bool>("keyStored");
+        QTest::addColumn<bool>("agentFails");
+        QTest::addColumn<QString>("agentReply");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("reply trimmed") << true << false << "  It is the Files app. " << "It is the Files app.";
+        QTest::newRow("agent failure") << true << true << "No API key." << "No API key.";
+        QTest::newRow("no key: backend, default model") << false << false << "unused" << "from backend";
+    }
+
+    void agentPath()
+    {
+        QFETCH(bool, keyStored);
+        QFETCH(bool, agentFails);
+        QFETCH(QString, agentReply);
+        QFETCH(QString, shown);
+        FakeHttpServer server;
+        server.enqueue(FakeResponse::json(200, R"({"answer":"from backend"})"));
+        BackendGraph graph;
+        graph.signIn(BackendGraph::userSession(std::nullopt));
+        graph.settings.setValue(kApiBaseUrl, apiBaseOf(server.baseUrl()));
+        if (keyStored)
+            graph.secrets.items.insert(kAnthropicAccount, "sk-ant");
+        int calls = 0;
+        const Result<QString> reply = agentFails ? Result<QString>(Failure{u"Anthropic"_s, 401, agentReply}) : Result<QString>(agentReply);
+        graph.ask.setTypedQueryRunner([reply, &calls](QString) { return cannedAgent(reply, &calls); });
+
+        awaitTask(graph.ask.ask(u"q"_s));
+        QCOMPARE(calls, keyStored ? 1 : 0);
+        QCOMPARE(server.requestCount(), keyStored ? 0 : 1);
+        QCOMPARE(graph.ask.lastResponse(), agentFails ? AskResponse::error(shown) : AskResponse::answer(shown));
+        if (!keyStored)
+            QCOMPARE(QJsonDocument::fromJson(server.requests().value(0).body).object().value(u"model"_s), QJsonValue(u"gpt-4o-mini"_s));
+    }
+
+    void commandReplies_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("title");  // empty: guidance untouched
+        QTest::newRow("push for this user") << reply("\"user-1\"", {push("Pushed")}) << "Pushed";
+        QTest::newRow("other user's push") << reply("\"user-2\"", {push("Theirs")}) << "";
+        QTest::newRow("no userId: two pushes leave the second") << reply({}, {push("First"), push("Second")}) << "Second";
+        QTest::newRow("unknown kinds skipped")
+            << reply({}, {R"({"type":"open-url","payload":{"url":"x"}})", push("Known"), R"({"type":"Push-Guidance","payload":{}})"})
+            << "Known";
+        QTest::newRow("payload with null steps")
+            << reply({}, {R"({"type":"push-guidance","payload":{"title":"T","subtitle":"S","steps":null}})"}) << "";
+        QTest::newRow("a command without type spoils the reply") << reply({}, {push("Lost"), R"({"payload":{}})"}) << "";
+        QTest::newRow("numeric userId spoils the reply") << reply("1", {push("Lost")}) << "";
+    }
+
+    void commandReplies()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, title);
+        BackendGraph graph;
+        graph.signIn(BackendGraph::userSession(u"https://api.example.com"_s, u"user-1"_s));
+        graph.remote.stop();
+        if (const std::optional<Wire> wire = Wire::decode(body))
+            graph.remote.apply(*wire);
+        QCOMPARE(graph.guidance.session().title, title.isEmpty() ? u"ZaPum assistant"_s : title);
+        QCOMPARE(graph.environment.lastSyncLabel().startsWith(QLatin1String("Synced ")), !title.isEmpty());
+    }
+
+    void signedOutMidPollDropsReply()
+    {
+        BackendGraph graph;
+        graph.signIn(BackendGraph::userSession(u"https://api.example.com"_s));
+        graph.sessions.signOut();
+        QVERIFY(!graph.remote.apply(*Wire::decode(reply({}, {push("Late")}))));
+        QCOMPARE(graph.guidance.session(), MockGuidance::session());
+    }
+
+    void pollsAndAppliesPush()
+    {
+        FakeHttpServer server;
+        server.setHandler([](const RecordedRequest &) { return FakeResponse::json(200, reply("\"user-1\"", {push("From poll")})); });
+        BackendGraph graph(quickPolling());
+        graph.signIn(BackendGraph::userSession(u" "_s + apiBaseOf(server.baseUrl()) + u"/p "_s, u"user-1"_s, u"tok"_s));
+        // A failed fetch left an error; a pushed document clears it.
+        awaitTask(graph.guidance.refreshFromAPI(u"http://127.0.0.1:1"_s));
+        QVERIFY(graph.guidance.lastError());
+        QTRY_COMPARE(graph.guidance.session().title, u"From poll"_s);
+        QVERIFY(!graph.guidance.lastError());
+        QCOMPARE(requestMismatch(server.requests().value(0), {"GET", "/p/v1/desktop/commands", "Bearer tok", std::nullopt}), QString());
+    }
+
+    void pauseStopsAndResumeRestarts()
+    {
+        FakeHttpServer server;
+        server.setHandler([](const RecordedRequest &) { return FakeResponse::json(200, R"({"commands":[]})"); });
+        BackendGraph graph(quickPolling());
+        graph.signIn(BackendGraph::userSession(apiBaseOf(server.baseUrl())));
+        QVERIFY(server.waitForRequests(1, 2s));
+        graph.environment.setIsPaused(true);
+        QTest::qWait(100);
+        const int whilePaused = server.requestCount();
+        QTest::qWait(400);
+        QCOMPARE(server.requestCount(), whilePaused);
+        SettingsStorage reread(graph.dir.filePath(u"settings.json"_s));
+        QVERIFY(EnvironmentStore(reread).isPaused());
+        graph.environment.setIsPaused(false);
+        QVERIFY(server.waitForRequests(whilePaused + 1, 2s));
+    }
+
+    // A developer's override of the poll period; nonsense falls back to the minute.
+    void pollIntervalFromEnvironment()
+    {
+        qputenv("ZAPUM_COMMAND_POLL_SECONDS", "0.25");
+        QCOMPARE(remoteAssistantTimingsFromEnvironment().pollInterval, 250ms);
+        qputenv("ZAPUM_COMMAND_POLL_SECONDS", "0");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^ignoring ZAPUM_COMMAND_POLL_SECONDS"_s));
+        QCOMPARE(remoteAssistantTimingsFromEnvironment().pollInterval, 60s);
+        qunsetenv("ZAPUM_COMMAND_POLL_SECONDS");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBackendServices)
+#include "tst_backend_services.moc"

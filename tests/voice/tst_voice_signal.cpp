@@ -1,0 +1,199 @@
+// The signal path of the voice: resampling to the recogniser's rate, and the voice bars' levels.
+#include "voice/sample_rate_converter.h"
+#include "voice/voice_amplitude_analyzer.h"
+#include "voice/voice_amplitude_publisher.h"
+
+#include <QTest>
+
+#include <array>
+#include <cmath>
+#include <limits>
+#include <numbers>
+#include <vector>
+
+using namespace zapum;
+using Levels = VoiceAmplitudeAnalyzer::Levels;
+
+namespace {
+
+constexpr int kSize = 1024;
+
+// A sine on bin 40, which falls in band 4 (bins 36..86).
+std::vector<float> tone(float amplitude = 0.5f)
+{
+    std::vector<float> samples(kSize);
+    for (int n = 0; n < kSize; ++n)
+        samples[size_t(n)] = amplitude * float(std::sin(2.0 * std::numbers::pi * 40 * n / kSize));
+    return samples;
+}
+
+Levels feed(VoiceAmplitudeAnalyzer &analyzer, std::vector<float> samples, int count = kSize)
+{
+    return analyzer.analyze(samples.data(), count);
+}
+
+std::vector<float> sine(double frequency, int rate, double seconds, float amplitude = 0.5f)
+{
+    std::vector<float> samples(size_t(seconds * rate));
+    for (size_t n = 0; n < samples.size(); ++n)
+        samples[n] = amplitude * float(std::sin(2.0 * std::numbers::pi * frequency * double(n) / rate));
+    return samples;
+}
+
+// Amplitude of the component at `frequency`, measured away from the edges.
+double amplitudeAt(const std::vector<float> &samples, double frequency, int rate)
+{
+    const size_t skip = samples.size() / 10;
+    double re = 0.0;
+    double im = 0.0;
+    size_t count = 0;
+    for (size_t n = skip; n < samples.size() - skip; ++n, ++count) {
+        const double phase = 2.0 * std::numbers::pi * frequency * double(n) / rate;
+        re += samples[n] * std::cos(phase);
+        im += samples[n] * std::sin(phase);
+    }
+    return 2.0 * std::hypot(re, im) / double(count);
+}
+
+std::vector<float> convert(SampleRateConverter &converter, const std::vector<float> &input, size_t chunk)
+{
+    std::vector<float> output;
+    for (size_t offset = 0; offset < input.size(); offset += chunk)
+        converter.process(input.data() + offset, qsizetype(std::min(chunk, input.size() - offset)), output);
+    converter.flush(output);
+    return output;
+}
+
+}  // namespace
+
+class TestVoiceSignal : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void resamplingTones_data()
+    {
+        QTest::addColumn<int>("inputRate");
+        QTest::addColumn<double>("frequency");
+        QTest::addColumn<double>("expectedAmplitude");
+        QTest::addColumn<double>("tolerance");
+
+        QTest::newRow("48 kHz, 5.5 kHz kept") << 48000 << 5500.0 << 0.5 << 0.01;
+        QTest::newRow("8 kHz up, 1 kHz kept") << 8000 << 1000.0 << 0.5 << 0.01;
+        QTest::newRow("16 kHz passes through") << 16000 << 1000.0 << 0.5 << 1e-6;
+        // Would fold back to 6 kHz and 4 kHz, right into what the recogniser listens to.
+        QTest::newRow("48 kHz, 10 kHz removed") << 48000 << 10000.0 << 0.0 << 0.001;
+        QTest::newRow("44.1 kHz, 12 kHz removed") << 44100 << 12000.0 << 0.0 << 0.001;
+    }
+
+    void resamplingTones()
+    {
+        QFETCH(int, inputRate);
+        QFETCH(double, frequency);
+        QFETCH(double, expectedAmplitude);
+        QFETCH(double, tolerance);
+
+        SampleRateConverter converter(inputRate, 16000);
+        const std::vector<float> output = convert(converter, sine(frequency, inputRate, 1.0), 1024);
+        QVERIFY2(std::abs(qsizetype(output.size()) - 16000) <= 1, qPrintable(QString::number(output.size())));
+        // Where the tone is kept, it is kept at its own frequency, not somewhere else.
+        const double measuredFrequency = frequency < 8000 ? frequency : 16000.0 - std::fmod(frequency, 16000.0);
+        const double amplitude = amplitudeAt(output, measuredFrequency, 16000);
+        QVERIFY2(std::abs(amplitude - expectedAmplitude) <= tolerance, qPrintable(QString::number(amplitude)));
+    }
+
+    // A capture hands over audio in whatever pieces the audio server chose; the result must not
+    // depend on them.
+    void resamplingChunksDoNotMatter()
+    {
+        for (const auto &[rate, chunk] : {std::pair{48000, size_t(1)}, std::pair{44100, size_t(17)}}) {
+            const std::vector<float> input = sine(440.0, rate, 0.3);
+            SampleRateConverter whole(rate, 16000);
+            SampleRateConverter pieces(rate, 16000);
+            QCOMPARE(convert(pieces, input, chunk), convert(whole, input, input.size()));
+        }
+    }
+
+    // The numbers the bars were tuned with. A tone on bin 40 puts s·A·N on that bin and half of it
+    // on each neighbour (s = 0.8165, the window's scale; bins read twice |X[k]|), all inside band 4
+    // (bins 36–86): its level is 1 from the first block, smoothed from zero to 0.55, 0.7975,
+    // 0.908875; silence then keeps 0.45 of it while the peak decays by 1.5 %.
+    void analyzerToneGivesTheTunedLevels()
+    {
+        using Bins = VoiceAmplitudeAnalyzer::BinRange;
+        QCOMPARE(VoiceAmplitudeAnalyzer::bandBins(kSize),
+                 (std::array<Bins, 7>{{{2, 3}, {3, 6}, {6, 15}, {15, 36}, {36, 87}, {87, 210}, {210, 512}}}));
+        VoiceAmplitudeAnalyzer analyzer(kSize);
+        const double peak = 2.0 * 0.8165 * 0.5 * kSize / 51.0;
+        const auto near = [](double actual, double expected, double tolerance) {
+            return qAbs(actual - expected) <= tolerance * qMax(1.0, qAbs(expected));
+        };
+        for (double expected : {0.55, 0.7975, 0.908875}) {
+            const Levels levels = feed(analyzer, tone());
+            QVERIFY2(near(levels[4], expected, 1e-5), qPrintable(QString::number(levels[4])));
+            for (int i = 0; i < VoiceAmplitudeAnalyzer::kBandCount; ++i)
+                QVERIFY2(i == 4 || levels[size_t(i)] < 0.02f, qPrintable(QStringLiteral("band %1").arg(i)));
+        }
+        QVERIFY2(near(analyzer.rollingPeak(), peak, 1e-4), qPrintable(QString::number(analyzer.rollingPeak())));
+        const Levels quiet = feed(analyzer, std::vector<float>(kSize, 0.0f));
+        QVERIFY(near(quiet[4], 0.45 * 0.908875, 1e-5));
+        QVERIFY(near(analyzer.rollingPeak(), peak * 0.985, 1e-4));
+        QCOMPARE(analyzer.levels(), quiet);
+    }
+
+    // A block of the wrong length or with a NaN in it changes nothing; a reset starts afresh.
+    void analyzerDropsBadBlocksAndResetForgets()
+    {
+        VoiceAmplitudeAnalyzer fresh(kSize);
+        const Levels once = feed(fresh, tone());
+        VoiceAmplitudeAnalyzer analyzer(kSize);
+        QCOMPARE(feed(analyzer, tone(), kSize - 1), Levels{});
+        QCOMPARE(feed(analyzer, tone()), once);
+        std::vector<float> withNaN = tone();
+        withNaN[100] = std::numeric_limits<float>::quiet_NaN();
+        QCOMPARE(feed(analyzer, withNaN), once);
+        feed(analyzer, tone());
+        analyzer.reset();
+        QCOMPARE(feed(analyzer, tone()), once);
+    }
+
+    void publisherSubmissions_data()
+    {
+        QTest::addColumn<QList<float>>("first");
+        QTest::addColumn<double>("gapSeconds");
+        QTest::addColumn<QList<float>>("second");
+        QTest::addColumn<QList<float>>("expected");
+        const QList<float> half(7, 0.5f);
+        const QList<float> quarter(7, 0.25f);
+        QTest::newRow("wrong band count ignored") << QList<float>(6, 0.5f) << 1.0 << QList<float>(8, 0.5f)
+                                                  << QList<float>(7, 0.0f);
+        QTest::newRow("10 ms apart keeps the first") << half << 0.010 << quarter << half;
+        QTest::newRow("40 ms apart takes the second") << half << 0.040 << quarter << quarter;
+        QTest::newRow("clamped") << QList<float>{1.4f, -0.2f, 0.3f, 1.0f, 0.0f, 2.0f, -1.0f} << 0.0 << QList<float>()
+                                 << QList<float>{1.0f, 0.0f, 0.3f, 1.0f, 0.0f, 1.0f, 0.0f};
+    }
+    void publisherSubmissions()
+    {
+        QFETCH(QList<float>, first);
+        QFETCH(double, gapSeconds);
+        QFETCH(QList<float>, second);
+        QFETCH(QList<float>, expected);
+        double now = 1000.0;
+        VoiceAmplitudePublisher publisher(nullptr, [&now] { return now; });
+        publisher.submit(first);
+        now += gapSeconds;
+        if (!second.isEmpty())
+            publisher.submit(second);
+        QCOMPARE(publisher.levels(), expected);
+    }
+
+    // A reset always gets through, however soon after the last change.
+    void resetBypassesTheThrottle()
+    {
+        VoiceAmplitudePublisher publisher(nullptr, [] { return 1000.0; });
+        publisher.submit(QList<float>(7, 0.8f));
+        publisher.reset();
+        QCOMPARE(publisher.levels(), QList<float>(7, 0.0f));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVoiceSignal)
+#include "tst_voice_signal.moc"
