@@ -46,7 +46,6 @@ QByteArray autostartEntry(const QString &program)
                              "Exec=%1 %2\n"
                              "Icon=zapum\n"
                              "Terminal=false\n"
-                             "NoDisplay=true\n"
                              "X-GNOME-Autostart-enabled=true\n")
                              .arg(desktopExecArgument(program), QLatin1String(kAtLoginFlag));
     return text.toUtf8();
