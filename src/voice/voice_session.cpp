@@ -72,16 +72,16 @@ QCoro::Task<void> VoiceSession::openMicrophone(bool userStarted)
         interruptVoiceRun();
 
     const quint64 attempt = ++m_listenAttempt;
-    m_attemptWaiting = true;
+    m_attemptReleased = false;
+    m_attemptCancelled = false;
     QPointer<VoiceSession> self(this);
     const bool granted = co_await m_services.capture.requestPermissions();
     if (!self || attempt != m_listenAttempt)
         co_return;
-    const bool released = !m_attemptWaiting;
-    m_attemptWaiting = false;
-    if (released) {
-        // The turn ended (the key came up) while the recogniser was still loading: opening the
-        // microphone now would listen to nobody until the watchdog gave up.
+    // The turn ended (the key came up, or listening was cancelled) while the recogniser was still
+    // loading: opening the microphone now would listen to nobody until the watchdog gave up. A
+    // release belongs to the user's own hold, never to the follow-up after a reply.
+    if (m_attemptCancelled || (userStarted && m_attemptReleased)) {
         endListeningWithoutRun();
         co_return;
     }
@@ -151,7 +151,7 @@ QCoro::Task<void> VoiceSession::finishListeningAndAct()
     // The key release and the watchdog may both end the same turn; the second finds it over. A
     // release before the microphone opened ends that turn before it starts.
     if (!m_services.capture.isListening()) {
-        m_attemptWaiting = false;
+        m_attemptReleased = true;
         co_return;
     }
     QPointer<VoiceSession> self(this);
@@ -185,7 +185,7 @@ QCoro::Task<void> VoiceSession::finishListeningAndAct()
 QCoro::Task<void> VoiceSession::cancelListening()
 {
     m_watchdog.stop();
-    m_attemptWaiting = false;
+    m_attemptCancelled = true;
     if (m_services.capture.isListening()) {
         QPointer<VoiceSession> self(this);
         (void)co_await m_services.capture.stop();

@@ -151,10 +151,11 @@ private:
     // A spoken turn that ended while a typed question was being answered.
     std::optional<QString> m_waitingInput;
 
-    // Numbers the attempts to open the microphone; the newest wins.
+    // Numbers the attempts to open the microphone; the newest wins. A release or a cancel that
+    // comes while it waits for the recogniser ends it before the microphone opens.
     quint64 m_listenAttempt = 0;
-    // The newest attempt still waits for the recogniser; a release meanwhile clears it.
-    bool m_attemptWaiting = false;
+    bool m_attemptReleased = false;
+    bool m_attemptCancelled = false;
 
     QTimer m_linger;
     LingerKind m_lingerKind = LingerKind::Reply;

@@ -4,7 +4,6 @@
 #include "support/backend_graph.h"
 
 #include <QTest>
-#include <QUrlQuery>
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
@@ -35,10 +34,7 @@ QString run(BackendGraph &graph, const QString &client, const QString &base, Fak
         return graph.sessions.signInErrorText();
     }
     if (client == QLatin1String("browser exchange")) {
-        auto task = graph.sessions.signInWithBrowser(QString(), base);
-        const QString state = QUrlQuery(graph.opener.opened.value(0)).queryItemValue(u"state"_s);
-        graph.browser.handleCallback(QUrl(u"zapum://auth/callback?code=pairing-code&state="_s + state));
-        awaitTask(std::move(task));
+        graph.signInThroughBrowser(base, u"code=pairing-code&state=@STATE@"_s);
         return graph.sessions.signInErrorText();
     }
 

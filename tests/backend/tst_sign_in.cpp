@@ -26,14 +26,6 @@ QUrl callback(const QString &query, const QString &scheme = u"zapum"_s)
     return QUrl(scheme + u"://auth/callback?"_s + query);
 }
 
-// Starts a browser sign-in and answers it with a callback carrying `query` (@STATE@: the real state).
-void signInThroughBrowser(BackendGraph &graph, const QString &apiBase, QString query)
-{
-    auto task = graph.sessions.signInWithBrowser(QString(), apiBase);
-    graph.browser.handleCallback(callback(query.replace(u"@STATE@"_s, stateOf(graph.opener.opened.value(0)))));
-    awaitTask(std::move(task));
-}
-
 const QDateTime kHalfPastNine(QDate(2025, 3, 1), QTime(9, 30), Qt::UTC);
 
 }  // namespace
@@ -260,7 +252,7 @@ private Q_SLOTS:
         FakeHttpServer server;
         server.enqueue(response);
         BackendGraph graph;
-        signInThroughBrowser(graph, apiBaseOf(server.baseUrl()), query);
+        graph.signInThroughBrowser(apiBaseOf(server.baseUrl()), query);
         QCOMPARE(server.requestCount(), response.status ? 1 : 0);
         QCOMPARE(graph.sessions.signInErrorText(), sentence);
         QVERIFY(!graph.sessions.isBrowserSignInPending() && !graph.sessions.isSignedIn());

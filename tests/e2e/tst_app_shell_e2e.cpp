@@ -82,16 +82,25 @@ void screenshot(const QString &name)
                                                  QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/") + name + QStringLiteral(".png")});
 }
 
-// Opens the tray's menu (trayer's only icon, at the top right) and walks it with the keyboard until
-// `done`. On a loaded machine the menu may open late and the first keys go elsewhere, so a walk
-// that came to nothing is tried again.
+// Opens the tray's menu (trayer's only icon, at the top right), waits for it to show, and walks it
+// with the keyboard until `done`; a walk that came to nothing is tried again.
 bool trayMenuUntil(const QStringList &sequence, const std::function<bool()> &done)
 {
     const int width = qEnvironmentVariableIntValue("ZAPUM_TEST_SCREEN_WIDTH");
+    const auto ourWindows = [] {
+        return xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--class"), QStringLiteral("zapum")})
+            .split(u'\n', Qt::SkipEmptyParts)
+            .size();
+    };
     for (int attempt = 0; attempt < 3; ++attempt) {
+        const qsizetype before = ourWindows();
         xdotool({QStringLiteral("mousemove"), QString::number((width > 0 ? width : 1280) - 11), QStringLiteral("11"),
                  QStringLiteral("click"), QStringLiteral("3")});
-        QTest::qWait(500);
+        // Keys sent before the menu shows go elsewhere, or a part of a walk picks the wrong item.
+        QDeadlineTimer shown(5s);
+        while (ourWindows() <= before && !shown.hasExpired())
+            QTest::qWait(50);
+        QTest::qWait(100);
         for (const QString &key : sequence) {
             xdotool({QStringLiteral("key"), key});
             QTest::qWait(80);

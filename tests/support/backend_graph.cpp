@@ -1,6 +1,9 @@
 #include "support/backend_graph.h"
 
+#include "support/await_task.h"
+
 #include <QJsonDocument>
+#include <QUrlQuery>
 
 namespace zapum::test {
 
@@ -27,6 +30,14 @@ void BackendGraph::signIn(const ZaPumUserSession &session)
 {
     secrets.items.insert(kSessionAccount, session.toJsonBytes());
     sessions.restore();
+}
+
+void BackendGraph::signInThroughBrowser(const QString &apiBase, QString query)
+{
+    auto task = sessions.signInWithBrowser(QString(), apiBase);
+    const QString state = QUrlQuery(opener.opened.value(0)).queryItemValue(QStringLiteral("state"));
+    browser.handleCallback(QUrl(QStringLiteral("zapum://auth/callback?") + query.replace(QStringLiteral("@STATE@"), state)));
+    awaitTask(std::move(task));
 }
 
 QString apiBaseOf(const QUrl &serverBase)

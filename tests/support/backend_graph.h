@@ -43,6 +43,9 @@ public:
                                         const QString &token = QStringLiteral("tok-secret"));
     // Signs in the way a relaunch would: the record in the secret store, then restore().
     void signIn(const ZaPumUserSession &session);
+    // A browser sign-in against `apiBase`, answered with a callback carrying `query`, in which
+    // @STATE@ stands for the state of the link that was opened.
+    void signInThroughBrowser(const QString &apiBase, QString query);
 
     QTemporaryDir dir;
     SettingsStorage settings;

@@ -2,8 +2,6 @@
 
 #include <QProcess>
 #include <QQuickItem>
-#include <QTest>
-#include <QWindow>
 
 namespace zapum::test {
 
@@ -32,20 +30,6 @@ QQuickItem *findItem(QQuickItem *root, const QString &objectName)
         if (QQuickItem *found = findItem(child, objectName))
             return found;
     return nullptr;
-}
-
-KeyboardGrab::KeyboardGrab() : m_window(std::make_unique<QWindow>())
-{
-    m_window->setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
-    m_window->setGeometry(0, 0, 10, 10);
-    m_window->show();
-    m_active = QTest::qWaitForWindowExposed(m_window.get()) && m_window->setKeyboardGrabEnabled(true);
-}
-
-KeyboardGrab::~KeyboardGrab()
-{
-    if (m_active)
-        m_window->setKeyboardGrabEnabled(false);
 }
 
 namespace {

@@ -4,10 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-#include <memory>
-
 class QQuickItem;
-class QWindow;
 
 namespace zapum::test {
 
@@ -18,19 +15,6 @@ void clickAt(QPoint globalPosition);
 // The item named `objectName` anywhere under `root`, following visual children (Repeater
 // delegates have no QObject parent to search through).
 QQuickItem *findItem(QQuickItem *root, const QString &objectName);
-
-// A small window of this process holding the keyboard grab while it lives, as an open menu or a
-// window switcher of another client does: the key watchers use X connections of their own.
-class KeyboardGrab {
-public:
-    KeyboardGrab();
-    ~KeyboardGrab();
-    bool active() const { return m_active; }
-
-private:
-    std::unique_ptr<QWindow> m_window;
-    bool m_active = false;
-};
 
 // Collects warnings from QML and from our own logging categories while it lives; chatter from
 // other components (the web engine, the GL stack) is not ours to judge.

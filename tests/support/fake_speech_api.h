@@ -24,8 +24,9 @@ SpeechClip synthesizeSpeech(const QString &text, int sampleRate = 44100, double 
 SpeechClip toneAfterSilence(double silenceSeconds, double toneSeconds);
 
 // A fake ElevenLabs text-to-speech service on a real HTTP server. POST
-// /v1/text-to-speech/<voice id> with the right key gets the MP3 it was given; a wrong key gets
-// the service's 401 JSON error; anything else gets 404. Requests are recorded as they arrived.
+// /v1/text-to-speech/<voice id>[/stream] with the right key gets the MP3 it was given (queue a
+// trickled or cut-off reply to stream it); a wrong key gets the service's 401 JSON error; anything
+// else gets 404. Requests are recorded as they arrived.
 class FakeSpeechApi {
 public:
     static inline const QByteArray kInvalidKeyBody =

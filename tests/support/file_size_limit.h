@@ -5,29 +5,22 @@
 
 namespace zapum::test {
 
-// Caps the size of the files this process writes, as a full disk or quota would: a write past the
-// cap fails with EFBIG (SIGXFSZ is ignored meanwhile). Root is bound by it too. Lifted again when
-// it goes; keep it to the one call under test.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
+// Caps the size of the files this process writes, as a full disk would (root included): a write
+// past it fails with EFBIG, SIGXFSZ ignored meanwhile. Keep it around the one call under test.
+struct FileSizeLimit {
+    explicit FileSizeLimit(rlim_t bytes) : handler(std::signal(SIGXFSZ, SIG_IGN))
     {
-        ::getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_handler = std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit capped{bytes, m_saved.rlim_max};
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        const rlimit capped{bytes, saved.rlim_max};
         ::setrlimit(RLIMIT_FSIZE, &capped);
     }
     ~FileSizeLimit()
     {
-        ::setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_handler);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, handler);
     }
-    FileSizeLimit(const FileSizeLimit &) = delete;
-    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
-
-private:
-    rlimit m_saved{};
-    void (*m_handler)(int) = nullptr;
+    rlimit saved{};
+    void (*handler)(int);
 };
 
 }  // namespace zapum::test

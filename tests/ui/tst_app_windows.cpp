@@ -181,7 +181,6 @@ private Q_SLOTS:
         QCOMPARE(onboardingSteps().first().title, u"Your guide lives above the taskbar"_qs);
         QCOMPARE(rig.settings.strollLabel(), u"Stroll near the bottom of the screen"_qs);
         QCOMPARE(rig.settings.centerLabel(), u"Center above the taskbar (resume patrol)"_qs);
-        QCOMPARE(rig.settings.talkKeyNames(), (QStringList{u"Right Alt"_qs, u"Right Ctrl"_qs, u"Right Super"_qs, u"Right Shift"_qs}));
         QCOMPARE(rig.settings.holdToTalkText(), u"Hold Right Alt for 0.4 s"_qs);
         rig.settings.setTalkKeyIndex(1);
         QCOMPARE(rig.backend.settings.storedText(u"ZaPumVoiceTalkKey"_qs), std::optional<QString>(u"RightControl"_qs));

@@ -291,8 +291,8 @@ private Q_SLOTS:
         QVERIFY(meteringWhilePlaying);
 
         // Times count from the first meter reading, one tick after playback started; the tone is
-        // heard from 1 s on, plus the audio server's latency. At half of full scale its mean
-        // power is -9 dB, a level of about 0.59 before jitter.
+        // heard from 1 s on, plus the audio server's latency (up to about 0.4 s on a busy machine).
+        // At half of full scale its mean power is -9 dB, a level of about 0.59 before jitter.
         QVERIFY(published.size() > 2);
         const float floorMax = float(ElevenLabsTTS::meterLevel(-60.0) * 1.15) + 0.001f;
         const qint64 start = published.first().first;
@@ -300,7 +300,7 @@ private Q_SLOTS:
             const QString where = u"%1 at %2 ms"_s.arg(bars[3]).arg(at - start);
             if (at - start > 100 && at - start < 850)
                 QVERIFY2(bars[3] <= floorMax, qPrintable(where));
-            if (at - start > 1400 && at - start < 1900)
+            if (at - start > 1500 && at - start < 1900)
                 QVERIFY2(bars[3] > 0.45f && bars[0] < bars[3], qPrintable(where));
         }
         // No faster than 30 a second, and flat once done.
