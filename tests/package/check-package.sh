@@ -111,12 +111,9 @@ for size in 48 128 256; do
 done
 [ -s "$work/root/usr/share/icons/hicolor/scalable/apps/zapum.svg" ] || fail "no scalable icon"
 say "icons: scalable SVG and 48, 128, 256 px PNGs"
-if [ -d "$dir/src/bee" ]; then
-  for file in "$dir"/src/bee/*; do
-    cmp -s "$file" "$work/root/usr/share/zapum/bee/$(basename "$file")" || fail "bee file $(basename "$file") missing from the package"
-  done
-  say "bee files in /usr/share/zapum/bee"
-fi
+cmp -s "$root/resources/bee/bee-runtime.glb" "$work/root/usr/share/zapum/bee/bee-runtime.glb" ||
+  fail "the bee's model is not /usr/share/zapum/bee/bee-runtime.glb"
+say "the bee's model in /usr/share/zapum/bee"
 
 say "installing $(basename "$app_deb") with apt-get"
 apt_get install --reinstall "$app_deb" >"$work/apt.log" 2>&1 || fail "apt-get install: $(tail -n 5 "$work/apt.log")"
