@@ -7,6 +7,7 @@
 //   speech_wer_<corpus>_<voice>_<plain|context>   word error rate, in per cent
 //   speech_rtf_<plain|context>      decoding CPU time per second of audio
 //   speech_context_switch_*_median  time the recogniser takes to take in a context
+//   speech_rss_*                    resident memory after loading, and after taking in the terms
 #include "desktop/action_mode_store.h"
 #include "foundation/settings_storage.h"
 #include "platform/desktop_backends.h"
@@ -192,6 +193,18 @@ int editDistance(const QStringList &reference, const QStringList &hypothesis)
     return row[size_t(hypothesis.size())];
 }
 
+double residentMegabytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0.0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return 0.0;
+}
+
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -336,25 +349,29 @@ int main(int argc, char *argv[])
     }
 
     // What a listening period pays when the context changes: a fresh recogniser taking in the
-    // desktop's terms, the same terms again, one new window-title word, and the context turned off.
-    std::vector<double> firstSwitch, sameSwitch, newWordSwitch, clearSwitch;
-    for (int round = 0; round < 3; ++round) {
-        const std::unique_ptr<SpeechRecognizer> fresh = createSpeechRecognizer();
+    // desktop's terms, the same terms again, the terms with a few windows closed (no new word),
+    // one new window-title word, and the context turned off.
+    std::vector<double> firstSwitch, sameSwitch, fewerSwitch, newWordSwitch, clearSwitch;
+    const auto timed = [](SpeechRecognizer &recognizer, const QStringList &context, std::vector<double> &into) {
         QElapsedTimer timer;
         timer.start();
-        fresh->setContext(terms);
-        firstSwitch.push_back(double(timer.nsecsElapsed()) / 1e6);
-        for (int i = 0; i < 3; ++i) {
-            timer.restart();
-            fresh->setContext(terms);
-            sameSwitch.push_back(double(timer.nsecsElapsed()) / 1e6);
-            timer.restart();
-            fresh->setContext(terms + QStringList{QStringLiteral("Zorblaxia%1").arg(QChar(u'a' + round * 3 + i))});
-            newWordSwitch.push_back(double(timer.nsecsElapsed()) / 1e6);
-        }
-        timer.restart();
-        fresh->setContext({});
-        clearSwitch.push_back(double(timer.nsecsElapsed()) / 1e6);
+        recognizer.setContext(context);
+        into.push_back(double(timer.nsecsElapsed()) / 1e6);
+    };
+    const double rssBefore = residentMegabytes();
+    const std::unique_ptr<SpeechRecognizer> fresh = createSpeechRecognizer();
+    const double rssLoaded = residentMegabytes();
+    timed(*fresh, terms, firstSwitch);
+    const double rssContext = residentMegabytes();
+    for (int round = 0; round < 5; ++round) {
+        const QStringList fewer = terms.mid(0, terms.size() - 5 - round);
+        timed(*fresh, fewer, fewerSwitch);
+        timed(*fresh, fewer, sameSwitch);
+        timed(*fresh, terms + QStringList{QStringLiteral("Zorblaxia%1").arg(QChar(u'a' + round))}, newWordSwitch);
+    }
+    for (int round = 0; round < 3; ++round) {
+        timed(*fresh, {}, clearSwitch);
+        timed(*fresh, terms, firstSwitch);
     }
 
     std::printf("speech_corpus_apps %lld count\n", static_cast<long long>(std::size(kApps)));
@@ -364,8 +381,11 @@ int main(int argc, char *argv[])
     std::printf("speech_corpus_general %lld sentences\n", static_cast<long long>(std::size(kGeneral)));
     std::printf("speech_context_switch_first_median %.1f ms\n", median(firstSwitch));
     std::printf("speech_context_switch_same_median %.3f ms\n", median(sameSwitch));
+    std::printf("speech_context_switch_fewer_median %.1f ms\n", median(fewerSwitch));
     std::printf("speech_context_switch_new_word_median %.1f ms\n", median(newWordSwitch));
     std::printf("speech_context_switch_off_median %.1f ms\n", median(clearSwitch));
+    std::printf("speech_rss_recognizer %.1f MB\n", rssLoaded - rssBefore);
+    std::printf("speech_rss_recognizer_context %.1f MB\n", rssContext - rssBefore);
 
     for (auto &client : clients) {
         client->closeWriteChannel();

@@ -82,13 +82,16 @@ private Q_SLOTS:
         {
             Rig rig(path());
             QVERIFY(rig.store.requireClickConfirmation());  // clicks ask first unless the user says otherwise
+            QVERIFY(rig.store.listenForScreenNames());
             QVERIFY(onDisk().isEmpty());
             rig.store.setIsEnabled(true);
+            rig.store.setListenForScreenNames(false);
             rig.store.setElevenLabsVoiceId(u"voice-2"_s);
             rig.store.setLastTranscript(u"not persisted"_s);
         }
         Rig rig(path());
         QCOMPARE(rig.storage.storedBool(kVoiceModeEnabled), std::optional<bool>(true));
+        QVERIFY(!rig.store.listenForScreenNames());
         QCOMPARE(rig.store.elevenLabsVoiceId(), u"voice-2"_s);
         QCOMPARE(rig.store.lastTranscript(), QString());
     }

@@ -63,7 +63,9 @@ QByteArray commandPhraseModel(const QStringList &names)
 
     QByteArray arpa = "\\data\\\nngram 1=" + QByteArray::number(unigrams.size() + 1) +
                       "\nngram 2=" + QByteArray::number(bigrams.size()) + "\n\n\\1-grams:\n";
-    arpa += "-9 <UNK> 0\n";
+    // After a word of ordinary speech (<UNK> here) this model predicts next to nothing, so that
+    // only a command's own words are raised and "the next train" does not become "next bring".
+    arpa += "-9 <UNK> -4\n";
     for (auto it = unigrams.cbegin(); it != unigrams.cend(); ++it) {
         const QByteArray &word = it.key();
         const double logProbability = word == "<s>" ? -99.0 : std::log10(p1[word]);

@@ -16,6 +16,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -46,6 +47,8 @@ QByteArray path(const QString &folder, const char *name)
 }
 
 constexpr const char *kSearchName = "zapum";
+constexpr const char *kGeneralModelName = "general";
+constexpr const char *kCommandModelName = "commands";
 // The general model's word whose n-grams the context terms share: it stands where a name would
 // ("switch to it", "open it", "bring it to the front"). Measured against "that", which did worse.
 constexpr const char *kClassWord = "it";
@@ -182,6 +185,7 @@ QString PocketSphinxRecognizer::pronunciation(const QString &term)
 bool PocketSphinxRecognizer::reloadLanguageModel()
 {
     ps_unset_search(m_decoder, kSearchName);
+    m_mixedModel = nullptr;
     if (m_languageModel)
         ngram_model_free(m_languageModel);
     m_languageModel = ngram_model_read(m_config, m_languageModelPath.constData(), NGRAM_AUTO,
@@ -204,17 +208,38 @@ bool PocketSphinxRecognizer::installSearch(ngram_model_t *model)
     return true;
 }
 
-ngram_model_t *PocketSphinxRecognizer::mixedModel(const QStringList &names)
+ngram_model_t *PocketSphinxRecognizer::commandModel(const QStringList &names)
 {
     QTemporaryFile file(QDir::tempPath() + QStringLiteral("/zapum-context-XXXXXX.arpa"));
     if (!file.open() || file.write(commandPhraseModel(names)) < 0 || !file.flush())
         return nullptr;
-    ngram_model_t *commands = ngram_model_read(m_config, QFile::encodeName(file.fileName()).constData(), NGRAM_ARPA,
-                                               logmath_retain(ps_get_logmath(m_decoder)));
+    return ngram_model_read(m_config, QFile::encodeName(file.fileName()).constData(), NGRAM_ARPA,
+                            logmath_retain(ps_get_logmath(m_decoder)));
+}
+
+bool PocketSphinxRecognizer::swapCommandModel(const QStringList &names)
+{
+    // The search's word list and lexicon tree stay as they are: every name is in the general
+    // model already (a class member) and every command word too, so only probabilities change.
+    ngram_model_t *commands = commandModel(names);
+    if (!commands)
+        return false;
+    if (ngram_model_t *old = ngram_model_set_remove(m_mixedModel, kCommandModelName, TRUE))
+        ngram_model_free(old);
+    ngram_model_set_add(m_mixedModel, commands, kCommandModelName, 1.0f, TRUE);
+    const char *names_[] = {kGeneralModelName, kCommandModelName};
+    const float weights[] = {1.0f - kCommandWeight, kCommandWeight};
+    ngram_model_set_interp(m_mixedModel, names_, weights);
+    return true;
+}
+
+ngram_model_t *PocketSphinxRecognizer::mixedModel(const QStringList &names)
+{
+    ngram_model_t *commands = commandModel(names);
     if (!commands)
         return nullptr;
     ngram_model_t *models[] = {ngram_model_retain(m_languageModel), commands};
-    const char *names_[] = {"general", "commands"};
+    const char *names_[] = {kGeneralModelName, kCommandModelName};
     const float weights[] = {1.0f - kCommandWeight, kCommandWeight};
     ngram_model_t *mixed = ngram_model_set_init(m_config, models, const_cast<char **>(names_), weights, 2);
     if (!mixed) {
@@ -238,9 +263,25 @@ bool PocketSphinxRecognizer::setContext(const QStringList &terms)
     }
     m_contextTerms = terms;
 
+    const bool allKnown = std::all_of(terms.cbegin(), terms.cend(), [this](const QString &term) {
+        return m_classTerms.contains(term) || m_knownTerms.contains(term);
+    });
+    if (m_mixedModel && allKnown) {
+        QStringList names;
+        for (const QString &term : terms) {
+            if (m_classTerms.contains(term))
+                names.append(term);
+        }
+        if (!names.isEmpty() && swapCommandModel(names)) {
+            qCDebug(lcPlatform) << "Context of" << names.size() << "names swapped in" << timer.elapsed() << "ms";
+            return true;
+        }
+    }
+
     // Every search the decoder holds goes; with no n-gram search left, adding words touches the
     // dictionary alone (this PocketSphinx corrupts a binary model it adds words to).
     ps_unset_search(m_decoder, kSearchName);
+    m_mixedModel = nullptr;
     if (const char *current = ps_get_search(m_decoder))
         ps_unset_search(m_decoder, QByteArray(current).constData());
 
@@ -305,7 +346,8 @@ bool PocketSphinxRecognizer::setContext(const QStringList &terms)
         }
     }
     ngram_model_t *mixed = names.isEmpty() || !m_classCreated ? nullptr : mixedModel(names);
-    installSearch(mixed ? mixed : ngram_model_retain(m_languageModel));
+    if (installSearch(mixed ? mixed : ngram_model_retain(m_languageModel)))
+        m_mixedModel = mixed;
     qCDebug(lcPlatform) << "Context of" << names.size() << "names installed in" << timer.elapsed() << "ms";
     return true;
 }

@@ -21,7 +21,8 @@ namespace zapum {
 // from FliteLexicon. A class cannot lose members, so terms stay once added; the language model is
 // reloaded when the context is turned off or the class grows past kMaxClassTerms. The search then
 // mixes the general model with a small model of the commands that name this context's terms
-// (command_phrase_model.h). Words are never added to the binary model itself: this PocketSphinx
+// (command_phrase_model.h); when a context brings no new word, only that small model is swapped
+// in the mix, which is quick. Words are never added to the binary model itself: this PocketSphinx
 // corrupts it and crashes on the next use.
 class PocketSphinxRecognizer final : public SpeechRecognizer {
 public:
@@ -48,12 +49,15 @@ public:
 private:
     bool installSearch(ngram_model_t *model);
     bool reloadLanguageModel();
+    ngram_model_t *commandModel(const QStringList &names);
     ngram_model_t *mixedModel(const QStringList &names);
+    bool swapCommandModel(const QStringList &names);
     QString pronunciation(const QString &term);
 
     cmd_ln_t *m_config = nullptr;
     ps_decoder_t *m_decoder = nullptr;
     ngram_model_t *m_languageModel = nullptr;  // our own reference; the search holds another
+    ngram_model_t *m_mixedModel = nullptr;     // the search's mix, while it has one
     QByteArray m_languageModelPath;
     bool m_inUtterance = false;
     qsizetype m_samplesFed = 0;
