@@ -210,21 +210,22 @@ private Q_SLOTS:
         const Pending &superseded = rig.ask();
         QVERIFY(waitUntilShown(*rig.toast));
         QTRY_VERIFY(toastProperty(*rig.toast, "progressBar", "value").toDouble() >= 0.25);  // half a second run
-        const auto *shown = rig.toast->panel();
         const Pending &last = rig.ask();
         QTRY_VERIFY_WITH_TIMEOUT(superseded.answer.has_value(), 1000);
         QCOMPARE(*superseded.answer, false);
         QVERIFY2(superseded.answeredAtMs - last.askedAtMs < 200,
                  qPrintable(QString::number(superseded.answeredAtMs - last.askedAtMs)));
+        QVERIFY(waitUntilShown(*rig.toast));
+        const qint64 shownAgainAt = rig.clock.elapsed();
         QCOMPARE(toastProperty(*rig.toast, "secondsLabel").toString(), QStringLiteral("2s"));
-        QCOMPARE(rig.toast->panel(), shown);
-        QCOMPARE(visibleToasts(), 1);
+        QTRY_COMPARE(visibleToasts(), 1);  // the superseded one is gone
 
         // The superseded countdown had 1.5 s left; had it kept running it would end this one early.
         QTRY_VERIFY_WITH_TIMEOUT(last.answer.has_value(), 5000);
         QCOMPARE(*last.answer, true);
-        const qint64 lastTookMs = last.answeredAtMs - last.askedAtMs;
-        QVERIFY2(lastTookMs >= 1950 && lastTookMs < 2600, qPrintable(QString::number(lastTookMs)));
+        // Counted from the request (no early end) and from the new toast on screen (no late end).
+        QVERIFY2(last.answeredAtMs - last.askedAtMs >= 1950, qPrintable(QString::number(last.answeredAtMs - last.askedAtMs)));
+        QVERIFY2(last.answeredAtMs - shownAgainAt < 2600, qPrintable(QString::number(last.answeredAtMs - shownAgainAt)));
     }
 
     void theActiveAppKeepsTheFocusAndEscapeCancels()
