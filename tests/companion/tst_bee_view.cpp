@@ -220,7 +220,6 @@ private Q_SLOTS:
         QTest::newRow("speaking") << int(Kind::Speaking) << false << 900 << false;
         QTest::newRow("error: drooped and still") << int(Kind::Error) << false << 0 << true;
         QTest::newRow("listening, reduce motion") << int(Kind::Listening) << true << 0 << true;
-        QTest::newRow("idle, reduce motion") << int(Kind::Idle) << true << 0 << false;
     }
     void beeRestsMostlyAndNeverRendersFasterThanThirtyFrames()
     {
