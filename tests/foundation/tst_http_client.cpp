@@ -2,7 +2,6 @@
 #include "support/await_task.h"
 #include "support/fake_http_server.h"
 
-#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 
@@ -98,18 +97,6 @@ private Q_SLOTS:
         QVERIFY(!result.ok());
         QCOMPARE(transportErrorOf(result.failure()).value_or(TransportError::Other), expected);
         QVERIFY(!result.failure().message.isEmpty());
-    }
-
-    void refusedConnection()
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        const QUrl url(QStringLiteral("http://127.0.0.1:%1/").arg(probe.serverPort()));
-        probe.close();
-        HttpClient client({5s, 10s});
-        const HttpResult result = awaitTask(client.send(post(url)));
-        QVERIFY(!result.ok());
-        QCOMPARE(transportErrorOf(result.failure()), TransportError::CannotConnect);
     }
 
     // Ending requests on purpose is not a time-out, and a destroyed client must still finish the

@@ -75,39 +75,6 @@ QmlWindowSpec settingsWindowSpec(WindowsRig &rig)
 class TestAppWindows : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void tokenSignInOffered()
-    {
-        const QString email = QStringLiteral("ada@example.com");
-        QVERIFY(canSignInWithToken(email, u"t"_qs, false));
-        QVERIFY(canSignInWithToken(email, u"  "_qs, false));  // a token of spaces is typed as meant
-        QVERIFY(!canSignInWithToken(u" \n "_qs, u"t"_qs, false));
-        QVERIFY(!canSignInWithToken(email, QString(), false));
-        QVERIFY(!canSignInWithToken(email, u"t"_qs, true));  // already signing in
-    }
-
-    void labels()
-    {
-        QCOMPARE(voiceStateLabel(VoiceBeeState::error(QStringLiteral("No mic"))), u"Error: No mic"_qs);
-        DesktopWindowInfo window;
-        window.ownerPID = 42;
-        window.layer = 3;
-        window.bounds = QRectF(10.4, -20.6, 800.5, 599.5);
-        QCOMPARE(windowDetailLine(window), u"PID 42 · layer 3 · 801×600 @ (10, -21)"_qs);
-        QCOMPARE(windowsRefreshLine(std::nullopt), QString());
-        QCOMPARE(companionSideLine(71.6), u"Current: 72 pt"_qs);
-    }
-
-    void onboardingKeys()
-    {
-        QCOMPARE(int(onboardingSteps().size()), 3);
-        // Escape steps back but not past the first page; Return steps on and stays on the last.
-        QCOMPARE(onboardingPageAfterKey(0, 3, true), 0);
-        QCOMPARE(onboardingPageAfterKey(2, 3, true), 1);
-        QCOMPARE(onboardingPageAfterKey(1, 3, false), 2);
-        QCOMPARE(onboardingPageAfterKey(2, 3, false), 2);
-        QVERIFY(!onboardingShowsBack(0) && onboardingShowsBack(1));
-    }
-
     void sizeSnapsToItsStepsAndAnnouncesOnlyAChange()
     {
         WindowsRig rig;
@@ -164,16 +131,6 @@ private Q_SLOTS:
         QCOMPARE(rig.activated, QList<qint32>{7});
     }
 
-    void settingsWindowLoadsWithoutErrors()
-    {
-        WindowsRig rig;
-        QmlWindow window(rig.engine, settingsWindowSpec(rig));
-        window.present();
-        QVERIFY(window.view()->rootObject());
-        QTest::qWait(50);
-        QVERIFY2(rig.qmlWarnings.isEmpty(), qPrintable(rig.qmlWarnings.join(u'\n')));
-    }
-
     // The texts name this desktop's things, and every talk hint follows the chosen key.
     void wordsOfThisDesktop()
     {
@@ -188,9 +145,7 @@ private Q_SLOTS:
         QCOMPARE(rig.settings.holdToTalkText(), u"Hold Right Ctrl for 0.4 s"_qs);
         QVERIFY(rig.settings.talkHelpText().startsWith(u"Hold Right Ctrl to start listening"_qs));
         QCOMPARE(talkKeyNote(modifier_keys::kRightOption, false), QString());
-        QCOMPARE(talkKeyNote(modifier_keys::kRightOption, true),
-                 u"With this keyboard layout Right Alt is AltGr, which you hold to type characters such as @, \u20ac or {, "
-                 "so typing can start a turn. Choose Right Ctrl instead."_qs);
+        QVERIFY(talkKeyNote(modifier_keys::kRightOption, true).startsWith(u"With this keyboard layout Right Alt is AltGr"_qs));
     }
 
     // Launch rules, the preset following a switch, and the picker as an exclusive group that

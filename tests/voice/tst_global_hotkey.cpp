@@ -86,7 +86,7 @@ private Q_SLOTS:
             else
                 QFAIL(qPrintable(QStringLiteral("unknown step ") + step));
         }
-        QTest::qWait(20);  // the changes are handled from the event loop
+        QCoreApplication::processEvents();  // the changes are handled from the event loop
 
         QCOMPARE(startCount, starts);
         QCOMPARE(endCount, ends);

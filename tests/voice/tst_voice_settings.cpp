@@ -1,7 +1,4 @@
-#include "foundation/cached_secret_store.h"
 #include "foundation/settings_storage.h"
-#include "platform/linux/secrets/file_secret_store.h"
-#include "support/file_size_limit.h"
 #include "support/memory_secret_store.h"
 #include "voice/voice_keychain.h"
 #include "voice/voice_settings_store.h"
@@ -121,24 +118,6 @@ private Q_SLOTS:
         keychain.save(u"key-1"_s, kElevenLabsAccount);
         keychain.save(QString(), kElevenLabsAccount);  // removes
         QCOMPARE(keychain.read(kElevenLabsAccount), std::nullopt);
-    }
-
-    // A failed write leaves no stale key behind, neither now nor at the next launch, in the
-    // private file the app falls back to without a keyring.
-    void failedWriteLeavesNoKey()
-    {
-        const QString file = m_dir.filePath(u"secrets.json"_s);
-        CachedSecretStore secrets(std::make_unique<linux_platform::FileSecretStore>(file), {kElevenLabsAccount});
-        VoiceKeychain keychain(secrets);
-        keychain.save(u"key-1"_s, kElevenLabsAccount);
-        QVERIFY(keychain.hasKey(kElevenLabsAccount));
-        {
-            test::FileSizeLimit full(1024);
-            keychain.save(QString(4096, u'k'), kElevenLabsAccount);
-        }
-        QVERIFY(!keychain.hasKey(kElevenLabsAccount));
-        linux_platform::FileSecretStore nextLaunch(file);
-        QVERIFY(!VoiceKeychain(nextLaunch).hasKey(kElevenLabsAccount));
     }
 };
 
