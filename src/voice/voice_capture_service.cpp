@@ -46,16 +46,6 @@ VoiceCaptureService::~VoiceCaptureService()
     delete m_worker;
 }
 
-void VoiceCaptureService::setContextProvider(std::function<QStringList()> provider)
-{
-    m_contextProvider = std::move(provider);
-    if (!m_contextProvider)
-        return;
-    QMetaObject::invokeMethod(
-        m_worker, [worker = m_worker, terms = m_contextProvider()] { worker->prepareContext(terms); },
-        Qt::QueuedConnection);
-}
-
 QCoro::Task<bool> VoiceCaptureService::requestPermissions()
 {
     QPointer<VoiceCaptureService> self(this);

@@ -58,9 +58,7 @@ public:
     void setOnPartial(std::function<void(const QString &)> callback) override { m_onPartial = std::move(callback); }
     // Asked on the main thread at the start of each capture for the terms to listen for (see
     // recognition_context.h); the recogniser takes them in on the worker thread.
-    // Asked once more right away, so that the recogniser takes the terms in before the first
-    // capture (a new word costs it a good part of a second).
-    void setContextProvider(std::function<QStringList()> provider);
+    void setContextProvider(std::function<QStringList()> provider) { m_contextProvider = std::move(provider); }
 
     // True when a recogniser model is installed and a microphone exists. Waits for the model to
     // finish loading the first time.

@@ -41,9 +41,6 @@ public:
     // Gives the recogniser this capture's context terms (see recognition_context.h), then
     // recognises the audio held back so far and everything after it.
     void applyContext(quint64 capture, const QStringList &terms);
-    // The same ahead of any capture, while nothing is listening, so that the first capture finds
-    // the terms in place.
-    void prepareContext(const QStringList &terms);
     // Stops the microphone, recognises what is left and reports the final transcript.
     void stopCapture(quint64 capture);
     // Releases the platform objects on the thread that made them.
