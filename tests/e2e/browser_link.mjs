@@ -99,10 +99,6 @@ async function linkDesktop(devtools, url) {
 
 async function main() {
   const url = process.argv[2];
-  if (!url) {
-    console.error('usage: browser_link.mjs LINK_URL');
-    process.exit(2);
-  }
   const program = process.env.CHROMIUM || '/usr/bin/chromium';
   const profile = mkdtempSync(join(tmpdir(), 'zapum-browser-'));
   const chromium = spawn(program, [

@@ -39,7 +39,6 @@ struct MessagesRequest {
     RecordedRequest raw;
     QJsonObject body;  // empty when the body was not a JSON object
 
-    QString model() const { return body.value(QLatin1String("model")).toString(); }
     QString system() const { return body.value(QLatin1String("system")).toString(); }
     QJsonArray messages() const { return body.value(QLatin1String("messages")).toArray(); }
     // The last message's role and content, the usual thing a test asks about.

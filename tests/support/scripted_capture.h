@@ -46,7 +46,7 @@ public:
             co_return QString();
         listening = false;
         ++stops;
-        co_return finalTranscript.value_or(m_lastPartial);
+        co_return m_lastPartial;
     }
 
     // One recogniser update, as it would arrive on the main thread.
@@ -66,8 +66,6 @@ public:
     bool permissionsGranted = true;
     std::chrono::milliseconds permissionDelay{0};
     std::optional<Failure> startFailure;
-    // What stop() returns; absent: the last partial.
-    std::optional<QString> finalTranscript;
     int starts = 0;
     int stops = 0;
     int permissionRequests = 0;

@@ -18,8 +18,6 @@ public:
 
 const HttpTimeouts kShortTimeouts{std::chrono::seconds(3), std::chrono::seconds(5)};
 
-}  // namespace
-
 VoiceSessionTiming tenfoldFasterTiming()
 {
     VoiceSessionTiming timing;
@@ -32,7 +30,9 @@ VoiceSessionTiming tenfoldFasterTiming()
     return timing;
 }
 
-VoiceSessionGraph::VoiceSessionGraph(VoiceSessionTiming timing, SpeechCapture *capture)
+}  // namespace
+
+VoiceSessionGraph::VoiceSessionGraph()
     : agent(model.baseUrl(), kShortTimeouts),
       tts(publisher, audio, speech.baseUrl(), ElevenLabsTiming{kShortTimeouts, std::chrono::seconds(5)}),
       actionMode(backend.settings, windowServer, workspace, screenCapture, input),
@@ -45,22 +45,17 @@ VoiceSessionGraph::VoiceSessionGraph(VoiceSessionTiming timing, SpeechCapture *c
         return FakeResponse::json(200, "{}");
     });
     session = std::make_unique<VoiceSession>(
-        VoiceSessionServices{voiceSettings, backend.voiceKeychain, capture ? *capture : scripted, agent, tts, actionMode,
+        VoiceSessionServices{voiceSettings, backend.voiceKeychain, scripted, agent, tts, actionMode,
                              workspace, toast, backend.memory, backend.sessions},
-        timing);
-}
-
-VoiceSessionGraph::~VoiceSessionGraph()
-{
-    session.reset();
+        tenfoldFasterTiming());
 }
 
 void VoiceSessionGraph::readyToTalk()
 {
     backend.signIn(BackendGraph::userSession(apiBaseOf(backendServer.baseUrl())));
     voiceSettings.setIsEnabled(true);
-    backend.voiceKeychain.save(kTestAnthropicKey, kAnthropicAccount);
-    backend.voiceKeychain.save(QString::fromLatin1(kTestElevenLabsKey), kElevenLabsAccount);
+    backend.voiceKeychain.save(QStringLiteral("sk-ant-test"), kAnthropicAccount);
+    backend.voiceKeychain.save(QStringLiteral("el-test"), kElevenLabsAccount);
 }
 
 int VoiceSessionGraph::backendRequests(const QByteArray &path) const

@@ -18,20 +18,14 @@
 
 namespace zapum::test {
 
-inline const QString kTestAnthropicKey = QStringLiteral("sk-ant-test");
-inline const QByteArray kTestElevenLabsKey = "el-test";
-
-// The voice session's timings scaled down tenfold, so that a test of the listening limits takes
-// a fraction of a second while keeping their proportions.
-VoiceSessionTiming tenfoldFasterTiming();
-
 // A voice session over the real services: the model and speech clients against their fake
 // servers, memory against a fake backend, the desktop over programmable back-ends, the toast in
-// whatever window system the process has, and a capture the test scripts (or one it supplies).
+// whatever window system the process has, and a capture the test scripts. Its timings are the
+// product's scaled down tenfold, so that a test of the listening limits takes a fraction of a
+// second while keeping their proportions.
 class VoiceSessionGraph {
 public:
-    explicit VoiceSessionGraph(VoiceSessionTiming timing = tenfoldFasterTiming(), SpeechCapture *capture = nullptr);
-    ~VoiceSessionGraph();
+    VoiceSessionGraph();
 
     // Signed in against the fake backend, voice mode on, both keys stored, clicks confirmed.
     void readyToTalk();
@@ -39,7 +33,7 @@ public:
     int backendRequests(const QByteArray &path) const;
 
     FakeMessagesApi model;
-    FakeSpeechApi speech{QByteArray("ID3 fake mp3"), kTestElevenLabsKey};
+    FakeSpeechApi speech{QByteArray("ID3 fake mp3"), "el-test"};
     FakeHttpServer backendServer;
     BackendGraph backend;
     VoiceSettingsStore voiceSettings{backend.settings, backend.voiceKeychain};
@@ -54,7 +48,7 @@ public:
     ActionModeStore actionMode;
     ClickConfirmToast toast;
     ScriptedCapture scripted;
-    std::unique_ptr<VoiceSession> session;
+    std::unique_ptr<VoiceSession> session;  // last, so that it goes first
 };
 
 }  // namespace zapum::test

