@@ -134,6 +134,7 @@ ZaPumApp::ZaPumApp(QObject *parent) : QObject(parent)
     m_clickToast = new ClickConfirmToast(createEscapeKeyWatcher(), m_engine.get(), {}, this);
     m_hotkey = new GlobalHotkeyService(createModifierKeySource(), {}, this);
     m_hotkey->setTriggerKeyCode(m_voiceSettings->talkKey());
+    m_hotkey->setOnPress([this] { m_voiceCapture->prepareContext(); });
     connect(m_voiceSettings, &VoiceSettingsStore::talkKeyChanged, m_hotkey,
             [this] { m_hotkey->setTriggerKeyCode(m_voiceSettings->talkKey()); });
 

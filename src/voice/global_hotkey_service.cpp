@@ -73,6 +73,8 @@ void GlobalHotkeyService::handle(quint16 keyCode, quint64 flags)
         m_isDown = true;
         m_didStart = false;
         m_holdTimer.start();
+        if (m_onPress)
+            m_onPress();
         return;
     }
     if (!m_isDown)

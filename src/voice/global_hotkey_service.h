@@ -36,6 +36,9 @@ public:
 
     void setOnStart(std::function<void()> callback) { m_onStart = std::move(callback); }
     void setOnEnd(std::function<void()> callback) { m_onEnd = std::move(callback); }
+    // Called as the talk key goes down, before anyone knows whether it becomes a hold: work that
+    // a turn needs and that takes a while can start in the hold's own 0.4 s.
+    void setOnPress(std::function<void()> callback) { m_onPress = std::move(callback); }
 
     // Starts watching the modifier keys, from a clean state. When the desktop refuses, the hotkey
     // simply never fires; there is no one to tell but the log.
@@ -60,6 +63,7 @@ private:
     quint16 m_triggerKeyCode = kDefaultTriggerKeyCode;
     std::function<void()> m_onStart;
     std::function<void()> m_onEnd;
+    std::function<void()> m_onPress;
     QMetaObject::Connection m_connection;
     QTimer m_holdTimer;
     bool m_registered = false;

@@ -87,6 +87,15 @@ Status VoiceCaptureService::start()
     return Done{};
 }
 
+void VoiceCaptureService::prepareContext()
+{
+    if (m_isListening || !m_contextProvider)
+        return;
+    QMetaObject::invokeMethod(
+        m_worker, [worker = m_worker, terms = m_contextProvider()] { worker->prepareContext(terms); },
+        Qt::QueuedConnection);
+}
+
 QCoro::Task<QString> VoiceCaptureService::stop()
 {
     if (!m_isListening)

@@ -59,6 +59,10 @@ public:
     // Asked on the main thread at the start of each capture for the terms to listen for (see
     // recognition_context.h); the recogniser takes them in on the worker thread.
     void setContextProvider(std::function<QStringList()> provider) { m_contextProvider = std::move(provider); }
+    // Lets the recogniser take in the current terms now, while nothing is being captured, so that
+    // the next capture finds them in place (a term new to the recogniser costs it several hundred
+    // milliseconds, which would otherwise delay the first words shown).
+    void prepareContext();
 
     // True when a recogniser model is installed and a microphone exists. Waits for the model to
     // finish loading the first time.

@@ -107,6 +107,12 @@ void VoiceCaptureWorker::applyContext(quint64 capture, const QStringList &terms)
     report(m_recognizer->partialTranscript());
 }
 
+void VoiceCaptureWorker::prepareContext(const QStringList &terms)
+{
+    if (m_capture == 0 && m_recognizer)
+        m_recognizer->setContext(terms);
+}
+
 void VoiceCaptureWorker::releaseHeldAudio()
 {
     m_holdingAudio = false;

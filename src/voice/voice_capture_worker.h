@@ -41,6 +41,8 @@ public:
     // Gives the recogniser this capture's context terms (see recognition_context.h), then
     // recognises the audio held back so far and everything after it.
     void applyContext(quint64 capture, const QStringList &terms);
+    // Gives the recogniser the terms between captures; a capture in progress keeps its own.
+    void prepareContext(const QStringList &terms);
     // Stops the microphone, recognises what is left and reports the final transcript.
     void stopCapture(quint64 capture);
     // Releases the platform objects on the thread that made them.

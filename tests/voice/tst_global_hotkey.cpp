@@ -33,23 +33,24 @@ private Q_SLOTS:
         QTest::addColumn<QString>("script");
         QTest::addColumn<int>("starts");
         QTest::addColumn<int>("ends");
+        QTest::addColumn<int>("presses");  // of the talk key, announced before the threshold
         QTest::addColumn<bool>("down");
 
-        QTest::newRow("tap, and the other Alt held alone") << "+lalt 300 -lalt +ralt 30 -ralt 300" << 0 << 0 << false;
+        QTest::newRow("tap, and the other Alt held alone") << "+lalt 300 -lalt +ralt 30 -ralt 300" << 0 << 0 << 1 << false;
         QTest::newRow("hold through repeats and other modifiers")
-            << "+ralt again 50 +shift -shift +lalt -lalt 300 -ralt again" << 1 << 1 << false;
+            << "+ralt again 50 +shift -shift +lalt -lalt 300 -ralt again" << 1 << 1 << 1 << false;
         // The release of Right Alt still carries the option flag of the Left Alt held meanwhile.
-        QTest::newRow("left option held through the release") << "+lalt +ralt 300 -ralt 50 -lalt 50" << 1 << 0
+        QTest::newRow("left option held through the release") << "+lalt +ralt 300 -ralt 50 -lalt 50" << 1 << 0 << 1
                                                                << true;
         QTest::newRow("left option case ends at the next trigger change")
-            << "+lalt +ralt 300 -ralt -lalt 50 +ralt -ralt" << 1 << 1 << false;
+            << "+lalt +ralt 300 -ralt -lalt 50 +ralt -ralt" << 1 << 1 << 1 << false;
         // The first wait would have reached the threshold 80 ms into the second one.
-        QTest::newRow("re-press within the threshold restarts") << "+ralt 120 -ralt +ralt 120" << 0 << 0 << true;
-        QTest::newRow("unregister while waiting") << "+ralt 50 unregister 300" << 0 << 0 << false;
-        QTest::newRow("unregister during a started hold") << "+ralt 300 unregister -ralt 50" << 1 << 0 << false;
-        QTest::newRow("another talk key: Right Alt does nothing") << "talk=rctl +ralt 300 -ralt +rctl 300 -rctl" << 1 << 1
+        QTest::newRow("re-press within the threshold restarts") << "+ralt 120 -ralt +ralt 120" << 0 << 0 << 2 << true;
+        QTest::newRow("unregister while waiting") << "+ralt 50 unregister 300" << 0 << 0 << 1 << false;
+        QTest::newRow("unregister during a started hold") << "+ralt 300 unregister -ralt 50" << 1 << 0 << 1 << false;
+        QTest::newRow("another talk key: Right Alt does nothing") << "talk=rctl +ralt 300 -ralt +rctl 300 -rctl" << 1 << 1 << 1
                                                                   << false;
-        QTest::newRow("talk key changed during a started hold ends it") << "+ralt 300 talk=rctl -ralt 50" << 1 << 1
+        QTest::newRow("talk key changed during a started hold ends it") << "+ralt 300 talk=rctl -ralt 50" << 1 << 1 << 1
                                                                        << false;
     }
 
@@ -58,12 +59,14 @@ private Q_SLOTS:
         QFETCH(QString, script);
         QFETCH(int, starts);
         QFETCH(int, ends);
+        QFETCH(int, presses);
         QFETCH(bool, down);
 
         auto owned = std::make_unique<test::FakeModifierKeySource>();
         test::FakeModifierKeySource &keyboard = *owned;
         GlobalHotkeyService service(std::move(owned), HotkeyTiming{std::chrono::milliseconds(kThresholdMs)});
-        int startCount = 0, endCount = 0;
+        int startCount = 0, endCount = 0, pressCount = 0;
+        service.setOnPress([&] { ++pressCount; });
         service.setOnStart([&] { ++startCount; });
         service.setOnEnd([&] { ++endCount; });
         service.registerHotkey();
@@ -90,6 +93,7 @@ private Q_SLOTS:
 
         QCOMPARE(startCount, starts);
         QCOMPARE(endCount, ends);
+        QCOMPARE(pressCount, presses);
         QCOMPARE(service.isDown(), down);
     }
 };
