@@ -13,6 +13,7 @@
 #include "platform/desktop_backends.h"
 #include "voice/recognition_context.h"
 #include "voice/voice_capture_worker.h"
+#include "word_errors.h"
 
 #include "support/fifo_microphone.h"
 
@@ -31,6 +32,8 @@
 #include <vector>
 
 using namespace zapum;
+using zapum::bench::editDistance;
+using zapum::bench::words;
 using test::FifoMicrophone;
 
 namespace {
@@ -169,28 +172,6 @@ double threadCpuSeconds()
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
-
-QStringList words(const QString &text)
-{
-    return text.toLower().split(QLatin1Char(' '), Qt::SkipEmptyParts);
-}
-
-int editDistance(const QStringList &reference, const QStringList &hypothesis)
-{
-    std::vector<int> row(size_t(hypothesis.size()) + 1);
-    for (size_t j = 0; j < row.size(); ++j)
-        row[j] = int(j);
-    for (qsizetype i = 1; i <= reference.size(); ++i) {
-        int diagonal = row[0];
-        row[0] = int(i);
-        for (qsizetype j = 1; j <= hypothesis.size(); ++j) {
-            const int substitution = diagonal + (reference[i - 1] == hypothesis[j - 1] ? 0 : 1);
-            diagonal = row[size_t(j)];
-            row[size_t(j)] = std::min({substitution, row[size_t(j)] + 1, row[size_t(j) - 1] + 1});
-        }
-    }
-    return row[size_t(hypothesis.size())];
 }
 
 double residentMegabytes()

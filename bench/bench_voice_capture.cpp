@@ -8,6 +8,7 @@
 #include "voice/recognition_context.h"
 #include "voice/voice_amplitude_publisher.h"
 #include "voice/voice_capture_service.h"
+#include "word_errors.h"
 
 #include "support/await_task.h"
 #include "support/fifo_microphone.h"
@@ -21,6 +22,8 @@
 #include <cstdio>
 
 using namespace zapum;
+using zapum::bench::editDistance;
+using zapum::bench::words;
 using namespace std::chrono_literals;
 using test::FifoMicrophone;
 
@@ -46,29 +49,6 @@ double cpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-QStringList words(const QString &text)
-{
-    return text.toLower().split(QLatin1Char(' '), Qt::SkipEmptyParts);
-}
-
-// Substitutions, deletions and insertions needed to turn the reference into the hypothesis.
-int editDistance(const QStringList &reference, const QStringList &hypothesis)
-{
-    std::vector<int> row(size_t(hypothesis.size()) + 1);
-    for (size_t j = 0; j < row.size(); ++j)
-        row[j] = int(j);
-    for (qsizetype i = 1; i <= reference.size(); ++i) {
-        int diagonal = row[0];
-        row[0] = int(i);
-        for (qsizetype j = 1; j <= hypothesis.size(); ++j) {
-            const int substitution = diagonal + (reference[i - 1] == hypothesis[j - 1] ? 0 : 1);
-            diagonal = row[size_t(j)];
-            row[size_t(j)] = std::min({substitution, row[size_t(j)] + 1, row[size_t(j) - 1] + 1});
-        }
-    }
-    return row[size_t(hypothesis.size())];
 }
 
 QString capture(VoiceCaptureService &service, const QByteArray &audio)

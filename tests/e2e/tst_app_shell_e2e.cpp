@@ -207,7 +207,7 @@ private Q_SLOTS:
         keys(QStringLiteral("Welcome to ZaPum"), {QStringLiteral("Return"), QStringLiteral("Return"), QStringLiteral("Return")});
         QVERIFY(waitForWindow(QStringLiteral("Welcome to ZaPum"), false));
         QCOMPARE(app.settings().value(QStringLiteral("ZaPumOnboardingSeen")), QJsonValue(true));
-        QCOMPARE(app.terminate(5s), 0);
+        QVERIFY2(app.terminate(5s) == 0, qPrintable(app.ownLog()));
 
         // The saved session brings the companion straight back, without the walkthrough.
         AppProcess again(app.environment());
@@ -301,7 +301,7 @@ private Q_SLOTS:
         qInfo("pushed document shown %lld ms after the push", static_cast<long long>(sincePush.elapsed()));
         QTest::qWait(500);
         screenshot(QStringLiteral("app-shell-pushed-guidance"));
-        QCOMPARE(app.terminate(5s), 0);
+        QVERIFY2(app.terminate(5s) == 0, qPrintable(app.ownLog()));
     }
 
     // The desktop's autostart entry passes --autostart: with a saved session the bee comes back,
@@ -324,7 +324,7 @@ private Q_SLOTS:
         QVERIFY2(trayMenuUntil(kRefreshGuidance, [&] { return app.waitForLogLine(QStringLiteral("guidance refreshed from the menu"), 5s); }),
                  qPrintable(app.ownLog()));
         QVERIFY2(app.log().contains(QStringLiteral("last sync: Never synced")), qPrintable(app.ownLog()));
-        QCOMPARE(app.terminate(5s), 0);
+        QVERIFY2(app.terminate(5s) == 0, qPrintable(app.ownLog()));
     }
 };
 
