@@ -12,7 +12,7 @@
 #include "voice/talk_key.h"
 #include "voice/voice_settings_store.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickView>
@@ -281,7 +281,8 @@ int main(int argc, char *argv[])
 {
     if (qEnvironmentVariableIsEmpty("ZAPUM_TEST_SESSION"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
+    // QTest's mouse helpers reach the application through qApp, which names QApplication here.
+    QApplication app(argc, argv);
     TestAppWindows test;
     return QTest::qExec(&test, argc, argv);
 }
