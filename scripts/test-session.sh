@@ -16,7 +16,7 @@ if [ $# -eq 0 ]; then
 fi
 
 missing=()
-for c in Xvfb openbox trayer xprop xdotool dbus-daemon gnome-keyring-daemon secret-tool pulseaudio pactl parec sox; do
+for c in Xvfb openbox trayer xprop xdotool xset dbus-daemon gnome-keyring-daemon secret-tool pulseaudio pactl parec sox; do
   command -v "$c" >/dev/null || missing+=("$c")
 done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -179,7 +179,9 @@ start_x() {
   for ((n = 90; n < 190; n++)); do
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
     : >"$tmp/x.display"
-    Xvfb ":$n" -screen 0 1280x800x24 +extension RANDR -nolisten tcp -displayfd 3 \
+    # -s 0: the screen never blanks by itself (animations stop while it is blank); tests that want
+    # it blank say so with `xset s activate`.
+    Xvfb ":$n" -screen 0 1280x800x24 +extension RANDR -s 0 -nolisten tcp -displayfd 3 \
       3>"$tmp/x.display" >"$logs/xvfb.log" 2>&1 &
     xvfb_pid=$!
     if wait_for "$xvfb_pid" test -s "$tmp/x.display"; then

@@ -31,6 +31,7 @@
 #include "platform/floating_panel.h"
 #include "platform/login_item.h"
 #include "platform/modifier_key_source.h"
+#include "platform/screen_idle_watcher.h"
 #include "platform/secret_store.h"
 #include "platform/url_opener.h"
 #include "ui/account_view_model.h"
@@ -203,6 +204,10 @@ void ZaPumApp::buildCompanion()
         *m_settings, *m_voiceSettings, *m_amplitude, *m_notifications,
         [this] { callVoice(m_voiceControls.togglePushToTalk); }, std::move(beeModel), &desktopPrefersReducedMotion,
         this);
+    // Owned by the app: the view model follows it for the rest of the run.
+    ScreenIdleWatcher *screenIdle = createScreenIdleWatcher().release();
+    screenIdle->setParent(this);
+    m_beeView->setScreenIdleWatcher(screenIdle);
     m_companion = new CompanionManager(*m_settings, *m_voiceSettings, *m_notifications, *m_beeView, *m_engine);
 
     m_popover = new GuidancePopoverModel(

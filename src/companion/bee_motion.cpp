@@ -80,6 +80,15 @@ void BeeMotion::setLoaded(bool loaded)
     updateRunning();
 }
 
+void BeeMotion::setScreenIdle(bool idle)
+{
+    if (idle == m_screenIdle)
+        return;
+    m_screenIdle = idle;
+    Q_EMIT screenIdleChanged();
+    updateRunning();
+}
+
 void BeeMotion::updateRunning()
 {
     QQuickWindow *window = m_view ? m_view->window() : nullptr;
@@ -90,7 +99,8 @@ void BeeMotion::updateRunning()
         if (m_window)
             connect(m_window, &QWindow::visibleChanged, this, &BeeMotion::updateRunning);
     }
-    const bool running = m_loaded && m_view && m_view->isVisible() && window && window->isVisible();
+    const bool running =
+        m_loaded && !m_screenIdle && m_view && m_view->isVisible() && window && window->isVisible();
     if (running == m_running)
         return;
     m_running = running;

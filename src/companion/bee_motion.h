@@ -16,12 +16,15 @@ namespace zapum {
 // Moves the bee model: wing beats on the model's translucent parts, and the bob and tilt that the
 // view binds to. The pose comes from beePose() and is changed only on a timer paced by
 // beeNextFrameMs(), so Qt Quick draws a frame only when the pose really changed: never while the
-// bee rests, never while it is not running (a hidden panel), and never faster than 30 a second.
+// bee rests, never while it is not running (a hidden panel, a blanked or locked screen), and never
+// faster than 30 a second.
 class BeeMotion : public QObject {
     Q_OBJECT
     // The bee's view: the motion runs only while it is visible in a shown window.
     Q_PROPERTY(QQuickItem *view READ view WRITE setView NOTIFY viewChanged)
     Q_PROPERTY(bool loaded READ loaded WRITE setLoaded NOTIFY loadedChanged)
+    // The screen is blanked or covered by a saver or locker: no one sees the bee move.
+    Q_PROPERTY(bool screenIdle READ screenIdle WRITE setScreenIdle NOTIFY screenIdleChanged)
     Q_PROPERTY(bool running READ running NOTIFY runningChanged)
     Q_PROPERTY(int stateKind READ stateKind WRITE setStateKind NOTIFY stateKindChanged)
     Q_PROPERTY(bool reduceMotion READ reduceMotion WRITE setReduceMotion NOTIFY reduceMotionChanged)
@@ -38,6 +41,8 @@ public:
     void setView(QQuickItem *view);
     bool loaded() const { return m_loaded; }
     void setLoaded(bool loaded);
+    bool screenIdle() const { return m_screenIdle; }
+    void setScreenIdle(bool idle);
     bool running() const { return m_running; }
     int stateKind() const { return int(m_kind); }
     void setStateKind(int kind);
@@ -57,6 +62,7 @@ public:
 Q_SIGNALS:
     void viewChanged();
     void loadedChanged();
+    void screenIdleChanged();
     void runningChanged();
     void stateKindChanged();
     void reduceMotionChanged();
@@ -77,6 +83,7 @@ private:
     QPointer<QQuickItem> m_view;
     QPointer<QQuickWindow> m_window;
     bool m_loaded = false;
+    bool m_screenIdle = false;
     QTimer m_timer;
     QElapsedTimer m_clock;
     bool m_running = false;

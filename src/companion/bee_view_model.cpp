@@ -7,6 +7,7 @@
 #include "foundation/logging.h"
 #include "foundation/settings_storage.h"
 #include "platform/platform_words.h"
+#include "platform/screen_idle_watcher.h"
 #include "voice/voice_amplitude_publisher.h"
 #include "voice/voice_settings_store.h"
 
@@ -158,6 +159,18 @@ void BeeViewModel::reloadSide()
         return;
     m_side = side;
     Q_EMIT sideChanged();
+}
+
+void BeeViewModel::setScreenIdleWatcher(ScreenIdleWatcher *watcher)
+{
+    auto follow = [this](bool idle) {
+        if (idle == m_screenIdle)
+            return;
+        m_screenIdle = idle;
+        Q_EMIT screenIdleChanged();
+    };
+    connect(watcher, &ScreenIdleWatcher::screenIdleChanged, this, follow);
+    follow(watcher->isScreenIdle());
 }
 
 void BeeViewModel::reloadMotionPreference()

@@ -12,6 +12,7 @@
 namespace zapum {
 
 class AppNotifications;
+class ScreenIdleWatcher;
 class SettingsStorage;
 class VoiceAmplitudePublisher;
 class VoiceSettingsStore;
@@ -45,6 +46,8 @@ class BeeViewModel : public QObject {
     Q_PROPERTY(QObject *amplitude READ amplitude CONSTANT)
     Q_PROPERTY(bool popoverOpen READ popoverOpen WRITE setPopoverOpen NOTIFY popoverOpenChanged)
     Q_PROPERTY(QUrl beeModelUrl READ beeModelUrl NOTIFY beeModelUrlChanged)
+    // The screen is blanked or covered by a saver or locker: the bee and its bars hold still.
+    Q_PROPERTY(bool screenIdle READ screenIdle NOTIFY screenIdleChanged)
 
 public:
     using PushToTalk = std::function<void()>;
@@ -70,6 +73,9 @@ public:
     bool popoverOpen() const { return m_popoverOpen; }
     void setPopoverOpen(bool open);
     QUrl beeModelUrl() const { return m_beeModel; }
+    bool screenIdle() const { return m_screenIdle; }
+    // Follows the desktop's screen saver from now on.
+    void setScreenIdleWatcher(ScreenIdleWatcher *watcher);
 
     Q_INVOKABLE void togglePopover() { setPopoverOpen(!m_popoverOpen); }
     Q_INVOKABLE void togglePushToTalk();
@@ -88,6 +94,7 @@ Q_SIGNALS:
     void reduceMotionChanged();
     void popoverOpenChanged();
     void beeModelUrlChanged();
+    void screenIdleChanged();
 
 private:
     SettingsStorage &m_settings;
@@ -100,6 +107,7 @@ private:
     double m_side = 0.0;
     bool m_reduceMotion = false;
     bool m_popoverOpen = false;
+    bool m_screenIdle = false;
     QUrl m_beeModel;
     VoiceBeeState m_lastState;
 };

@@ -4,6 +4,7 @@
 #include "support/companion_graph.h"
 #include "support/desktop_driver.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QTemporaryDir>
@@ -13,6 +14,7 @@
 #include <QQuickItem>
 #include <QQuickView>
 #include <QRasterWindow>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
@@ -427,29 +429,57 @@ private Q_SLOTS:
         m_warnings.take();  // a broken model is reported, as it should be
     }
 
+    void aHiddenPanelDrawsNoFrames_data()
+    {
+        QTest::addColumn<bool>("blankScreen");
+        QTest::newRow("hidden panel") << false;
+        QTest::newRow("blanked screen") << true;
+    }
+    // Nothing is drawn while no one can see the bee: the panel hidden, or the screen blanked by the
+    // X server's screen saver (as a locker would have it).
     void aHiddenPanelDrawsNoFrames()
     {
+        QFETCH(bool, blankScreen);
         startCompanion();
         auto *model = test::findItem(panel()->rootObject(), QStringLiteral("beeModelView"));
         QVERIFY(model);
         QTRY_VERIFY_WITH_TIMEOUT(model->property("loaded").toBool(), 5000);
         QObject *motion = model->property("motion").value<QObject *>();
         int swapped = 0;
-        connect(panel(), &QQuickWindow::frameSwapped, this, [&swapped] { ++swapped; });
+        QElapsedTimer sinceSwap;
+        sinceSwap.start();
+        connect(panel(), &QQuickWindow::frameSwapped, this, [&] {
+            ++swapped;
+            sinceSwap.restart();
+        });
         // Listening beats the wings without pause, 20 frames a second.
         m_graph->voice.setBeeState(VoiceBeeState::listening());
         int frames = motion->property("frames").toInt();
         QTRY_VERIFY_WITH_TIMEOUT(motion->property("frames").toInt() > frames + 3 && swapped > 3, 3000);
 
-        m_graph->manager.hide();
-        QTRY_VERIFY_WITH_TIMEOUT(!motion->property("running").toBool() && !panel()->isExposed(), 3000);
+        const auto unblank = qScopeGuard([blankScreen] {
+            if (blankScreen)
+                QProcess::execute(QStringLiteral("xset"), {QStringLiteral("s"), QStringLiteral("reset")});
+        });
+        if (blankScreen) {
+            QCOMPARE(QProcess::execute(QStringLiteral("xset"), {QStringLiteral("s"), QStringLiteral("activate")}), 0);
+            QTRY_VERIFY_WITH_TIMEOUT(!motion->property("running").toBool(), 3000);
+            // The panel stays exposed: the frame that takes the voice bars away still comes.
+            QTRY_VERIFY_WITH_TIMEOUT(sinceSwap.elapsed() > 200, 3000);
+        } else {
+            m_graph->manager.hide();
+            QTRY_VERIFY_WITH_TIMEOUT(!motion->property("running").toBool() && !panel()->isExposed(), 3000);
+        }
         frames = motion->property("frames").toInt();
         swapped = 0;
         QTest::qWait(600);  // a dozen frames' worth
         QCOMPARE(motion->property("frames").toInt(), frames);
         QCOMPARE(swapped, 0);
 
-        m_graph->manager.show();
+        if (blankScreen)
+            QCOMPARE(QProcess::execute(QStringLiteral("xset"), {QStringLiteral("s"), QStringLiteral("reset")}), 0);
+        else
+            m_graph->manager.show();
         QTRY_VERIFY_WITH_TIMEOUT(motion->property("frames").toInt() > frames + 3, 3000);
     }
 };

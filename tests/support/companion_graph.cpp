@@ -21,6 +21,7 @@ CompanionGraph::CompanionGraph(CompanionTimings timings, const QString &beeModel
                [this](const QUrl &url) { openedUrls << url; }, [this](const QString &text) { copied << text; }}),
       popoverHost(bee, popover, engine, [this] { return manager.beeFrame(); })
 {
+    bee.setScreenIdleWatcher(screenIdle.get());
 }
 
 }  // namespace zapum::test

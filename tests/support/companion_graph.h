@@ -4,6 +4,7 @@
 #include "companion/bee_view_model.h"
 #include "companion/companion_manager.h"
 #include "foundation/settings_storage.h"
+#include "platform/screen_idle_watcher.h"
 #include "ui/guidance_popover_host.h"
 #include "ui/guidance_popover_model.h"
 #include "support/memory_secret_store.h"
@@ -13,6 +14,8 @@
 
 #include <QQmlEngine>
 #include <QTemporaryDir>
+
+#include <memory>
 
 namespace zapum::test {
 
@@ -36,6 +39,7 @@ struct CompanionGraph {
     AppNotifications notifications;
     QQmlEngine engine;
     int pushToTalkToggles = 0;
+    std::unique_ptr<ScreenIdleWatcher> screenIdle = createScreenIdleWatcher();
     BeeViewModel bee;
     CompanionManager manager;
 

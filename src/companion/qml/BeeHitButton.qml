@@ -21,6 +21,7 @@ Item {
         active: button.width > 0
         source: useModel ? "BeeModelView.qml" : "EmojiBee.qml"
         onLoaded: {
+            item.screenIdle = Qt.binding(() => button.bee.screenIdle)
             if (useModel) {
                 item.stateKind = Qt.binding(() => button.bee.stateKind)
                 item.reduceMotion = Qt.binding(() => button.bee.reduceMotion)

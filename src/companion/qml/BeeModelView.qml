@@ -5,7 +5,7 @@ import ZaPum.Companion
 
 // The bee drawn natively from its glTF model, on a transparent background. It takes no input:
 // clicks and drags belong to the panel. Qt Quick draws a new frame only when BeeMotion changes the
-// pose (paced, and only while the bee moves and the panel is shown), so a resting bee costs nothing.
+// pose (paced, and only while the bee moves, the panel is shown and the screen is not blanked), so a resting bee costs nothing.
 View3D {
     id: view
     objectName: "beeModelView"
@@ -13,6 +13,7 @@ View3D {
     property url modelUrl
     property int stateKind
     property bool reduceMotion
+    property bool screenIdle
     readonly property alias motion: motion
     readonly property bool loaded: loader.status === RuntimeLoader.Success
 
@@ -31,6 +32,7 @@ View3D {
         loaded: view.loaded
         stateKind: view.stateKind
         reduceMotion: view.reduceMotion
+        screenIdle: view.screenIdle
     }
 
     // Framed from the model's bounds as seen from the camera (turned three-quarters towards it),

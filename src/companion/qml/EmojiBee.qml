@@ -7,6 +7,8 @@ Item {
     id: fallback
     objectName: "emojiBee"
     property real bob: -3
+    // Set while the screen is blanked or locked: the bob waits, as no one sees it.
+    property bool screenIdle
     readonly property real started: Date.now()
 
     Text {
@@ -34,7 +36,7 @@ Item {
     Timer {
         interval: 50
         repeat: true
-        running: fallback.visible
+        running: fallback.visible && !fallback.screenIdle
         onTriggered: {
             const t = ((Date.now() - fallback.started) / 750) % 2
             const leg = t < 1 ? t : 2 - t

@@ -53,7 +53,8 @@ Item {
             objectName: "voiceBars"
             width: parent.width
             height: 60
-            visible: card.visible
+            // Hidden while the screen is blanked or locked, which stops its frame timer.
+            visible: card.visible && !card.bee.screenIdle
             stateKind: card.bee.stateKind
             reduceMotion: card.bee.reduceMotion
             amplitude: card.bee.amplitude
