@@ -3,6 +3,7 @@
 #include "foundation/logging.h"
 
 #include <QGuiApplication>
+#include <QSocketNotifier>
 #include <QtGui/qguiapplication_platform.h>
 
 #include <xcb/res.h>
@@ -93,6 +94,18 @@ void X11Display::discardQueuedEvents()
 {
     while (xcb_generic_event_t *event = xcb_poll_for_event(m_connection))
         std::free(event);
+}
+
+void closeWatchedConnection(QSocketNotifier *&notifier, xcb_connection_t *&connection)
+{
+    if (notifier) {
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+        notifier = nullptr;
+    }
+    if (connection)
+        xcb_disconnect(connection);
+    connection = nullptr;
 }
 
 }  // namespace zapum::x11

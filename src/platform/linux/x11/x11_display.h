@@ -6,6 +6,8 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 
+class QSocketNotifier;
+
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -38,6 +40,10 @@ xcb_connection_t *toolkitConnection();
 // Values of a property reply: 32-bit items (cardinals, atoms, windows) or the raw bytes.
 QList<quint32> propertyItems(const xcb_get_property_reply_t *reply);
 std::optional<QByteArray> propertyBytes(const xcb_get_property_reply_t *reply);
+
+// Ends a watcher's event connection and the notifier that reads it, and nulls both. Safe inside
+// the notifier's own signal: the notifier is disabled at once and deleted later.
+void closeWatchedConnection(QSocketNotifier *&notifier, xcb_connection_t *&connection);
 
 // Our own connection to the X server, apart from the GUI toolkit's: the desktop back-ends work in
 // a process without a GUI application and never compete with the toolkit for events.

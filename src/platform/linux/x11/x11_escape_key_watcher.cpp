@@ -103,15 +103,7 @@ bool X11EscapeKeyWatcher::start()
 
 void X11EscapeKeyWatcher::stop()
 {
-    if (m_notifier) {
-        m_notifier->setEnabled(false);
-        m_notifier->deleteLater();
-        m_notifier = nullptr;
-    }
-    if (m_connection) {
-        xcb_disconnect(m_connection);
-        m_connection = nullptr;
-    }
+    x11::closeWatchedConnection(m_notifier, m_connection);
 }
 
 void X11EscapeKeyWatcher::drainEvents()

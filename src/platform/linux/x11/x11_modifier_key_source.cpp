@@ -146,15 +146,8 @@ Status X11ModifierKeySource::start()
 
 void X11ModifierKeySource::stop()
 {
-    if (m_notifier) {
-        // stop() may run inside the notifier's own signal.
-        m_notifier->setEnabled(false);
-        m_notifier->deleteLater();
-        m_notifier = nullptr;
-    }
-    if (m_connection)
-        xcb_disconnect(m_connection);
-    m_connection = nullptr;
+    // stop() may run inside the notifier's own signal.
+    x11::closeWatchedConnection(m_notifier, m_connection);
     m_pressed.reset();
 }
 

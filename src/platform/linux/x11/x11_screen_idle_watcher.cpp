@@ -50,15 +50,7 @@ bool X11ScreenIdleWatcher::start()
 
 void X11ScreenIdleWatcher::stop()
 {
-    if (m_notifier) {
-        m_notifier->setEnabled(false);
-        m_notifier->deleteLater();
-        m_notifier = nullptr;
-    }
-    if (m_connection) {
-        xcb_disconnect(m_connection);
-        m_connection = nullptr;
-    }
+    x11::closeWatchedConnection(m_notifier, m_connection);
 }
 
 void X11ScreenIdleWatcher::drainEvents()
