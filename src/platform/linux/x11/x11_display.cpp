@@ -96,6 +96,16 @@ void X11Display::discardQueuedEvents()
         std::free(event);
 }
 
+xcb_connection_t *connectWatcher()
+{
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return nullptr;
+    }
+    return connection;
+}
+
 void closeWatchedConnection(QSocketNotifier *&notifier, xcb_connection_t *&connection)
 {
     if (notifier) {

@@ -41,6 +41,9 @@ xcb_connection_t *toolkitConnection();
 QList<quint32> propertyItems(const xcb_get_property_reply_t *reply);
 std::optional<QByteArray> propertyBytes(const xcb_get_property_reply_t *reply);
 
+// A connection of a watcher's own to the default display; null when no server answers.
+xcb_connection_t *connectWatcher();
+
 // Ends a watcher's event connection and the notifier that reads it, and nulls both. Safe inside
 // the notifier's own signal: the notifier is disabled at once and deleted later.
 void closeWatchedConnection(QSocketNotifier *&notifier, xcb_connection_t *&connection);

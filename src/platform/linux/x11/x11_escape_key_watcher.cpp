@@ -59,11 +59,9 @@ bool X11EscapeKeyWatcher::start()
 {
     if (m_connection)
         return true;
-    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(connection)) {
-        xcb_disconnect(connection);
+    xcb_connection_t *connection = x11::connectWatcher();
+    if (!connection)
         return false;
-    }
     const xcb_query_extension_reply_t *input = xcb_get_extension_data(connection, &xcb_input_id);
     // 2.1 and later deliver raw events during another client's grab too (an open menu), when an
     // Escape is most likely.

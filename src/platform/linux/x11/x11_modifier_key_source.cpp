@@ -106,8 +106,8 @@ Status X11ModifierKeySource::start()
 
     // A connection of our own: Qt's is busy with the app's windows, and raw events on the root
     // window are independent of them.
-    m_connection = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(m_connection))
+    m_connection = x11::connectWatcher();
+    if (!m_connection)
         return failure(QStringLiteral("The X11 display cannot be opened, so the hold-to-talk key cannot be watched."));
 
     const xcb_query_extension_reply_t *extension = xcb_get_extension_data(m_connection, &xcb_input_id);

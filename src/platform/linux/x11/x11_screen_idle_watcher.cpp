@@ -21,11 +21,9 @@ bool X11ScreenIdleWatcher::start()
 {
     if (m_connection)
         return true;
-    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(connection)) {
-        xcb_disconnect(connection);
+    xcb_connection_t *connection = x11::connectWatcher();
+    if (!connection)
         return false;
-    }
     const xcb_query_extension_reply_t *saver = xcb_get_extension_data(connection, &xcb_screensaver_id);
     if (!saver || !saver->present) {
         qCInfo(lcPlatform) << "the display does not report its screen saver; animations run while it is blank";
