@@ -1,11 +1,14 @@
 // The whole app signed in (a saved session, test desktop): from starting the process to the bee's
 // first frame on screen, then a minute of idling and strolling: the CPU of the app's process tree
 // over that minute, the proportional memory (PSS) of the tree and the resident memory of the app
-// process at its end. Medians of several runs; several programs may be compared in one run
-// (alternating, so they share the machine's conditions):
+// process at its end; then the same two memory figures after a number of spoken turns (the talk
+// key held with xdotool, flite speaking into the test session's microphone, the model and speech
+// services faked on 127.0.0.1, each turn ending with the unanswered follow-up). Medians of several
+// runs; several programs may be compared in one run (alternating, so they share the machine's
+// conditions):
 //
 //   bench_app_cold_start [NAME=PROGRAM ...]      default: app=<the zapum beside this build>
-//   ZAPUM_BENCH_RUNS (3), ZAPUM_BENCH_IDLE_SECONDS (60)
+//   ZAPUM_BENCH_RUNS (3), ZAPUM_BENCH_IDLE_SECONDS (60), ZAPUM_BENCH_VOICE_TURNS (10, 0 for none)
 //
 // The bee's frame is found on the screen itself (its yellow in the strip above the bottom of the
 // screen where the panel strolls), so programs that log nothing about it are measured alike.
@@ -13,6 +16,12 @@
 // reported on its own), then every measured run shares that folder, as every later start does:
 // shader and pipeline caches are warm. Run inside scripts/test-session.sh.
 #include "support/app_process.h"
+#include "support/desktop_driver.h"
+#include "support/fake_messages_api.h"
+#include "support/fake_speech_api.h"
+#include "support/fifo_microphone.h"
+#include "voice/voice_keychain.h"
+#include "platform/linux/secrets/file_secret_store.h"
 #include "proc_stats.h"
 
 #include <QDir>
@@ -34,15 +43,65 @@ using namespace zapum::bench;
 
 namespace {
 
-void saveLocalSession(AppProcess &app)
+const QString kReply = QStringLiteral("Your report is open.");
+const QStringList kRequests = {QStringLiteral("Open the calendar please"), QStringLiteral("What is on my screen"),
+                               QStringLiteral("Switch to the browser"), QStringLiteral("Tell me a short joke")};
+
+// The outside services a spoken turn reaches, answering every turn alike.
+struct VoiceServices {
+    FakeMessagesApi model;
+    FakeSpeechApi speech{synthesizeSpeech(kReply).mp3, "el-bench"};
+    explicit VoiceServices(int turns)
+    {
+        for (int i = 0; i < turns; ++i)
+            model.enqueueText(kReply);
+    }
+};
+
+void saveLocalSession(AppProcess &app, const VoiceServices &voice)
 {
     app.saveSession({{QStringLiteral("userId"), QStringLiteral("bench")},
                      {QStringLiteral("email"), QStringLiteral("bench@example.com")},
                      {QStringLiteral("accessToken"), QStringLiteral("t")}});
+    zapum::linux_platform::FileSecretStore secrets(app.home() + QStringLiteral("/data/ZaPum/secrets.json"));
+    secrets.write(zapum::kAnthropicAccount, "sk-ant-bench");
+    secrets.write(zapum::kElevenLabsAccount, "el-bench");
+    app.environment().insert(QStringLiteral("ZAPUM_ANTHROPIC_BASE_URL"), voice.model.baseUrl().toString());
+    app.environment().insert(QStringLiteral("ZAPUM_ELEVENLABS_BASE_URL"), voice.speech.baseUrl().toString());
     QDir().mkpath(app.home() + QStringLiteral("/config/ZaPum"));
     QFile settings(app.home() + QStringLiteral("/config/ZaPum/settings.json"));
     if (settings.open(QIODevice::WriteOnly))
-        settings.write(R"({"ZaPumOnboardingSeen": true})");
+        settings.write(R"({"ZaPumOnboardingSeen": true, "ZaPumVoiceModeEnabled": true})");
+}
+
+// Whether some program records from the test session's microphone (only the app does here).
+bool microphoneOpen()
+{
+    QProcess pactl;
+    pactl.start(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("source-outputs")});
+    pactl.waitForFinished(5000);
+    return !pactl.readAllStandardOutput().trimmed().isEmpty();
+}
+
+// One spoken turn from the key going down to the bee resting after the unanswered follow-up.
+bool speakOneTurn(AppProcess &app, VoiceServices &voice, int turn)
+{
+    using namespace std::chrono_literals;
+    const int asked = voice.model.requestCount();
+    const int spoken = voice.speech.requestCount();
+    xdotool({QStringLiteral("keydown"), QStringLiteral("Alt_R")});
+    const bool listening = app.waitFor(microphoneOpen, 5s);
+    if (listening) {
+        FifoMicrophone microphone;
+        microphone.play(FifoMicrophone::speak(kRequests.at(turn % kRequests.size()), QStringLiteral("slt"))
+                        + FifoMicrophone::silence(0.6));
+        microphone.waitUntilPlayed(15s);
+    }
+    xdotool({QStringLiteral("keyup"), QStringLiteral("Alt_R")});
+    return listening && app.waitFor([&] { return voice.model.requestCount() > asked; }, 20s)
+           && app.waitFor([&] { return voice.speech.requestCount() > spoken; }, 20s)
+           && app.waitFor(microphoneOpen, 20s)  // the follow-up
+           && app.waitFor([] { return !microphoneOpen(); }, 20s);
 }
 
 // Whether the strip the idle panel walks along shows a bee: enough clearly yellow pixels.
@@ -65,13 +124,24 @@ struct Run {
     double cpuPercent = -1;
     double pssTreeMB = -1;
     double rssMainMB = -1;
+    double pssTreeAfterTurnsMB = -1;
+    double rssMainAfterTurnsMB = -1;
 };
 
-Run measure(const QString &program, const QString &cacheDir, int idleSeconds)
+double pssOfTreeMB(qint64 pid)
+{
+    double kb = 0.0;
+    for (qint64 p : processTree(pid))
+        kb += kilobytes(readProc(p, "smaps_rollup"), "Pss:");
+    return kb / 1024.0;
+}
+
+Run measure(const QString &program, const QString &cacheDir, int idleSeconds, int voiceTurns)
 {
     AppProcess app;
+    VoiceServices voice(voiceTurns);
     app.keepSecretsPrivate();
-    saveLocalSession(app);
+    saveLocalSession(app, voice);
     app.environment().insert(QStringLiteral("XDG_CACHE_HOME"), cacheDir);
     app.process().setProcessEnvironment(app.environment());
     QElapsedTimer clock;
@@ -99,14 +169,23 @@ Run measure(const QString &program, const QString &cacheDir, int idleSeconds)
     QElapsedTimer idle;
     idle.start();
     QTest::qWait(idleSeconds * 1000);
-    double used = 0.0, pssKb = 0.0;
-    for (qint64 p : processTree(pid)) {
+    double used = 0.0;
+    for (qint64 p : processTree(pid))
         used += cpuSeconds(p) - before.value(p, 0.0);
-        pssKb += kilobytes(readProc(p, "smaps_rollup"), "Pss:");
-    }
     run.cpuPercent = 100.0 * used / (double(idle.elapsed()) / 1000.0);
-    run.pssTreeMB = pssKb / 1024.0;
+    run.pssTreeMB = pssOfTreeMB(pid);
     run.rssMainMB = kilobytes(readProc(pid, "status"), "VmRSS:") / 1024.0;
+    for (int turn = 0; turn < voiceTurns; ++turn) {
+        if (!speakOneTurn(app, voice, turn)) {
+            std::fprintf(stderr, "spoken turn %d did not complete\n%s\n", turn + 1, qPrintable(app.ownLog().right(2000)));
+            app.terminate(5s);
+            return run;
+        }
+    }
+    if (voiceTurns > 0) {
+        run.pssTreeAfterTurnsMB = pssOfTreeMB(pid);
+        run.rssMainAfterTurnsMB = kilobytes(readProc(pid, "status"), "VmRSS:") / 1024.0;
+    }
     app.terminate(5s);
     return run;
 }
@@ -129,6 +208,8 @@ int main(int argc, char *argv[])
     const int runs = std::max(1, qEnvironmentVariableIsSet("ZAPUM_BENCH_RUNS") ? qEnvironmentVariableIntValue("ZAPUM_BENCH_RUNS") : 3);
     const int idleSeconds = std::max(1, qEnvironmentVariableIsSet("ZAPUM_BENCH_IDLE_SECONDS")
                                             ? qEnvironmentVariableIntValue("ZAPUM_BENCH_IDLE_SECONDS") : 60);
+    const int voiceTurns = std::max(0, qEnvironmentVariableIsSet("ZAPUM_BENCH_VOICE_TURNS")
+                                           ? qEnvironmentVariableIntValue("ZAPUM_BENCH_VOICE_TURNS") : 10);
     QList<std::pair<QString, QString>> programs;
     for (const QString &argument : application.arguments().mid(1)) {
         const qsizetype eq = argument.indexOf(QLatin1Char('='));
@@ -144,15 +225,17 @@ int main(int argc, char *argv[])
     QTemporaryDir caches;
     QHash<QString, double> firstStart;
     for (const auto &[name, program] : std::as_const(programs))
-        firstStart.insert(name, measure(program, caches.filePath(name), 0).coldStart);
+        firstStart.insert(name, measure(program, caches.filePath(name), 0, 0).coldStart);
     QHash<QString, QList<Run>> results;
     for (int i = 0; i < runs; ++i) {
         for (const auto &[name, program] : std::as_const(programs)) {
-            const Run run = measure(program, caches.filePath(name), idleSeconds);
+            const Run run = measure(program, caches.filePath(name), idleSeconds, voiceTurns);
             if (run.coldStart < 0 || run.cpuPercent < 0) {
                 std::fprintf(stderr, "%s: no bee appeared on the screen\n", qPrintable(name));
                 return 1;
             }
+            if (voiceTurns > 0 && run.pssTreeAfterTurnsMB < 0)
+                return 1;
             results[name].append(run);
         }
     }
@@ -170,6 +253,12 @@ int main(int argc, char *argv[])
         std::printf("%s_idle_cpu_tree_median %.2f percent_of_one_core\n", n.constData(), column(&Run::cpuPercent));
         std::printf("%s_pss_tree_median %.1f MB\n", n.constData(), column(&Run::pssTreeMB));
         std::printf("%s_rss_main_median %.1f MB\n", n.constData(), column(&Run::rssMainMB));
+        if (voiceTurns > 0) {
+            std::printf("%s_pss_tree_after_%d_turns_median %.1f MB\n", n.constData(), voiceTurns,
+                        column(&Run::pssTreeAfterTurnsMB));
+            std::printf("%s_rss_main_after_%d_turns_median %.1f MB\n", n.constData(), voiceTurns,
+                        column(&Run::rssMainAfterTurnsMB));
+        }
     }
     std::fflush(stdout);
     return 0;

@@ -2,11 +2,13 @@
 
 #include "foundation/logging.h"
 #include "platform/linux/speech/command_phrase_model.h"
+#include "platform/linux/speech/model_dictionary.h"
 #include "voice/recognition_context.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QTemporaryFile>
 
 #include <pocketsphinx.h>
@@ -92,7 +94,9 @@ PocketSphinxRecognizer::PocketSphinxRecognizer(const QString &modelFolder)
     }
     const QByteArray hmm = path(modelFolder, "en-us");
     const QByteArray lm = path(modelFolder, "en-us.lm.bin");
-    const QByteArray dict = path(modelFolder, "cmudict-en-us.dict");
+    const QByteArray dict = languageModelDictionary(
+        path(modelFolder, "cmudict-en-us.dict"), lm,
+        QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/speech"));
     // At most 3000 active HMMs a frame (the default allows 30000): decoding takes about a third
     // less time, which keeps partial transcripts prompt on a busy machine, and on our test
     // sentences it made as few mistakes as the default.
@@ -115,6 +119,7 @@ PocketSphinxRecognizer::PocketSphinxRecognizer(const QString &modelFolder)
             ngram_model_set_iter_free(models);
         }
     }
+    releaseFreedMemory();
 }
 
 PocketSphinxRecognizer::~PocketSphinxRecognizer()
@@ -165,7 +170,9 @@ QString PocketSphinxRecognizer::endUtterance()
     ps_end_utt(m_decoder);
     t_expectingEmptyUtterance = false;
     int32 score = 0;
-    return QString::fromUtf8(ps_get_hyp(m_decoder, &score));
+    const QString transcript = QString::fromUtf8(ps_get_hyp(m_decoder, &score));
+    releaseFreedMemory();  // the utterance's lattice
+    return transcript;
 }
 
 QString PocketSphinxRecognizer::pronunciation(const QString &term)
@@ -348,6 +355,7 @@ bool PocketSphinxRecognizer::setContext(const QStringList &terms)
     ngram_model_t *mixed = names.isEmpty() || !m_classCreated ? nullptr : mixedModel(names);
     if (installSearch(mixed ? mixed : ngram_model_retain(m_languageModel)))
         m_mixedModel = mixed;
+    releaseFreedMemory();  // the searches just replaced
     qCDebug(lcPlatform) << "Context of" << names.size() << "names installed in" << timer.elapsed() << "ms";
     return true;
 }
