@@ -5,7 +5,8 @@
 // key held with xdotool, flite speaking into the test session's microphone, the model and speech
 // services faked on 127.0.0.1, each turn ending with the unanswered follow-up). Medians of several
 // runs; several programs may be compared in one run (alternating, so they share the machine's
-// conditions):
+// conditions). The voice mode is on only when there are spoken turns to make; with it off the
+// speech recogniser is never loaded:
 //
 //   bench_app_cold_start [NAME=PROGRAM ...]      default: app=<the zapum beside this build>
 //   ZAPUM_BENCH_RUNS (3), ZAPUM_BENCH_IDLE_SECONDS (60), ZAPUM_BENCH_VOICE_TURNS (10, 0 for none)
@@ -58,7 +59,7 @@ struct VoiceServices {
     }
 };
 
-void saveLocalSession(AppProcess &app, const VoiceServices &voice)
+void saveLocalSession(AppProcess &app, const VoiceServices &voice, bool voiceMode)
 {
     app.saveSession({{QStringLiteral("userId"), QStringLiteral("bench")},
                      {QStringLiteral("email"), QStringLiteral("bench@example.com")},
@@ -71,7 +72,8 @@ void saveLocalSession(AppProcess &app, const VoiceServices &voice)
     QDir().mkpath(app.home() + QStringLiteral("/config/ZaPum"));
     QFile settings(app.home() + QStringLiteral("/config/ZaPum/settings.json"));
     if (settings.open(QIODevice::WriteOnly))
-        settings.write(R"({"ZaPumOnboardingSeen": true, "ZaPumVoiceModeEnabled": true})");
+        settings.write(voiceMode ? R"({"ZaPumOnboardingSeen": true, "ZaPumVoiceModeEnabled": true})"
+                                 : R"({"ZaPumOnboardingSeen": true})");
 }
 
 // Whether some program records from the test session's microphone (only the app does here).
@@ -141,7 +143,7 @@ Run measure(const QString &program, const QString &cacheDir, int idleSeconds, in
     AppProcess app;
     VoiceServices voice(voiceTurns);
     app.keepSecretsPrivate();
-    saveLocalSession(app, voice);
+    saveLocalSession(app, voice, voiceTurns > 0);
     app.environment().insert(QStringLiteral("XDG_CACHE_HOME"), cacheDir);
     app.process().setProcessEnvironment(app.environment());
     QElapsedTimer clock;

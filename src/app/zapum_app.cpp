@@ -122,6 +122,16 @@ ZaPumApp::ZaPumApp(QObject *parent) : QObject(parent)
                                        *m_desktop->screenCapture, *m_desktop->inputSynthesizer, {}, this);
     m_amplitude = new VoiceAmplitudePublisher(this);
     m_voiceCapture = new VoiceCaptureService(*m_amplitude, {}, {}, this);
+    // The recogniser is most of the app's memory; it is held only while the voice mode is on, and
+    // loaded as soon as it is, so that the first hold of the talk key does not wait for it.
+    const auto followVoiceMode = [this] {
+        if (m_voiceSettings->isEnabled())
+            m_voiceCapture->load();
+        else
+            m_voiceCapture->unload();
+    };
+    followVoiceMode();
+    connect(m_voiceSettings, &VoiceSettingsStore::isEnabledChanged, m_voiceCapture, followVoiceMode);
     // Recognition expects the names the model is about to see: the same snapshots, taken afresh.
     m_voiceCapture->setContextProvider([this] {
         if (!m_voiceSettings->listenForScreenNames())

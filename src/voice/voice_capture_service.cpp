@@ -23,9 +23,12 @@ VoiceCaptureService::VoiceCaptureService(VoiceAmplitudePublisher &publisher, Voi
     connect(m_worker, &VoiceCaptureWorker::transcriptChanged, this, &VoiceCaptureService::receiveTranscript);
     connect(m_worker, &VoiceCaptureWorker::levelsReady, this, &VoiceCaptureService::receiveLevels);
     m_thread.start();
+}
 
-    // The model takes a while to load; do it now, away from the main thread, so that the first
-    // hold of the talk key does not wait for it.
+void VoiceCaptureService::load()
+{
+    if (m_loaded)
+        return;
     auto promise = std::make_shared<QPromise<bool>>();
     m_loaded = promise->future();
     promise->start();
@@ -36,6 +39,14 @@ VoiceCaptureService::VoiceCaptureService(VoiceAmplitudePublisher &publisher, Voi
             promise->finish();
         },
         Qt::QueuedConnection);
+}
+
+void VoiceCaptureService::unload()
+{
+    if (!m_loaded || m_isListening)
+        return;
+    m_loaded.reset();
+    QMetaObject::invokeMethod(m_worker, [worker = m_worker] { worker->unloadRecognizer(); }, Qt::QueuedConnection);
 }
 
 VoiceCaptureService::~VoiceCaptureService()
@@ -49,7 +60,8 @@ VoiceCaptureService::~VoiceCaptureService()
 QCoro::Task<bool> VoiceCaptureService::requestPermissions()
 {
     QPointer<VoiceCaptureService> self(this);
-    const QFuture<bool> loaded = m_loaded;
+    load();
+    const QFuture<bool> loaded = *m_loaded;
     const bool speech = co_await loaded;
     if (!self)
         co_return false;

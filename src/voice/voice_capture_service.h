@@ -16,6 +16,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace zapum {
 
@@ -64,8 +65,15 @@ public:
     // milliseconds, which would otherwise delay the first words shown).
     void prepareContext();
 
-    // True when a recogniser model is installed and a microphone exists. Waits for the model to
-    // finish loading the first time.
+    // Starts loading the recogniser on the worker thread, unless it is loaded or loading; its
+    // model takes a good part of a second and tens of megabytes.
+    void load();
+    // Lets the recogniser go while nothing is captured (the voice mode was turned off); the next
+    // load() or requestPermissions() brings it back.
+    void unload();
+
+    // True when a recogniser model is installed and a microphone exists. Loads the model if
+    // needed, and waits for it to finish loading.
     QCoro::Task<bool> requestPermissions() override;
     // Begins a capture; does nothing while one is running. On failure nothing is listening and
     // the Failure's message is a sentence for the user.
@@ -89,7 +97,7 @@ private:
     VoiceCaptureTiming m_timing;
     QThread m_thread;
     VoiceCaptureWorker *m_worker = nullptr;
-    QFuture<bool> m_loaded;  // whether the recognizer loaded, once it has tried
+    std::optional<QFuture<bool>> m_loaded;  // whether the recognizer loaded, once it has tried
 
     bool m_isListening = false;
     QString m_latestPartial;

@@ -53,6 +53,12 @@ void VoiceCaptureWorker::shutdown()
     m_capture = 0;
 }
 
+void VoiceCaptureWorker::unloadRecognizer()
+{
+    if (m_capture == 0)
+        m_recognizer.reset();
+}
+
 Status VoiceCaptureWorker::startCapture(quint64 capture)
 {
     if (!m_recognizer || !m_recognizer->isAvailable())

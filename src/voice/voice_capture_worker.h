@@ -47,6 +47,8 @@ public:
     void stopCapture(quint64 capture);
     // Releases the platform objects on the thread that made them.
     void shutdown();
+    // Lets the recogniser go unless a capture is running; load() brings it back.
+    void unloadRecognizer();
 
 Q_SIGNALS:
     void transcriptChanged(quint64 capture, const QString &text);

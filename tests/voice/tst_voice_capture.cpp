@@ -106,6 +106,7 @@ private Q_SLOTS:
     {
         Talk talk;
         VoiceCaptureService &capture = talk.capture;
+        QVERIFY(test::awaitTask(capture.requestPermissions()));
         QVERIFY(talk.begin(u"Show me the weather"_s));
         QTRY_VERIFY_WITH_TIMEOUT(capture.latestPartial().contains("weather"_L1), 10000);
         const QString heard = capture.latestPartial();
@@ -138,6 +139,27 @@ private Q_SLOTS:
         capture.setContextProvider(
             [] { return recognition_context::vocabulary({u"Zorblax"_s}, {u"Untitled - Zorblax"_s}); });
         QCOMPARE(hear(), u"switch to Zorblax"_s);
+    }
+
+    // The recogniser is loaded when first asked for, let go while the voice mode is off, and
+    // back with the next request for the microphone.
+    void unloadedRecogniserComesBack()
+    {
+        int loads = 0;
+        VoiceCaptureBackend backend;
+        backend.createRecognizer = [&loads] {
+            ++loads;
+            return createSpeechRecognizer();
+        };
+        VoiceAmplitudePublisher publisher;
+        VoiceCaptureService capture(publisher, backend);
+        QVERIFY(test::awaitTask(capture.requestPermissions()));
+        capture.unload();
+        QCOMPARE(capture.start().failure().code, 1);
+        QVERIFY(test::awaitTask(capture.requestPermissions()));
+        QVERIFY(capture.start().ok());
+        QCOMPARE(loads, 2);
+        QVERIFY(test::awaitTask(capture.stop()).isEmpty());
     }
 
     void startFailsWithASentence_data()

@@ -130,6 +130,7 @@ PocketSphinxRecognizer::~PocketSphinxRecognizer()
         ngram_model_free(m_languageModel);
     if (m_config)
         cmd_ln_free_r(m_config);
+    releaseFreedMemory();
 }
 
 Status PocketSphinxRecognizer::beginUtterance()
