@@ -1,4 +1,5 @@
-// Signing in: the URL rules, the token sign-in client and the browser handoff.
+// Signing in: the URL rules, the token sign-in client, the browser handoff, and the session
+// controller that keeps, restores and forgets the result.
 #include "backend/auth_client.h"
 #include "backend/backend_request.h"
 #include "support/await_task.h"
@@ -6,6 +7,8 @@
 
 #include <QCryptographicHash>
 #include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpServer>
 #include <QTest>
 #include <QUrlQuery>
 
@@ -15,11 +18,6 @@ using namespace zapum;
 using namespace zapum::test;
 
 namespace {
-
-QString stateOf(const QUrl &link)
-{
-    return QUrlQuery(link).queryItemValue(u"state"_s);
-}
 
 QUrl callback(const QString &query, const QString &scheme = u"zapum"_s)
 {
@@ -151,11 +149,8 @@ private Q_SLOTS:
         AuthClient client;
         const QString base = apiBaseOf(server.baseUrl()) + u"/root"_s;
         const Result<ZaPumUserSession> result =
-            awaitTask(client.signIn(u" "_s + base + u" "_s, u" ada@example.com "_s,
-                                    u" token as typed "_s));
-
-        const QJsonObject body{{u"email"_s, u"ada@example.com"_s},
-                               {u"token"_s, u" token as typed "_s}};
+            awaitTask(client.signIn(u" "_s + base + u" "_s, u" ada@example.com "_s, u" token as typed "_s));
+        const QJsonObject body{{u"email"_s, u"ada@example.com"_s}, {u"token"_s, u" token as typed "_s}};
         QCOMPARE(requestMismatch(server.requests().value(0), {"POST", "/root/v1/desktop/session", std::nullopt, body}), QString());
         QCOMPARE(result.ok() ? result.value().userId : result.failure().message, outcome);
         if (!result.ok())
@@ -190,7 +185,7 @@ private Q_SLOTS:
         BackendGraph graph;
         auto task = graph.sessions.signInWithBrowser(u"https://web.example"_s, apiBaseOf(server.baseUrl()) + u"/api"_s);
         QVERIFY(graph.sessions.isBrowserSignInPending());
-        const QString state = stateOf(graph.opener.opened.value(0));
+        const QString state = QUrlQuery(graph.opener.opened.value(0)).queryItemValue(u"state"_s);
         QVERIFY2(QRegularExpression(u"^[0-9a-f]{32}$"_s).match(state).hasMatch(), qPrintable(state));
         graph.browser.handleCallback(QUrl(u"https://auth/callback?code=c&state="_s + state));
         QVERIFY(graph.browser.isPending());  // only zapum: URLs complete the handoff, in any letter case
@@ -286,17 +281,112 @@ private Q_SLOTS:
     void watchdogOfEarlierHandoffLeavesLaterOneAlone()
     {
         BackendGraphTimings timings;
-        timings.browser.handoffTimeout = 300ms;
+        timings.browser.handoffTimeout = 600ms;
         BackendGraph graph(timings);
+        const QDeadlineTimer firstWatchdog(650ms);  // with a margin for the watchdog to have run
         auto first = graph.browser.beginHandoff(QString());
         graph.browser.cancelPendingSignIn();
         QVERIFY(!awaitTask(std::move(first)).ok());
-        QTest::qWait(150);
+        QTRY_VERIFY(firstWatchdog.remainingTime() < 350);
         auto second = graph.browser.beginHandoff(QString());
-        QTest::qWait(200);  // past the first handoff's deadline, inside the second's
+        QTRY_VERIFY(firstWatchdog.hasExpired());
         QVERIFY(graph.browser.isPending());
         graph.browser.handleCallback(callback(u"code=c"_s));
         QVERIFY(awaitTask(std::move(second)).ok());
+    }
+
+    void restore_data()
+    {
+        QTest::addColumn<QByteArray>("item");  // null: no item
+        QTest::addColumn<bool>("signedIn");
+        QTest::addColumn<bool>("polling");
+        QTest::newRow("no item") << QByteArray() << false << false;
+        QTest::newRow("backend session")  // no raw string: moc reads its "//" as a comment
+            << QByteArray("{\"userId\":\"u\",\"email\":\"e\",\"accessToken\":\"t\",\"apiBaseURL\":\"https://a.example\"}") << true << true;
+        QTest::newRow("local identity") << QByteArray(R"({"userId":"u","email":"e","accessToken":""})") << true << false;
+        QTest::newRow("not JSON: deleted") << QByteArray("\x01garbage") << false << false;
+    }
+
+    void restore()
+    {
+        QFETCH(QByteArray, item);
+        QFETCH(bool, signedIn);
+        QFETCH(bool, polling);
+        BackendGraph graph;
+        if (!item.isNull())
+            graph.secrets.items.insert(kSessionAccount, item);
+        graph.sessions.restore();
+        QCOMPARE(graph.sessions.isSignedIn(), signedIn);
+        QCOMPARE(graph.secrets.items.contains(kSessionAccount), signedIn);
+        QCOMPARE(graph.remote.isPolling(), polling);
+    }
+
+    void failedSignInKeepsTheOldSession_data()
+    {
+        QTest::addColumn<int>("status");  // 0: nothing listens; -1: the server hangs up
+        QTest::addColumn<QString>("sentence");
+        QTest::newRow("connection refused") << 0 << u"Can\u2019t reach the server. Check your network and API URL."_s;
+        QTest::newRow("connection dropped") << -1 << u"Can\u2019t reach the server. Check your network and API URL."_s;
+        QTest::newRow("401") << 401 << u"Server returned HTTP 401. Check URL and credentials."_s;
+    }
+
+    void failedSignInKeepsTheOldSession()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, sentence);
+        FakeHttpServer server;
+        FakeResponse response = FakeResponse::json(status, "{}");
+        response.drop = status < 0;
+        // Qt resends once on a connection closed before any answer, so every try gets the same.
+        server.setHandler([response](const RecordedRequest &) { return response; });
+        QString base = apiBaseOf(server.baseUrl());
+        if (status == 0) {
+            QTcpServer probe;  // a port that was free a moment ago, closed again below
+            probe.listen(QHostAddress::LocalHost, 0);
+            base = u"http://127.0.0.1:%1"_s.arg(probe.serverPort());
+        }
+        BackendGraph graph;
+        const ZaPumUserSession earlier = BackendGraph::userSession(u"https://api.example.com"_s);
+        graph.signIn(earlier);
+
+        awaitTask(graph.sessions.signIn(u"a@b.c"_s, u"secret-token"_s, base));
+        QCOMPARE(graph.sessions.signInErrorText(), sentence);
+        QCOMPARE(graph.sessions.session(), earlier);
+        QCOMPARE(graph.secrets.items.value(kSessionAccount), earlier.toJsonBytes());
+        QCOMPARE(graph.panelClosed, 0);
+    }
+
+    void signInSavesPublishesAndSignOutForgets()
+    {
+        FakeHttpServer server;
+        server.enqueue(FakeResponse::json(200, R"({"userId":"u-9","accessToken":"A"})"));
+        BackendGraph graph;
+        // A blank e-mail is refused before anything is sent, even with a server to send it to.
+        awaitTask(graph.sessions.signIn(u" "_s, u"t"_s, apiBaseOf(server.baseUrl())));
+        QVERIFY(graph.sessions.signInError());
+        QVERIFY(server.requests().isEmpty());
+        QSignalSpy changed(&graph.sessions, &SessionController::sessionChanged);
+
+        awaitTask(graph.sessions.signIn(u"a@b.c"_s, u"t"_s, apiBaseOf(server.baseUrl())));
+        QVERIFY(!graph.sessions.signInError());  // the earlier error is cleared
+        QCOMPARE(graph.sessions.session()->userId, u"u-9"_s);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(ZaPumUserSession::fromJsonBytes(graph.secrets.items.value(kSessionAccount)), graph.sessions.session());
+        QCOMPARE(graph.panelClosed, 1);
+        QVERIFY(graph.remote.isPolling());
+
+        graph.sessions.signOut();
+        QVERIFY(!graph.sessions.isSignedIn() && !graph.remote.isPolling());
+        QVERIFY(!graph.secrets.items.contains(kSessionAccount));
+    }
+
+    void failedSaveSignsNobodyIn()
+    {
+        BackendGraph graph;
+        graph.secrets.failWrites = true;
+        awaitTask(graph.sessions.signIn(u"a@b.c"_s, QString(), QString()));
+        QVERIFY(!graph.sessions.isSignedIn());
+        QCOMPARE(graph.sessions.signInErrorText(), u"The keyring is locked."_s);
     }
 };
 
