@@ -12,29 +12,28 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <cmath>
 #include <deque>
 #include <optional>
 
+using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 using namespace zapum;
 using test::xdotool;
 
 namespace {
 
-const QString kAction = QStringLiteral("ZaPum will click at (100, 200)");
+const QString kAction = u"ZaPum will click at (100, 200)"_s;
 
 QString activeWindow()
 {
-    return xdotool({QStringLiteral("getactivewindow")});
+    return xdotool({u"getactivewindow"_s});
 }
 
 // Toast windows of ours that the X server shows right now.
 int visibleToasts()
 {
-    const QString found = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                                   QString::number(QCoreApplication::applicationPid()), QStringLiteral("--name"),
-                                   QStringLiteral("^ZaPum$")});
+    const QString pid = QString::number(QCoreApplication::applicationPid());
+    const QString found = xdotool({u"search"_s, u"--onlyvisible"_s, u"--pid"_s, pid, u"--name"_s, u"^ZaPum$"_s});
     return found.isEmpty() ? 0 : int(found.split(u'\n').size());
 }
 
@@ -83,30 +82,6 @@ bool waitUntilShown(const ClickConfirmToast &toast)
     return QTest::qWaitFor([&] { return toast.panel() && toast.panel()->isExposed(); }, 3000);
 }
 
-// A plain X client under the window manager that holds the keyboard focus.
-class FocusHolder {
-public:
-    FocusHolder()
-    {
-        m_process.start(QStringLiteral("xmessage"), {QStringLiteral("-name"), QStringLiteral("zapumfocusholder"),
-                                                     QStringLiteral("I have the focus")});
-        m_window = xdotool({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
-                            QStringLiteral("--classname"), QStringLiteral("zapumfocusholder")})
-                       .section(u'\n', 0, 0);
-        xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), m_window});
-    }
-    ~FocusHolder()
-    {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-    QString window() const { return m_window; }
-
-private:
-    QProcess m_process;
-    QString m_window;
-};
-
 }  // namespace
 
 class TestClickConfirmToast : public QObject {
@@ -145,8 +120,7 @@ private Q_SLOTS:
         for (int seconds : {0, -3}) {
             const Pending &pending = rig.ask(seconds);
             QCOMPARE(rig.toast->panel(), nullptr);
-            QTRY_VERIFY_WITH_TIMEOUT(pending.answer.has_value(), 1000);
-            QCOMPARE(*pending.answer, true);
+            QTRY_COMPARE_WITH_TIMEOUT(pending.answer, std::optional(true), 1000);
         }
     }
 
@@ -162,24 +136,22 @@ private Q_SLOTS:
         const QString labelEarly = toastProperty(toast, "secondsLabel").toString();
         const QRect frame = toast.panel()->geometry();
         QProcess xprop;
-        xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(toast.panel()->winId()),
-                                              QStringLiteral("_NET_WM_STATE"), QStringLiteral("_NET_WM_DESKTOP")});
+        xprop.start(u"xprop"_s, {u"-id"_s, QString::number(toast.panel()->winId()), u"_NET_WM_STATE"_s, u"_NET_WM_DESKTOP"_s});
         xprop.waitForFinished(5000);
         const QString windowManagerState = QString::fromUtf8(xprop.readAllStandardOutput());
         const int toastsShown = visibleToasts();
-        QTRY_COMPARE_WITH_TIMEOUT(toastProperty(toast, "secondsLabel").toString(), QStringLiteral("1s"), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(toastProperty(toast, "secondsLabel").toString(), u"1s"_s, 3000);
         const qint64 oneLeftAt = rig.clock.elapsed() - shownAt;
         const double progressLate = toastProperty(toast, "progressBar", "value").toDouble();
 
-        QTRY_VERIFY_WITH_TIMEOUT(pending.answer.has_value(), 5000);
-        QCOMPARE(*pending.answer, true);
+        QTRY_COMPARE_WITH_TIMEOUT(pending.answer, std::optional(true), 5000);
         QVERIFY2(pending.answeredAtMs - shownAt >= 1900 && pending.answeredAtMs - shownAt < 2500,
                  qPrintable(QString::number(pending.answeredAtMs - shownAt)));
         QCOMPARE(toast.panel(), nullptr);
         QTRY_COMPARE_WITH_TIMEOUT(visibleToasts(), 0, 2000);
 
         QCOMPARE(actionText, kAction);
-        QCOMPARE(labelEarly, QStringLiteral("2s"));
+        QCOMPARE(labelEarly, u"2s"_s);
         QVERIFY2(oneLeftAt >= 950, qPrintable(QString::number(oneLeftAt)));
         QVERIFY2(progressLate >= 0.45 && progressLate < 0.9, qPrintable(QString::number(progressLate)));
         QCOMPARE(toastsShown, 1);
@@ -201,8 +173,7 @@ private Q_SLOTS:
         QTRY_VERIFY(cancel->isVisible() && cancel->width() > 0);
         const qint64 clickedAt = rig.clock.elapsed();
         test::clickAt(cancel->mapToGlobal(QPointF(cancel->width() / 2, cancel->height() / 2)).toPoint());
-        QTRY_VERIFY_WITH_TIMEOUT(cancelled.answer.has_value(), 2000);
-        QCOMPARE(*cancelled.answer, false);
+        QTRY_COMPARE_WITH_TIMEOUT(cancelled.answer, std::optional(false), 2000);
         QVERIFY2(cancelled.answeredAtMs - clickedAt < 400, qPrintable(QString::number(cancelled.answeredAtMs - clickedAt)));
         QCOMPARE(rig.toast->panel(), nullptr);
 
@@ -211,18 +182,16 @@ private Q_SLOTS:
         QVERIFY(waitUntilShown(*rig.toast));
         QTRY_VERIFY(toastProperty(*rig.toast, "progressBar", "value").toDouble() >= 0.25);  // half a second run
         const Pending &last = rig.ask();
-        QTRY_VERIFY_WITH_TIMEOUT(superseded.answer.has_value(), 1000);
-        QCOMPARE(*superseded.answer, false);
+        QTRY_COMPARE_WITH_TIMEOUT(superseded.answer, std::optional(false), 1000);
         QVERIFY2(superseded.answeredAtMs - last.askedAtMs < 200,
                  qPrintable(QString::number(superseded.answeredAtMs - last.askedAtMs)));
         QVERIFY(waitUntilShown(*rig.toast));
         const qint64 shownAgainAt = rig.clock.elapsed();
-        QCOMPARE(toastProperty(*rig.toast, "secondsLabel").toString(), QStringLiteral("2s"));
+        QCOMPARE(toastProperty(*rig.toast, "secondsLabel").toString(), u"2s"_s);
         QTRY_COMPARE(visibleToasts(), 1);  // the superseded one is gone
 
         // The superseded countdown had 1.5 s left; had it kept running it would end this one early.
-        QTRY_VERIFY_WITH_TIMEOUT(last.answer.has_value(), 5000);
-        QCOMPARE(*last.answer, true);
+        QTRY_COMPARE_WITH_TIMEOUT(last.answer, std::optional(true), 5000);
         // Counted from the request (no early end) and from the new toast on screen (no late end).
         QVERIFY2(last.answeredAtMs - last.askedAtMs >= 1950, qPrintable(QString::number(last.answeredAtMs - last.askedAtMs)));
         QVERIFY2(last.answeredAtMs - shownAgainAt < 2600, qPrintable(QString::number(last.answeredAtMs - shownAgainAt)));
@@ -230,9 +199,14 @@ private Q_SLOTS:
 
     void theActiveAppKeepsTheFocusAndEscapeCancels()
     {
-        FocusHolder holder;
-        QVERIFY(!holder.window().isEmpty());
-        QCOMPARE(activeWindow(), holder.window());
+        // A plain X client under the window manager that holds the keyboard focus.
+        QProcess holder;
+        holder.start(u"xmessage"_s, {u"-name"_s, u"zapumfocusholder"_s, u"I have the focus"_s});
+        const QString focused =
+            xdotool({u"search"_s, u"--sync"_s, u"--onlyvisible"_s, u"--classname"_s, u"zapumfocusholder"_s}).section(u'\n', 0, 0);
+        QVERIFY(!focused.isEmpty());
+        xdotool({u"windowactivate"_s, u"--sync"_s, focused});
+        QCOMPARE(activeWindow(), focused);
 
         Rig rig;
         const Pending &pending = rig.ask();
@@ -242,17 +216,18 @@ private Q_SLOTS:
         for (int at : {100, 500, 900})
             QTimer::singleShot(at, rig.toast.get(), [&] { activeWhileShown.append(activeWindow()); });
         // Escape with a modifier is some other shortcut, not a cancel.
-        xdotool({QStringLiteral("key"), QStringLiteral("shift+Escape"), QStringLiteral("ctrl+Escape")});
+        xdotool({u"key"_s, u"shift+Escape"_s, u"ctrl+Escape"_s});
         QTRY_COMPARE_WITH_TIMEOUT(activeWhileShown.size(), 3, 3000);
         QVERIFY(!pending.answer.has_value());
-        QCOMPARE(activeWhileShown, QStringList(3, holder.window()));
+        QCOMPARE(activeWhileShown, QStringList(3, focused));
 
-        xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
-        QTRY_VERIFY_WITH_TIMEOUT(pending.answer.has_value(), 1000);
-        QCOMPARE(*pending.answer, false);
+        xdotool({u"key"_s, u"Escape"_s});
+        QTRY_COMPARE_WITH_TIMEOUT(pending.answer, std::optional(false), 1000);
         QVERIFY(!rig.toast->watchesEscape());
-        QCOMPARE(activeWindow(), holder.window());
+        QCOMPARE(activeWindow(), focused);
         QVERIFY(!QGuiApplication::focusWindow());
+        holder.kill();
+        holder.waitForFinished(5000);
     }
 
     void destroyingTheOwnerAnswersNo()
@@ -261,8 +236,7 @@ private Q_SLOTS:
         const Pending &pending = rig.ask();
         QVERIFY(waitUntilShown(*rig.toast));
         rig.toast.reset();
-        QTRY_VERIFY_WITH_TIMEOUT(pending.answer.has_value(), 1000);
-        QCOMPARE(*pending.answer, false);
+        QTRY_COMPARE_WITH_TIMEOUT(pending.answer, std::optional(false), 1000);
         QTRY_COMPARE_WITH_TIMEOUT(visibleToasts(), 0, 2000);
     }
 };
