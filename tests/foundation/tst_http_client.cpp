@@ -87,7 +87,6 @@ private Q_SLOTS:
         QFETCH(int, idleMs);
         QFETCH(int, totalMs);
         QFETCH(int, deadlineMs);
-        QFETCH(TransportError, expected);
         FakeHttpServer server;
         // Qt resends once on a connection closed before any answer, so every try gets the same.
         server.setHandler([response](const RecordedRequest &) { return response; });
@@ -95,7 +94,7 @@ private Q_SLOTS:
         const auto deadline = deadlineMs ? std::optional(std::chrono::milliseconds(deadlineMs)) : std::nullopt;
         const HttpResult result = awaitTask(client.send(post(server.baseUrl(), deadline)));
         QVERIFY(!result.ok());
-        QCOMPARE(transportErrorOf(result.failure()).value_or(TransportError::Other), expected);
+        QTEST(transportErrorOf(result.failure()).value_or(TransportError::Other), "expected");
         QVERIFY(!result.failure().message.isEmpty());
     }
 
