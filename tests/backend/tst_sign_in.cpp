@@ -131,8 +131,6 @@ private Q_SLOTS:
             << FakeResponse::json(201, R"({"userId":"short","accessToken":"A"})") << "short" << "ada@example.com" << "@";
         QTest::newRow("only userId") << FakeResponse::json(200, R"({"userId":"x"})") << "Could not read the sign-in response."
                                      << "" << "";
-        QTest::newRow("401") << FakeResponse::json(401, R"({"userId":"x","accessToken":"y"})")
-                             << "Server returned HTTP 401. Check URL and credentials." << "" << "";
     }
 
     void tokenSignInReplies()
