@@ -56,13 +56,6 @@ QByteArray reply(const QByteArray &userId, const QByteArrayList &commands)
     return "{" + (userId.isEmpty() ? QByteArray() : "\"userId\":" + userId + ",") + "\"commands\":[" + commands.join(',') + "]}";
 }
 
-BackendGraphTimings quickPolling()
-{
-    BackendGraphTimings timings;
-    timings.remote.pollInterval = 150ms;
-    return timings;
-}
-
 QStringList g_logged;
 QtMessageHandler g_passOn = nullptr;
 
@@ -74,16 +67,14 @@ void keepLogLine(QtMsgType type, const QMessageLogContext &context, const QStrin
     g_passOn(type, context, text);
 }
 
-BackendGraphTimings allClients(HttpTimeouts http)
+// Every client's time-outs set to `http`, and the command poll every `poll`.
+BackendGraphTimings clientTimings(HttpTimeouts http, std::chrono::milliseconds poll)
 {
     BackendGraphTimings timings;
-    timings.auth.http = http;
-    timings.browser.http = http;
-    timings.guidance.http = http;
-    timings.ask.http = http;
-    timings.memory.http = http;
-    timings.remote.http = http;
-    timings.remote.pollInterval = 100ms;
+    for (HttpTimeouts *each : {&timings.auth.http, &timings.browser.http, &timings.guidance.http, &timings.ask.http,
+                               &timings.memory.http, &timings.remote.http})
+        *each = http;
+    timings.remote.pollInterval = poll;
     return timings;
 }
 
@@ -214,10 +205,12 @@ private Q_SLOTS:
         server.enqueue(FakeResponse::json(200, R"({"results":[{"memory":"likes tea"}]})"));
         server.enqueue(FakeResponse::json(500, R"({"results":[{"memory":"x"}]})"));
         BackendGraph graph;
-        graph.signIn(BackendGraph::userSession(apiBaseOf(server.baseUrl()) + u"/mem"_s, u"u"_s, u"tok"_s));
+        // The base's own path is kept, escaped as it came.
+        graph.signIn(BackendGraph::userSession(apiBaseOf(server.baseUrl()) + u"/my%20mem"_s, u"u"_s, u"tok"_s));
         QCOMPARE(awaitTask(graph.memory.recall(u"  drinks? "_s, 6)), u"- likes tea"_s);
         const QJsonObject body{{u"query"_s, u"drinks?"_s}, {u"limit"_s, 6}};
-        QCOMPARE(requestMismatch(server.requests().value(0), {"POST", "/mem/v1/desktop/memory/search", "Bearer tok", body}), QString());
+        QCOMPARE(requestMismatch(server.requests().value(0), {"POST", "/my%20mem/v1/desktop/memory/search", "Bearer tok", body}),
+                 QString());
 
         QCOMPARE(awaitTask(graph.memory.recall(u" \n"_s, 6)), QString());
         QCOMPARE(server.requestCount(), 1);
@@ -360,7 +353,7 @@ private Q_SLOTS:
     {
         FakeHttpServer server;
         server.setHandler([](const RecordedRequest &) { return FakeResponse::json(200, reply("\"user-1\"", {push("From poll")})); });
-        BackendGraph graph(quickPolling());
+        BackendGraph graph(clientTimings({3s, 5s}, 150ms));
         graph.signIn(BackendGraph::userSession(u" "_s + apiBaseOf(server.baseUrl()) + u"/p "_s, u"user-1"_s, u"tok"_s));
         // A failed fetch left an error; a pushed document clears it.
         awaitTask(graph.guidance.refreshFromAPI(u"http://127.0.0.1:1"_s));
@@ -374,7 +367,7 @@ private Q_SLOTS:
     {
         FakeHttpServer server;
         server.setHandler([](const RecordedRequest &) { return FakeResponse::json(200, R"({"commands":[]})"); });
-        BackendGraph graph(quickPolling());
+        BackendGraph graph(clientTimings({3s, 5s}, 150ms));
         graph.signIn(BackendGraph::userSession(apiBaseOf(server.baseUrl())));
         QVERIFY(server.waitForRequests(1, 2s));
         graph.environment.setIsPaused(true);
@@ -422,7 +415,7 @@ private Q_SLOTS:
         answer.stall = plainHttp ? 0ms : 1500ms;
         FakeHttpServer server;
         server.setHandler([answer](const RecordedRequest &) { return answer; });
-        BackendGraph graph(allClients(plainHttp ? HttpTimeouts{2s, 2s} : HttpTimeouts{300ms, 5s}));
+        BackendGraph graph(clientTimings(plainHttp ? HttpTimeouts{2s, 2s} : HttpTimeouts{300ms, 5s}, 100ms));
         // 127.0.0.2 is not this machine by name, so plain http must not be used for it, whatever
         // answers there.
         const QString base = plainHttp ? u"http://127.0.0.2:%1/api"_s.arg(server.port()) : apiBaseOf(server.baseUrl());
@@ -466,20 +459,6 @@ private Q_SLOTS:
         const Result<QUrl> root = AuthClient::validatedAPIRoot(text);
         QCOMPARE(root.ok() ? QString() : root.failure().message, error);
         QCOMPARE(isSecureBackendUrl(QUrl(text)), error.isEmpty());
-    }
-
-    void joining_data()
-    {
-        QTest::addColumn<QString>("root");
-        QTest::addColumn<QString>("joined");
-        QTest::newRow("own path kept") << "https://h.example/zapum/api" << "https://h.example/zapum/api/v1/desktop/ask";
-        QTest::newRow("own path with slash, escaped") << "https://h.example/a%20b/" << "https://h.example/a%20b/v1/desktop/ask";
-    }
-
-    void joining()
-    {
-        QFETCH(QString, root);
-        QTEST(joinEndpoint(QUrl(root), backend_paths::kAsk).toString(QUrl::FullyEncoded), "joined");
     }
 
     void sessionDecoding_data()
