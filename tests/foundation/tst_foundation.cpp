@@ -42,13 +42,8 @@ void checkReplaceSemantics(SecretStore &store, const QString &account)
 
 HttpRequest post(const QUrl &url, std::optional<std::chrono::milliseconds> deadline = std::nullopt)
 {
-    HttpRequest request;
-    request.method = "POST";
-    request.url = url;
-    request.headers = {{"x-first", "1"}, {"X-Second", "two"}, {"Content-Type", "application/json"}};
-    request.body = R"({"hello":"world"})";
-    request.deadline = deadline;
-    return request;
+    return {"POST", url, {{"x-first", "1"}, {"X-Second", "two"}, {"Content-Type", "application/json"}}, R"({"hello":"world"})",
+            deadline, {}};
 }
 
 FakeResponse stalled(std::chrono::milliseconds stall)
