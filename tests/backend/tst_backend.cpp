@@ -209,7 +209,8 @@ private Q_SLOTS:
         graph.signIn(BackendGraph::userSession(apiBaseOf(server.baseUrl()) + u"/my%20mem"_s, u"u"_s, u"tok"_s));
         QCOMPARE(awaitTask(graph.memory.recall(u"  drinks? "_s, 6)), u"- likes tea"_s);
         const QJsonObject body{{u"query"_s, u"drinks?"_s}, {u"limit"_s, 6}};
-        QCOMPARE(requestMismatch(server.requests().value(0), {"POST", "/my%20mem/v1/desktop/memory/search", "Bearer tok", body}),
+        QCOMPARE(requestMismatch(server.requests().value(0),
+                                 {"POST", "/my%20mem/v1/desktop/memory/search", "Bearer tok", body}),
                  QString());
 
         QCOMPARE(awaitTask(graph.memory.recall(u" \n"_s, 6)), QString());
@@ -266,15 +267,17 @@ private Q_SLOTS:
         QTest::addColumn<AskResponse>("shown");
         const FakeResponse backend = FakeResponse::json(200, R"({"answer":"from backend"})");
         const QString own = u" my-own-model "_s;  // unknown, so sent as stored
-        QTest::newRow("answer as received") << true << QString() << FakeResponse::json(200, R"({"answer":"  Use Files.\n","x":1})")
-                                            << own << AskResponse::answer(u"  Use Files.\n"_s);
+        QTest::newRow("answer as received")
+            << true << QString() << FakeResponse::json(200, R"({"answer":"  Use Files.\n","x":1})") << own
+            << AskResponse::answer(u"  Use Files.\n"_s);
         QTest::newRow("500") << true << QString() << FakeResponse::json(500, R"({"answer":"no"})") << own
                              << AskResponse::error(u"Server error. Check your API URL."_s);
         QTest::newRow("200 without answer") << true << QString() << FakeResponse::json(200, R"({"reply":"hi"})") << own
                                             << AskResponse::error(u"Could not read response."_s);
         QTest::newRow("agent reply trimmed") << true << u"  It is the Files app. "_s << backend << own
                                              << AskResponse::answer(u"It is the Files app."_s);
-        QTest::newRow("agent failure") << true << u"fail:No API key."_s << backend << own << AskResponse::error(u"No API key."_s);
+        QTest::newRow("agent failure") << true << u"fail:No API key."_s << backend << own
+                                       << AskResponse::error(u"No API key."_s);
         QTest::newRow("no key: backend, default model") << false << u"unused"_s << backend << QString()
                                                         << AskResponse::answer(u"from backend"_s);
     }
@@ -295,8 +298,9 @@ private Q_SLOTS:
         if (keyStored)
             graph.secrets.items.insert(kAnthropicAccount, "sk-ant");
         if (!agentReply.isNull()) {
-            const Result<QString> reply = agentReply.startsWith(u"fail:"_s) ? Result<QString>(Failure{u"Anthropic"_s, 401, agentReply.mid(5)})
-                                                                             : Result<QString>(agentReply);
+            const Result<QString> reply = agentReply.startsWith(u"fail:"_s)
+                                              ? Result<QString>(Failure{u"Anthropic"_s, 401, agentReply.mid(5)})
+                                              : Result<QString>(agentReply);
             graph.ask.setTypedQueryRunner([reply](QString) { return cannedAgent(reply); });
         }
 
@@ -410,8 +414,9 @@ private Q_SLOTS:
         // Well-formed for every endpoint, so only the URL or the timing can make it fail. The
         // request layer's own tests tell a stalled reply from a trickling one; here each client
         // only has to say so.
-        FakeResponse answer = FakeResponse::json(200, R"({"userId":"u","email":"e","accessToken":"t","answer":"a","results":[],)"
-                                                     R"("commands":[],"title":"T","subtitle":"S","steps":[]})");
+        FakeResponse answer =
+            FakeResponse::json(200, R"({"userId":"u","email":"e","accessToken":"t","answer":"a","results":[],)"
+                                    R"("commands":[],"title":"T","subtitle":"S","steps":[]})");
         answer.stall = plainHttp ? 0ms : 1500ms;
         FakeHttpServer server;
         server.setHandler([answer](const RecordedRequest &) { return answer; });
@@ -428,7 +433,8 @@ private Q_SLOTS:
             QTest::ignoreMessage(logLine.startsWith(u'[') ? QtWarningMsg : QtDebugMsg, logLine.toUtf8().constData());
 
         QTEST(startClient(graph, client, base), "shown");
-        QTRY_VERIFY(plainHttp ? !refusedByRequestLayer || !g_logged.filter(refusal).isEmpty() : server.requestCount() > 0);
+        QTRY_VERIFY(plainHttp ? !refusedByRequestLayer || !g_logged.filter(refusal).isEmpty()
+                              : server.requestCount() > 0);
         graph.remote.stop();
         QTRY_VERIFY(logLine.isEmpty() || g_logged.contains(logLine));
         QCOMPARE(server.requestCount() > 0, !plainHttp);

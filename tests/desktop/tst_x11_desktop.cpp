@@ -39,7 +39,8 @@ namespace {
 
 std::optional<DesktopWindowInfo> findWindow(const QList<DesktopWindowInfo> &windows, quint32 id)
 {
-    const auto found = std::find_if(windows.begin(), windows.end(), [id](const auto &window) { return window.windowId == id; });
+    const auto found =
+        std::find_if(windows.begin(), windows.end(), [id](const auto &window) { return window.windowId == id; });
     return found == windows.end() ? std::nullopt : std::optional(*found);
 }
 
@@ -287,7 +288,8 @@ private Q_SLOTS:
     {
         // A private X server with no window manager at all.
         QProcess server;
-        server.start(u"Xvfb"_qs, {u"-displayfd"_qs, u"1"_qs, u"-screen"_qs, u"0"_qs, u"640x480x24"_qs, u"-nolisten"_qs, u"tcp"_qs});
+        server.start(u"Xvfb"_qs,
+                     {u"-displayfd"_qs, u"1"_qs, u"-screen"_qs, u"0"_qs, u"640x480x24"_qs, u"-nolisten"_qs, u"tcp"_qs});
         QVERIFY(server.waitForReadyRead(10000));
         const QString display = u':' + QString::fromLatin1(server.readLine().trimmed());
         auto connection = std::make_shared<x11::X11Display>(display.toLocal8Bit());
@@ -354,7 +356,8 @@ private Q_SLOTS:
         const QString labelEarly = toastProperty(toast, "secondsLabel").toString();
         const QRect frame = toast.panel()->geometry();
         QProcess xprop;
-        xprop.start(u"xprop"_s, {u"-id"_s, QString::number(toast.panel()->winId()), u"_NET_WM_STATE"_s, u"_NET_WM_DESKTOP"_s});
+        xprop.start(u"xprop"_s,
+                    {u"-id"_s, QString::number(toast.panel()->winId()), u"_NET_WM_STATE"_s, u"_NET_WM_DESKTOP"_s});
         xprop.waitForFinished(5000);
         const QString windowManagerState = QString::fromUtf8(xprop.readAllStandardOutput());
         const int toastsShown = visibleToasts();
@@ -421,7 +424,8 @@ private Q_SLOTS:
         QProcess holder;
         holder.start(u"xmessage"_s, {u"-name"_s, u"zapumfocusholder"_s, u"I have the focus"_s});
         const QString focused =
-            xdotool({u"search"_s, u"--sync"_s, u"--onlyvisible"_s, u"--classname"_s, u"zapumfocusholder"_s}).section(u'\n', 0, 0);
+            xdotool({u"search"_s, u"--sync"_s, u"--onlyvisible"_s, u"--classname"_s, u"zapumfocusholder"_s})
+                .section(u'\n', 0, 0);
         QVERIFY(!focused.isEmpty());
         xdotool({u"windowactivate"_s, u"--sync"_s, focused});
         QCOMPARE(activeWindow(), focused);

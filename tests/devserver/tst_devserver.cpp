@@ -91,8 +91,8 @@ private Q_SLOTS:
     {
         QFETCH(QString, email);
         const double before = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0 - kReferenceDate;
-        const QJsonObject session =
-            sendJson("POST", m_server.api(u"v1/desktop/session"_s), {{u"email"_s, email}, {u"token"_s, m_server.devToken()}}).json();
+        const QJsonObject body{{u"email"_s, email}, {u"token"_s, m_server.devToken()}};
+        const QJsonObject session = sendJson("POST", m_server.api(u"v1/desktop/session"_s), body).json();
         // The full record the desktop keeps as sent: a fresh token, never the sign-in one.
         QCOMPARE(session.value(u"email"_s).toString(), u"dev@zapum.local"_s);
         QCOMPARE(session.value(u"userId"_s).toString().size(), 32);
@@ -114,40 +114,47 @@ private Q_SLOTS:
         const Headers json{{"Content-Type", "application/json"}};
         const Headers signedIn{json.first(), {"Authorization", "Bearer @ACCESS@"}};
         const Headers forged{json.first(), {"Authorization", "Bearer zps_forged"}};
-        const auto row = [](const char *name, const char *request, const QByteArray &body, const Headers &headers, int status,
-                            const char *errorPart = "") {
-            QTest::newRow(name) << QString::fromUtf8(request) << body << headers << status << QString::fromUtf8(errorPart);
+        const auto row = [](const char *name, const char *request, const QByteArray &body, const Headers &headers,
+                            int status, const char *errorPart = "") {
+            QTest::newRow(name) << QString::fromUtf8(request) << body << headers << status
+                                << QString::fromUtf8(errorPart);
         };
         const char *session = "POST v1/desktop/session";
-        row("token with a trailing blank", session, R"({"email":"dev@zapum.local","token":"@TOKEN@ "})", json, 401, "Unknown");
+        row("token with a trailing blank", session, R"({"email":"dev@zapum.local","token":"@TOKEN@ "})", json, 401,
+            "Unknown");
         row("sign-in not JSON", session, "email=dev", json, 400, "JSON");
         row("body past the limit", session, QByteArray(2 * 1024 * 1024, 'x'), json, 413);
         // The GET routes check the bearer each on their own, the POST routes through one wrapper.
         row("guidance without bearer", "GET v1/desktop/guidance", {}, json, 401, "Authorization");
         row("commands with a forged bearer", "GET v1/desktop/commands", {}, forged, 401, "not valid");
         row("ask without bearer", "POST v1/desktop/ask", R"({"question":"x"})", json, 401, "Authorization");
-        row("memory with a forged bearer", "POST v1/desktop/memory/remember", R"({"query":"x"})", forged, 401, "not valid");
-        row("someone else's id", "POST v1/desktop/ask", R"({"question":"hi","userId":"u2","model":"gpt-4o"})", signedIn, 403, "userId");
-        row("blank question", "POST v1/desktop/ask", R"({"question":" \n","userId":"@ME@","model":"gpt-4o"})", signedIn, 400, "question");
+        row("memory with a forged bearer", "POST v1/desktop/memory/remember", R"({"query":"x"})", forged, 401,
+            "not valid");
+        row("someone else's id", "POST v1/desktop/ask", R"({"question":"hi","userId":"u2","model":"gpt-4o"})", signedIn,
+            403, "userId");
+        row("blank question", "POST v1/desktop/ask", R"({"question":" \n","userId":"@ME@","model":"gpt-4o"})", signedIn,
+            400, "question");
         const char *search = "POST v1/desktop/memory/search";
         row("limit 0", search, R"({"query":"report","limit":0})", signedIn, 400, "limit");
         row("limit as text", search, R"({"query":"report","limit":"6"})", signedIn, 400, "limit");
         row("query not a text", search, R"({"query":7,"limit":6})", signedIn, 400, "query");
-        row("system message remembered", "POST v1/desktop/memory/remember", R"({"messages":[{"role":"system","content":"x"}]})",
-            {signedIn.last()}, 400, "role");
+        row("system message remembered", "POST v1/desktop/memory/remember",
+            R"({"messages":[{"role":"system","content":"x"}]})", {signedIn.last()}, 400, "role");
         // The link page leaves out its button when it refuses.
         row("link to a web redirect", "GET web/desktop/link?state=s1&redirect=https://example.com/cb", {}, {}, 400);
-        row("link with markup in state", "GET web/desktop/link?state=%3Cb%3E&redirect=zapum://auth/callback", {}, {}, 400);
+        row("link with markup in state", "GET web/desktop/link?state=%3Cb%3E&redirect=zapum://auth/callback", {}, {},
+            400);
         row("link for another host name", "GET web/desktop/link?state=s1&redirect=zapum://auth/callback", {},
             {{"Host", "rebound.example:3100"}}, 403);
         const QByteArray good = R"({"user":"dev@zapum.local","document":)" +
                                 QJsonDocument(guidanceDocument(u"T"_s)).toJson(QJsonDocument::Compact) + "}";
         const char *push = "POST web/admin/api/push-guidance";
         row("step without isDone", push,
-            R"({"user":"dev@zapum.local","document":{"title":"T","subtitle":"S","steps":[{"id":"a","title":"A"}]}})", json, 400,
-            "steps[0].isDone");
+            R"({"user":"dev@zapum.local","document":{"title":"T","subtitle":"S","steps":[{"id":"a","title":"A"}]}})",
+            json, 400, "steps[0].isDone");
         row("unknown user", push, QByteArray(good).replace("dev@", "ghost@"), json, 404, "ghost@zapum.local");
-        row("form post from a page", push, "user=dev", {{"Content-Type", "application/x-www-form-urlencoded"}}, 415, "JSON");
+        row("form post from a page", push, "user=dev", {{"Content-Type", "application/x-www-form-urlencoded"}}, 415,
+            "JSON");
         row("another site's page", push, good, {json.first(), {"Origin", "https://evil.example"}}, 403, "other sites");
         row("user already there", "POST web/admin/api/users", R"({"email":"DEV@zapum.local"})", json, 409, "already");
     }
@@ -192,7 +199,8 @@ private Q_SLOTS:
         QFETCH(int, waitMs);
         QFETCH(int, status);
         QFETCH(QString, errorPart);
-        const WireReply page = sendRequest("GET", m_server.web(u"desktop/link?state=%1&redirect=zapum://auth/callback"_s.arg(kState)));
+        const WireReply page =
+            sendRequest("GET", m_server.web(u"desktop/link?state=%1&redirect=zapum://auth/callback"_s.arg(kState)));
         QVERIFY(page.status == 200 && page.body.contains(">Link this desktop</button>"));
         // The link page's confirmation: a redirect that keeps the callback's own query.
         QUrlQuery form;
@@ -223,9 +231,12 @@ private Q_SLOTS:
     void askEchoesTheTrimmedQuestionAndModel()
     {
         const Account dev = signInDev();
-        const QJsonObject body{{u"question"_s, u"  Where is my invoice?\n"_s}, {u"userId"_s, dev.userId}, {u"model"_s, u"gpt-4.1-nano"_s}};
-        const QString answer = sendJson("POST", m_server.api(u"v1/desktop/ask"_s), body, dev.accessToken).json().value(u"answer"_s).toString();
-        QVERIFY2(answer.contains(u"\u201CWhere is my invoice?\u201D"_s) && answer.contains(u"gpt-4.1-nano"_s), qPrintable(answer));
+        const QJsonObject body{
+            {u"question"_s, u"  Where is my invoice?\n"_s}, {u"userId"_s, dev.userId}, {u"model"_s, u"gpt-4.1-nano"_s}};
+        const WireReply reply = sendJson("POST", m_server.api(u"v1/desktop/ask"_s), body, dev.accessToken);
+        const QString answer = reply.json().value(u"answer"_s).toString();
+        QVERIFY2(answer.contains(u"\u201CWhere is my invoice?\u201D"_s) && answer.contains(u"gpt-4.1-nano"_s),
+                 qPrintable(answer));
     }
 
     void guidanceAndMemoriesArePerUser()

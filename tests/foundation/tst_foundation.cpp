@@ -42,8 +42,13 @@ void checkReplaceSemantics(SecretStore &store, const QString &account)
 
 HttpRequest post(const QUrl &url, std::optional<std::chrono::milliseconds> deadline = std::nullopt)
 {
-    return {"POST", url, {{"x-first", "1"}, {"X-Second", "two"}, {"Content-Type", "application/json"}}, R"({"hello":"world"})",
-            deadline, {}};
+    HttpRequest request;
+    request.method = "POST";
+    request.url = url;
+    request.headers = {{"x-first", "1"}, {"X-Second", "two"}, {"Content-Type", "application/json"}};
+    request.body = R"({"hello":"world"})";
+    request.deadline = deadline;
+    return request;
 }
 
 FakeResponse stalled(std::chrono::milliseconds stall)
