@@ -217,23 +217,18 @@ private Q_SLOTS:
         QTest::addColumn<std::optional<AppIdentity>>("expected");
 
         const QString viewerId = QStringLiteral("org.example.Viewer.desktop");
-        QTest::newRow("StartupWMClass") << AppHints{{}, u"viewer-main"_qs, {}} << QString()
-                                        << identity(u"Viewer"_qs, viewerId);
-        QTest::newRow("localized name") << AppHints{{}, u"viewer-main"_qs, {}} << u"de_DE"_qs
-                                        << identity(u"Betrachter"_qs, viewerId);
-        QTest::newRow("file id from a subfolder") << AppHints{u"vendor-tool"_qs, u"Other"_qs, {}} << QString()
-                                                  << identity(u"Vendor Tool"_qs, u"vendor-tool.desktop"_qs);
-        QTest::newRow("user folder wins") << AppHints{{}, u"mail"_qs, u"mailer"_qs} << QString()
-                                          << identity(u"My Mail"_qs, u"mail.desktop"_qs);
-        QTest::newRow("hidden entry hides the system one") << AppHints{{}, u"hidden"_qs, {}} << QString()
-                                                           << identity(u"hidden"_qs);
-        QTest::newRow("program through env and quotes") << AppHints{{}, {}, u"gcalc"_qs} << QString()
-                                                        << identity(u"Calculator"_qs, u"calc.desktop"_qs);
-        QTest::newRow("program of several entries") << AppHints{{}, {}, u"python3"_qs} << QString()
-                                                    << identity(u"python3"_qs);
-        QTest::newRow("class before instance") << AppHints{u"inst"_qs, u"Cls"_qs, u"proc"_qs} << QString()
-                                               << identity(u"Cls"_qs);
-        QTest::newRow("nothing known") << AppHints{} << QString() << std::optional<AppIdentity>();
+        const auto row = [](const char *name, const AppHints &hints, const std::optional<AppIdentity> &expected,
+                            const QString &locale = {}) { QTest::newRow(name) << hints << locale << expected; };
+        row("StartupWMClass", {{}, u"viewer-main"_qs, {}}, identity(u"Viewer"_qs, viewerId));
+        row("localized name", {{}, u"viewer-main"_qs, {}}, identity(u"Betrachter"_qs, viewerId), u"de_DE"_qs);
+        row("file id from a subfolder", {u"vendor-tool"_qs, u"Other"_qs, {}},
+            identity(u"Vendor Tool"_qs, u"vendor-tool.desktop"_qs));
+        row("user folder wins", {{}, u"mail"_qs, u"mailer"_qs}, identity(u"My Mail"_qs, u"mail.desktop"_qs));
+        row("hidden entry hides the system one", {{}, u"hidden"_qs, {}}, identity(u"hidden"_qs));
+        row("program through env and quotes", {{}, {}, u"gcalc"_qs}, identity(u"Calculator"_qs, u"calc.desktop"_qs));
+        row("program of several entries", {{}, {}, u"python3"_qs}, identity(u"python3"_qs));
+        row("class before instance", {u"inst"_qs, u"Cls"_qs, u"proc"_qs}, identity(u"Cls"_qs));
+        row("nothing known", {}, std::nullopt);
     }
 
     void identify()
