@@ -128,15 +128,12 @@ private Q_SLOTS:
         row("guidance without bearer", "GET v1/desktop/guidance", {}, json, 401, "Authorization");
         row("commands with a forged bearer", "GET v1/desktop/commands", {}, forged, 401, "not valid");
         row("ask without bearer", "POST v1/desktop/ask", R"({"question":"x"})", json, 401, "Authorization");
-        row("memory with a forged bearer", "POST v1/desktop/memory/remember", R"({"query":"x"})", forged, 401,
-            "not valid");
         row("someone else's id", "POST v1/desktop/ask", R"({"question":"hi","userId":"u2","model":"gpt-4o"})", signedIn,
             403, "userId");
         row("blank question", "POST v1/desktop/ask", R"({"question":" \n","userId":"@ME@","model":"gpt-4o"})", signedIn,
             400, "question");
         const char *search = "POST v1/desktop/memory/search";
         row("limit 0", search, R"({"query":"report","limit":0})", signedIn, 400, "limit");
-        row("limit as text", search, R"({"query":"report","limit":"6"})", signedIn, 400, "limit");
         row("query not a text", search, R"({"query":7,"limit":6})", signedIn, 400, "query");
         row("system message remembered", "POST v1/desktop/memory/remember",
             R"({"messages":[{"role":"system","content":"x"}]})", {signedIn.last()}, 400, "role");
