@@ -286,7 +286,6 @@ private Q_SLOTS:
 
     void withoutWindowManagerTheRootsWindowsCount()
     {
-        // A private X server with no window manager at all.
         QProcess server;
         server.start(u"Xvfb"_qs,
                      {u"-displayfd"_qs, u"1"_qs, u"-screen"_qs, u"0"_qs, u"640x480x24"_qs, u"-nolisten"_qs, u"tcp"_qs});
