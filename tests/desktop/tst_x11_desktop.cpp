@@ -81,9 +81,10 @@ struct Pending {
 
 // A toast, a clock started with it, and the questions put to it.
 struct Rig {
-    std::unique_ptr<ClickConfirmToast> toast = std::make_unique<ClickConfirmToast>(createEscapeKeyWatcher());
     QElapsedTimer clock;
     std::deque<Pending> asked;  // a deque keeps each answer where its callback writes it
+    // Last, so it goes first: a toast destroyed mid-question answers into the list above.
+    std::unique_ptr<ClickConfirmToast> toast = std::make_unique<ClickConfirmToast>(createEscapeKeyWatcher());
 
     Rig() { clock.start(); }
 
@@ -351,36 +352,32 @@ private Q_SLOTS:
         // The countdown starts once the toast is on screen; the first one takes a moment to build.
         QVERIFY(waitUntilShown(toast));
         const qint64 shownAt = rig.clock.elapsed();
-        const QString actionText = toastProperty(toast, "actionText").toString();
-        const QString labelEarly = toastProperty(toast, "secondsLabel").toString();
-        const QRect frame = toast.panel()->geometry();
+        QCOMPARE(toastProperty(toast, "secondsLabel").toString(), u"2s"_s);
+        QCOMPARE(toastProperty(toast, "actionText").toString(), kAction);
+        QCOMPARE(toast.panel()->geometry(), toastGeometry(QGuiApplication::primaryScreen()->availableGeometry()));
+        QCOMPARE(visibleToasts(), 1);
         QProcess xprop;
         xprop.start(u"xprop"_s,
                     {u"-id"_s, QString::number(toast.panel()->winId()), u"_NET_WM_STATE"_s, u"_NET_WM_DESKTOP"_s});
         xprop.waitForFinished(5000);
         const QString windowManagerState = QString::fromUtf8(xprop.readAllStandardOutput());
-        const int toastsShown = visibleToasts();
+        // Above other windows, out of the task list, on every desktop (openbox has no sticky state
+        // and answers with the all-desktops number instead).
+        for (const char *expected :
+             {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_DESKTOP(CARDINAL) = 4294967295"})
+            QVERIFY2(windowManagerState.contains(QLatin1String(expected)), qPrintable(windowManagerState));
+
         QTRY_COMPARE_WITH_TIMEOUT(toastProperty(toast, "secondsLabel").toString(), u"1s"_s, 3000);
         const qint64 oneLeftAt = rig.clock.elapsed() - shownAt;
+        QVERIFY2(oneLeftAt >= 950, qPrintable(QString::number(oneLeftAt)));
         const double progressLate = toastProperty(toast, "progressBar", "value").toDouble();
+        QVERIFY2(progressLate >= 0.45 && progressLate < 0.9, qPrintable(QString::number(progressLate)));
 
         QTRY_COMPARE_WITH_TIMEOUT(pending.answer, std::optional(true), 5000);
         QVERIFY2(pending.answeredAtMs - shownAt >= 1900 && pending.answeredAtMs - shownAt < 2500,
                  qPrintable(QString::number(pending.answeredAtMs - shownAt)));
         QCOMPARE(toast.panel(), nullptr);
         QTRY_COMPARE_WITH_TIMEOUT(visibleToasts(), 0, 2000);
-
-        QCOMPARE(actionText, kAction);
-        QCOMPARE(labelEarly, u"2s"_s);
-        QVERIFY2(oneLeftAt >= 950, qPrintable(QString::number(oneLeftAt)));
-        QVERIFY2(progressLate >= 0.45 && progressLate < 0.9, qPrintable(QString::number(progressLate)));
-        QCOMPARE(toastsShown, 1);
-        QCOMPARE(frame, toastGeometry(QGuiApplication::primaryScreen()->availableGeometry()));
-        // Above other windows, out of the task list, on every desktop (openbox has no sticky state
-        // and answers with the all-desktops number instead).
-        for (const char *expected :
-             {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_DESKTOP(CARDINAL) = 4294967295"})
-            QVERIFY2(windowManagerState.contains(QLatin1String(expected)), qPrintable(windowManagerState));
     }
 
     void cancelOrANewRequestAnswersNoAtOnceAndLeavesNoCountdownBehind()
