@@ -85,9 +85,7 @@ private Q_SLOTS:
         QCOMPARE(request.target, QByteArray("/v1/things?x=1"));
         QCOMPARE(request.body, QByteArray(R"({"hello":"world"})"));
         const QList<QByteArray> names = request.headerNames();
-        const qsizetype first = names.indexOf("x-first");
-        QVERIFY(first >= 0);
-        QCOMPARE(names.mid(first, 3), (QList<QByteArray>{"x-first", "X-Second", "Content-Type"}));
+        QCOMPARE(names.mid(names.indexOf("x-first"), 3), (QList<QByteArray>{"x-first", "X-Second", "Content-Type"}));
         QVERIFY(!server.requests().value(1).header("Cookie"));
     }
 
