@@ -668,13 +668,13 @@ private Q_SLOTS:
     void watchdogOfEarlierHandoffLeavesLaterOneAlone()
     {
         BackendGraphTimings timings;
-        timings.browser.handoffTimeout = 600ms;
+        timings.browser.handoffTimeout = 900ms;
         BackendGraph graph(timings);
-        const QDeadlineTimer firstWatchdog(650ms);  // with a margin for the watchdog to have run
+        const QDeadlineTimer firstWatchdog(950ms);  // with a margin for the watchdog to have run
         auto first = graph.browser.beginHandoff(QString());
         graph.browser.cancelPendingSignIn();
         QVERIFY(!awaitTask(std::move(first)).ok());
-        QTRY_VERIFY(firstWatchdog.remainingTime() < 350);
+        QTRY_VERIFY(firstWatchdog.remainingTime() < 500);
         auto second = graph.browser.beginHandoff(QString());
         QTRY_VERIFY(firstWatchdog.hasExpired());
         QVERIFY(graph.browser.isPending());
