@@ -17,6 +17,7 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,14 +29,10 @@ Options parse(const std::string &spec)
 {
     Options options{{"title", ""}, {"x", "0"}, {"y", "0"}, {"w", "200"}, {"h", "150"}, {"class", ""},
                     {"pid", "1"}, {"netname", "1"}, {"type", "normal"}, {"above", "0"}, {"decorated", "1"}};
-    size_t start = 0;
-    while (start <= spec.size()) {
-        const size_t end = std::min(spec.find(';', start), spec.size());
-        const std::string item = spec.substr(start, end - start);
-        const size_t equals = item.find('=');
-        if (equals != std::string::npos)
+    std::istringstream items(spec);
+    for (std::string item; std::getline(items, item, ';');) {
+        if (const size_t equals = item.find('='); equals != std::string::npos)
             options[item.substr(0, equals)] = item.substr(equals + 1);
-        start = end + 1;
     }
     return options;
 }
@@ -60,10 +57,9 @@ xcb_window_t createWindow(xcb_connection_t *c, xcb_screen_t *screen, const Optio
     const xcb_window_t w = xcb_generate_id(c);
     const uint32_t values[] = {screen->white_pixel, XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_BUTTON_PRESS
                                                         | XCB_EVENT_MASK_BUTTON_RELEASE};
-    const int16_t x = int16_t(std::atoi(o.at("x").c_str()));
-    const int16_t y = int16_t(std::atoi(o.at("y").c_str()));
-    const uint16_t width = uint16_t(std::atoi(o.at("w").c_str()));
-    const uint16_t height = uint16_t(std::atoi(o.at("h").c_str()));
+    const auto number = [&o](const char *key) { return std::atoi(o.at(key).c_str()); };
+    const auto x = int16_t(number("x")), y = int16_t(number("y"));
+    const auto width = uint16_t(number("w")), height = uint16_t(number("h"));
     xcb_create_window(c, XCB_COPY_FROM_PARENT, w, screen->root, x, y, width, height, 0,
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK,
                       values);

@@ -83,27 +83,16 @@ private Q_SLOTS:
 
     void tokenSignIn_data()
     {
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<int>("status");
-        QTest::newRow("known user") << QByteArray(R"({"email":"dev@zapum.local","token":"@TOKEN@"})") << 200;
-        QTest::newRow("other case, blanks") << QByteArray(R"({"email":"  DEV@Zapum.local ","token":"@TOKEN@"})") << 200;
-        QTest::newRow("token with a trailing blank") << QByteArray(R"({"email":"dev@zapum.local","token":"@TOKEN@ "})") << 401;
-        QTest::newRow("not JSON") << QByteArray("email=dev") << 400;
-        QTest::newRow("body past the limit") << QByteArray(2 * 1024 * 1024, 'x') << 413;
+        QTest::addColumn<QString>("email");
+        QTest::newRow("as stored") << u"dev@zapum.local"_s;
+        QTest::newRow("other case, blanks") << u"  DEV@Zapum.local "_s;
     }
     void tokenSignIn()
     {
-        QFETCH(QByteArray, body);
-        QFETCH(int, status);
+        QFETCH(QString, email);
         const double before = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0 - kReferenceDate;
-        const WireReply reply = sendRequest("POST", m_server.api(u"v1/desktop/session"_s),
-                                            body.replace("@TOKEN@", m_server.devToken().toUtf8()), {{"Content-Type", "application/json"}});
-        QCOMPARE(reply.status, status);
-        const QJsonObject session = reply.json();
-        if (status != 200) {
-            QVERIFY2(!reply.error().isEmpty(), reply.body.constData());
-            return;
-        }
+        const QJsonObject body{{u"email"_s, email}, {u"token"_s, m_server.devToken()}};
+        const QJsonObject session = sendJson("POST", m_server.api(u"v1/desktop/session"_s), body).json();
         // The full record the desktop keeps as sent: a fresh token, never the sign-in one.
         QCOMPARE(session.value(u"email"_s).toString(), u"dev@zapum.local"_s);
         QCOMPARE(session.value(u"userId"_s).toString().size(), 32);
@@ -113,21 +102,78 @@ private Q_SLOTS:
         QVERIFY(qAbs(session.value(u"issuedAt"_s).toDouble() - before) < 30);
     }
 
-    void everyDesktopEndpointChecksTheBearer()
+    // One row per rule of what is turned down. In bodies @TOKEN@ stands for the sign-in token and
+    // @ME@ for the dev user's id; "Bearer @ACCESS@" is that user's access token.
+    void refusals_data()
     {
-        for (const auto &[method, path] : QList<QPair<QByteArray, QString>>{{"GET", u"v1/desktop/guidance"_s},
-                                                                            {"POST", u"v1/desktop/ask"_s},
-                                                                            {"POST", u"v1/desktop/memory/search"_s},
-                                                                            {"POST", u"v1/desktop/memory/remember"_s},
-                                                                            {"GET", u"v1/desktop/commands"_s}}) {
-            for (const QByteArray &authorization : {QByteArray(), QByteArray("Bearer zps_forged")}) {
-                Headers headers{{"Content-Type", "application/json"}};
-                if (!authorization.isEmpty())
-                    headers.append({"Authorization", authorization});
-                const WireReply reply = sendRequest(method, m_server.api(path), "{\"query\":\"x\"}", headers);
-                QVERIFY2(reply.status == 401 && !reply.error().isEmpty(), qPrintable(path + u' ' + QString::fromLatin1(authorization)));
-            }
-        }
+        QTest::addColumn<QString>("request");  // method and path; "web/" first: on the web server
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<Headers>("headers");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("errorPart");
+        const Headers json{{"Content-Type", "application/json"}};
+        const Headers signedIn{json.first(), {"Authorization", "Bearer @ACCESS@"}};
+        const Headers forged{json.first(), {"Authorization", "Bearer zps_forged"}};
+        const auto row = [](const char *name, const char *request, const QByteArray &body, const Headers &headers,
+                            int status, const char *errorPart = "") {
+            QTest::newRow(name) << QString::fromUtf8(request) << body << headers << status
+                                << QString::fromUtf8(errorPart);
+        };
+        const char *session = "POST v1/desktop/session";
+        row("token with a trailing blank", session, R"({"email":"dev@zapum.local","token":"@TOKEN@ "})", json, 401,
+            "Unknown");
+        row("sign-in not JSON", session, "email=dev", json, 400, "JSON");
+        row("body past the limit", session, QByteArray(2 * 1024 * 1024, 'x'), json, 413);
+        // The GET routes check the bearer each on their own, the POST routes through one wrapper.
+        row("guidance without bearer", "GET v1/desktop/guidance", {}, json, 401, "Authorization");
+        row("commands with a forged bearer", "GET v1/desktop/commands", {}, forged, 401, "not valid");
+        row("ask without bearer", "POST v1/desktop/ask", R"({"question":"x"})", json, 401, "Authorization");
+        row("someone else's id", "POST v1/desktop/ask", R"({"question":"hi","userId":"u2","model":"gpt-4o"})", signedIn,
+            403, "userId");
+        row("blank question", "POST v1/desktop/ask", R"({"question":" \n","userId":"@ME@","model":"gpt-4o"})", signedIn,
+            400, "question");
+        const char *search = "POST v1/desktop/memory/search";
+        row("limit 0", search, R"({"query":"report","limit":0})", signedIn, 400, "limit");
+        row("query not a text", search, R"({"query":7,"limit":6})", signedIn, 400, "query");
+        row("system message remembered", "POST v1/desktop/memory/remember",
+            R"({"messages":[{"role":"system","content":"x"}]})", {signedIn.last()}, 400, "role");
+        // The link page leaves out its button when it refuses.
+        row("link to a web redirect", "GET web/desktop/link?state=s1&redirect=https://example.com/cb", {}, {}, 400);
+        row("link with markup in state", "GET web/desktop/link?state=%3Cb%3E&redirect=zapum://auth/callback", {}, {},
+            400);
+        row("link for another host name", "GET web/desktop/link?state=s1&redirect=zapum://auth/callback", {},
+            {{"Host", "rebound.example:3100"}}, 403);
+        const QByteArray good = R"({"user":"dev@zapum.local","document":)" +
+                                QJsonDocument(guidanceDocument(u"T"_s)).toJson(QJsonDocument::Compact) + "}";
+        const char *push = "POST web/admin/api/push-guidance";
+        row("step without isDone", push,
+            R"({"user":"dev@zapum.local","document":{"title":"T","subtitle":"S","steps":[{"id":"a","title":"A"}]}})",
+            json, 400, "steps[0].isDone");
+        row("unknown user", push, QByteArray(good).replace("dev@", "ghost@"), json, 404, "ghost@zapum.local");
+        row("form post from a page", push, "user=dev", {{"Content-Type", "application/x-www-form-urlencoded"}}, 415,
+            "JSON");
+        row("another site's page", push, good, {json.first(), {"Origin", "https://evil.example"}}, 403, "other sites");
+        row("user already there", "POST web/admin/api/users", R"({"email":"DEV@zapum.local"})", json, 409, "already");
+    }
+    void refusals()
+    {
+        QFETCH(QString, request);
+        QFETCH(QByteArray, body);
+        QFETCH(Headers, headers);
+        QFETCH(QString, errorPart);
+        const Account dev = signInDev();
+        body.replace("@TOKEN@", m_server.devToken().toUtf8()).replace("@ME@", dev.userId.toUtf8());
+        for (auto &header : headers)
+            header.second.replace("@ACCESS@", dev.accessToken.toUtf8());
+        const QString path = request.section(u' ', 1);
+        const QUrl url = path.startsWith(u"web/"_s) ? m_server.web(path.mid(4)) : m_server.api(path);
+        const WireReply reply = sendRequest(request.section(u' ', 0, 0).toLatin1(), url, body, headers);
+        QTEST(reply.status, "status");
+        if (path.startsWith(u"web/desktop/link"_s))
+            QVERIFY(!reply.body.contains(">Link this desktop</button>"));
+        else
+            QVERIFY2(!reply.error().isEmpty() && reply.error().contains(errorPart), qPrintable(reply.error()));
+        QVERIFY(pendingCommands(dev).isEmpty());
     }
 
     void browserPairing_data()
@@ -150,6 +196,9 @@ private Q_SLOTS:
         QFETCH(int, waitMs);
         QFETCH(int, status);
         QFETCH(QString, errorPart);
+        const WireReply page =
+            sendRequest("GET", m_server.web(u"desktop/link?state=%1&redirect=zapum://auth/callback"_s.arg(kState)));
+        QVERIFY(page.status == 200 && page.body.contains(">Link this desktop</button>"));
         // The link page's confirmation: a redirect that keeps the callback's own query.
         QUrlQuery form;
         form.addQueryItem(u"state"_s, kState);
@@ -176,56 +225,15 @@ private Q_SLOTS:
             QCOMPARE(reply.json().value(u"email"_s).toString(), u"dev@zapum.local"_s);
     }
 
-    void linkPage_data()
+    void askEchoesTheTrimmedQuestionAndModel()
     {
-        QTest::addColumn<QString>("query");
-        QTest::addColumn<QByteArray>("host");
-        QTest::addColumn<int>("status");
-        const QString app = u"&redirect=zapum://auth/callback"_s;
-        QTest::newRow("as the app builds it") << u"state="_s + kState + app << QByteArray() << 200;
-        QTest::newRow("web redirect") << u"state=s1&redirect=https://example.com/cb"_s << QByteArray() << 400;
-        QTest::newRow("markup in state") << u"state=%3Cb%3E"_s + app << QByteArray() << 400;
-        QTest::newRow("another host name") << u"state=s1"_s + app << QByteArray("rebound.example:3100") << 403;
-    }
-    void linkPage()
-    {
-        QFETCH(QString, query);
-        QFETCH(QByteArray, host);
-        QFETCH(int, status);
-        Headers headers;
-        if (!host.isEmpty())
-            headers.append({"Host", host});
-        const WireReply reply = sendRequest("GET", m_server.web(u"desktop/link?"_s + query), {}, headers);
-        QCOMPARE(reply.status, status);
-        QCOMPARE(reply.body.contains(">Link this desktop</button>"), status == 200);
-    }
-
-    void ask_data()
-    {
-        QTest::addColumn<QJsonObject>("body");
-        QTest::addColumn<int>("status");
-        const auto body = [](const QString &question, const QString &userId, const QJsonValue &model) {
-            return QJsonObject{{u"question"_s, question}, {u"userId"_s, userId}, {u"model"_s, model}};
-        };
-        QTest::newRow("answered") << body(u"  Where is my invoice?\n"_s, u"@ME@"_s, u"gpt-4.1-nano"_s) << 200;
-        QTest::newRow("someone else's id") << body(u"hi"_s, u"u2"_s, u"gpt-4o"_s) << 403;
-        QTest::newRow("blank question") << body(u" \n"_s, u"@ME@"_s, u"gpt-4o"_s) << 400;
-    }
-    void ask()
-    {
-        QFETCH(QJsonObject, body);
-        QFETCH(int, status);
         const Account dev = signInDev();
-        if (body.value(u"userId"_s) == u"@ME@"_s)
-            body.insert(u"userId"_s, dev.userId);
+        const QJsonObject body{
+            {u"question"_s, u"  Where is my invoice?\n"_s}, {u"userId"_s, dev.userId}, {u"model"_s, u"gpt-4.1-nano"_s}};
         const WireReply reply = sendJson("POST", m_server.api(u"v1/desktop/ask"_s), body, dev.accessToken);
-        QCOMPARE(reply.status, status);
         const QString answer = reply.json().value(u"answer"_s).toString();
-        if (status != 200)
-            QVERIFY(!reply.error().isEmpty());
-        else
-            QVERIFY2(answer.contains(u"\u201CWhere is my invoice?\u201D"_s) && answer.contains(body.value(u"model"_s).toString()),
-                     qPrintable(answer));
+        QVERIFY2(answer.contains(u"\u201CWhere is my invoice?\u201D"_s) && answer.contains(u"gpt-4.1-nano"_s),
+                 qPrintable(answer));
     }
 
     void guidanceAndMemoriesArePerUser()
@@ -277,15 +285,8 @@ private Q_SLOTS:
             const WireReply reply = search(dev, query, 6);
             QVERIFY2(reply.status == 200 && reply.json().value(u"results"_s).isArray(), qPrintable(query));
         }
-        // Malformed limits, queries and messages are refused; a generous limit is capped instead.
-        for (const QJsonValue &limit : {QJsonValue(0), QJsonValue(u"6"_s)})
-            QCOMPARE(search(dev, u"report"_s, limit).status, 400);
+        // A generous limit is capped instead of refused.
         QCOMPARE(memories(search(dev, u"report"_s, 1e9)).size(), 2);
-        QCOMPARE(search(dev, 7, 6).status, 400);
-        const WireReply refused = sendRequest("POST", m_server.api(u"v1/desktop/memory/remember"_s),
-                                              R"({"messages":[{"role":"system","content":"x"}]})",
-                                              {{"Authorization", "Bearer " + dev.accessToken.toUtf8()}});
-        QVERIFY2(refused.status == 400 && !refused.error().isEmpty(), refused.body.constData());
     }
 
     void pushedGuidanceIsDeliveredOnce()
@@ -306,41 +307,6 @@ private Q_SLOTS:
         QCOMPARE(list.at(0)[u"payload"_s].toObject(), first); // every JSON kind passes through unchanged
         QCOMPARE(list.at(1)[u"payload"_s][u"title"_s].toString(), u"Second"_s);
         QVERIFY(pendingCommands(dev).isEmpty());
-    }
-
-    void adminRefusals_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<Headers>("headers");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("errorPart");
-        const Headers json{{"Content-Type", "application/json"}};
-        const QByteArray good = R"({"user":"dev@zapum.local","document":)" +
-                                QJsonDocument(guidanceDocument(u"T"_s)).toJson(QJsonDocument::Compact) + "}";
-        const QString push = u"admin/api/push-guidance"_s;
-        QTest::newRow("step without isDone")
-            << push << QByteArray(R"({"user":"dev@zapum.local","document":{"title":"T","subtitle":"S","steps":[{"id":"a","title":"A"}]}})")
-            << json << 400 << u"steps[0].isDone"_s;
-        QTest::newRow("unknown user") << push << QByteArray(good).replace("dev@", "ghost@") << json << 404 << u"ghost@zapum.local"_s;
-        QTest::newRow("form post from a page") << push << QByteArray("user=dev")
-                                               << Headers{{"Content-Type", "application/x-www-form-urlencoded"}} << 415 << u"JSON"_s;
-        QTest::newRow("another site's page") << push << good << Headers{json.first(), {"Origin", "https://evil.example"}} << 403
-                                             << u"other sites"_s;
-        QTest::newRow("user already there") << u"admin/api/users"_s << QByteArray(R"({"email":"DEV@zapum.local"})") << json << 409
-                                            << u"already"_s;
-    }
-    void adminRefusals()
-    {
-        QFETCH(QString, path);
-        QFETCH(QByteArray, body);
-        QFETCH(Headers, headers);
-        QFETCH(int, status);
-        QFETCH(QString, errorPart);
-        const WireReply reply = sendRequest("POST", m_server.web(path), body, headers);
-        QCOMPARE(reply.status, status);
-        QVERIFY2(reply.error().contains(errorPart), qPrintable(reply.error()));
-        QVERIFY(pendingCommands(signInDev()).isEmpty());
     }
 
     // Guidance fetched and pushed through the app's clients is followed end to end in the app
