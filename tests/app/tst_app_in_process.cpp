@@ -1,6 +1,9 @@
 #include "app/start_at_login_store.h"
 #include "app/zapum_app.h"
+#include "backend/environment_store.h"
+#include "backend/guidance_service.h"
 #include "backend/session_controller.h"
+#include "support/await_task.h"
 #include "support/desktop_driver.h"
 #include "ui/qml_window.h"
 #include "voice/voice_settings_store.h"
@@ -21,20 +24,20 @@ namespace {
 
 QQuickItem *item(QmlWindow &window, const QString &name)
 {
-    QQuickItem *found = findItem(window.view()->rootObject(), name);
-    if (!found)
-        qWarning("no item %s", qPrintable(name));
-    return found;
+    return findItem(window.view()->rootObject(), name);
 }
 
-// A real click through Qt's event path, at the item's centre.
-void click(QmlWindow &window, const QString &name)
+// A real click through Qt's event path, at the item's centre once it is laid out.
+void click(QmlWindow &window, QQuickItem *target)
 {
-    QQuickItem *target = item(window, name);
-    QVERIFY(target && target->isVisible());
+    QTRY_VERIFY(target->isVisible() && target->width() > 0);
     const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
     QTest::mouseClick(window.view(), Qt::LeftButton, {}, centre.toPoint());
-    QTest::qWait(50);
+}
+
+void click(QmlWindow &window, const QString &name)
+{
+    click(window, item(window, name));
 }
 
 void typeText(QWindow &window, const char *text)
@@ -48,11 +51,20 @@ void typeText(QWindow &window, const char *text)
 // The real composition root in this process, over a private home, driven with Qt's test tools.
 class TestAppInProcess : public QObject {
     Q_OBJECT
+    OwnWarnings m_warnings;
+
 private Q_SLOTS:
     void initTestCase()
     {
         if (qEnvironmentVariableIsEmpty("ZAPUM_TEST_SESSION"))
             QSKIP("needs the test session (scripts/test-session.sh)");
+    }
+
+    // The app's warnings about the missing keyring are expected here; the windows' QML is clean.
+    void cleanup()
+    {
+        const QStringList qml = m_warnings.take().filter(u".qml:"_s);
+        QVERIFY2(qml.isEmpty(), qPrintable(qml.join(u'\n')));
     }
 
     void aBlankKeyCannotBeSaved()
@@ -99,11 +111,9 @@ private Q_SLOTS:
         QVERIFY(app.startAtLogin().isEnabled());
         QVERIFY(!item(settings, u"startAtLoginError"_s)->isVisible());
         settings.view()->grabWindow().save(QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/settings-start-at-login.png"));
-        QFile file(entry);
+        QFile file(entry);  // its Exec line's quoting has a test of its own
         QVERIFY(file.open(QIODevice::ReadOnly));
-        const QString text = QString::fromUtf8(file.readAll());
-        QVERIFY2(text.contains(u"\nExec=\""_s + QCoreApplication::applicationFilePath() + u"\" --autostart\n"_s),
-                 qPrintable(text));
+        QVERIFY(file.readAll().contains(QByteArray(QCoreApplication::applicationFilePath().toUtf8() + "\" --autostart\n")));
         click(settings, u"startAtLoginSwitch"_s);
         QVERIFY(!QFile::exists(entry));
         QVERIFY(!item(settings, u"startAtLoginSwitch"_s)->property("checked").toBool());
@@ -122,6 +132,42 @@ private Q_SLOTS:
         app.accountPanel().view()->close();
         QTRY_VERIFY(!app.sessions().isBrowserSignInPending());
         QCOMPARE(app.sessions().signInErrorText(), u"Browser sign-in was cancelled."_s);
+
+        // A refresh from the tray that fetched nothing claims no sync.
+        awaitTask(app.refreshGuidanceFromMenu());
+        QCOMPARE(app.environment().lastSyncLabel(), u"Never synced"_s);
+    }
+
+    // The picker is an exclusive group that always shows the current environment, whoever changed
+    // it. Last, as the environment it leaves behind stays in the settings.
+    void theEnvironmentPickerShowsTheCurrentOne()
+    {
+        ZaPumApp app;
+        app.openSettings();
+        QmlWindow &settings = app.settingsWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(settings.view()));
+        item(settings, u"tabs"_s)->setProperty("currentIndex", 1);
+        QList<QQuickItem *> segments;
+        for (QQuickItem *child : item(settings, u"environmentPicker"_s)->childItems())
+            if (child->property("checkable").toBool())
+                segments << child;
+        QCOMPARE(segments.size(), 3);
+        const auto checked = [&segments] {
+            QStringList names;
+            for (QQuickItem *segment : segments)
+                if (segment->property("checked").toBool())
+                    names << segment->property("text").toString();
+            return names;
+        };
+        QCOMPARE(checked(), QStringList{u"Production"_s});
+        click(settings, segments[0]);  // the chosen one stays chosen
+        QCOMPARE(checked(), QStringList{u"Production"_s});
+        click(settings, segments[2]);
+        QCOMPARE(app.environment().current(), ZaPumEnvironment::Local);
+        QCOMPARE(checked(), QStringList{u"Local (dev)"_s});
+        QCOMPARE(item(settings, u"apiBaseUrlField"_s)->property("text").toString(), u"http://localhost:4001"_s);
+        app.environment().setCurrent(ZaPumEnvironment::Staging);  // as the tray's menu does
+        QCOMPARE(checked(), QStringList{u"Staging"_s});
     }
 };
 
