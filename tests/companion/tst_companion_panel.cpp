@@ -269,7 +269,6 @@ private Q_SLOTS:
         m_graph->voice.setLastTranscript(QStringLiteral("What is on my calendar today?"));
         m_graph->voice.setBeeState(VoiceBeeState::listening());
         m_graph->amplitude.setLevels({0.3f, 0.5f, 0.8f, 1.0f, 0.8f, 0.5f, 0.3f});
-        QVERIFY(m_graph->manager.isVoiceExpanded());
         QVERIFY(m_graph->manager.isPatrolSuspended());
         QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry().size(), QSize(240, 199), 3000);
         QCOMPARE(panel()->geometry().bottom(), bottom);
@@ -281,11 +280,6 @@ private Q_SLOTS:
         QCOMPARE(QRectF(card->position(), card->size()),
                  voiceCardFrameInPanel(QRectF(QPointF(0, 0), root->size()), m_graph->bee.side()));
 
-        auto *model = test::findItem(panel()->rootObject(), QStringLiteral("beeModelView"));
-        QTRY_VERIFY_WITH_TIMEOUT(model->property("loaded").toBool(), 5000);
-        QObject *motion = model->property("motion").value<QObject *>();
-        const int frames = motion->property("frames").toInt();
-        QTRY_VERIFY_WITH_TIMEOUT(motion->property("frames").toInt() > frames + 2, 3000);  // wings beating
         // The bee and the voice bars are drawn (Xvfb draws at one device pixel per point).
         const QString path = QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/companion-listening.png");
         Shares bee, bars;
@@ -335,63 +329,53 @@ private Q_SLOTS:
         QVERIFY(work.isActive());
     }
 
-    void beeIsTheModelOrElseTheBobbingEmoji_data()
+    // No model file, or one that passes the checks but fails to load: the emoji bee, bobbing.
+    // (The model itself is drawn in the other tests.)
+    void withoutAUsableModelTheEmojiBeeBobs_data()
     {
         QFile shipped(test::builtBeeModelPath());
         QVERIFY(shipped.open(QIODevice::ReadOnly));
-        const QByteArray whole = shipped.readAll();
-        QByteArray corrupt = whole;
+        QByteArray corrupt = shipped.readAll();
         corrupt.replace(QByteArrayLiteral("\"nodes\""), QByteArrayLiteral("\"n#d@s\""));  // the same length, no longer glTF
         corrupt.replace(QByteArrayLiteral("{\"asset\""), QByteArrayLiteral("[\"asset\""));
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("the model") << whole << QStringLiteral("beeModelView");
-        QTest::newRow("no model file") << QByteArray() << QStringLiteral("emojiBee");
-        QTest::newRow("cut short") << whole.left(whole.size() * 2 / 3) << QStringLiteral("emojiBee");
-        QTest::newRow("corrupt inside") << corrupt << QStringLiteral("emojiBee");
+        QTest::newRow("no model file") << QByteArray();
+        QTest::newRow("corrupt inside") << corrupt;
     }
-    void beeIsTheModelOrElseTheBobbingEmoji()
+    void withoutAUsableModelTheEmojiBeeBobs()
     {
         QFETCH(QByteArray, bytes);
-        QFETCH(QString, shown);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("bee-runtime.glb"));
-        if (!bytes.isEmpty()) {
-            QFile model(path);
-            QVERIFY(model.open(QIODevice::WriteOnly) && model.write(bytes) == bytes.size());
-        }
+        QFile model(path);
+        QVERIFY(bytes.isEmpty() || (model.open(QIODevice::WriteOnly) && model.write(bytes) == bytes.size()));
+        model.close();
         m_graph = std::make_unique<test::CompanionGraph>(kQuickTimings, path);
         m_graph->manager.setup();
         QVERIFY(QTest::qWaitForWindowExposed(panel()));
         QQuickItem *bee = nullptr;
-        QTRY_VERIFY_WITH_TIMEOUT((bee = test::findItem(panel()->rootObject(), shown)), 5000);
-        if (shown == QLatin1String("beeModelView")) {
-            QTRY_VERIFY_WITH_TIMEOUT(bee->property("loaded").toBool(), 5000);
-            QTRY_COMPARE_WITH_TIMEOUT(bee->property("motion").value<QObject *>()->property("wingCount").toInt(), 2, 3000);
-        } else {
-            QVERIFY(m_graph->bee.beeModelUrl().isEmpty());
-            double low = 10, high = -10;
-            (void)QTest::qWaitFor([&] {
-                const double bob = bee->property("bob").toDouble();
-                low = std::min(low, bob);
-                high = std::max(high, bob);
-                return high - low > 4.0;
-            }, 5000);
-            QVERIFY2(low >= -3.0 && high <= 3.0 && high - low > 4.0, qPrintable(QStringLiteral("%1..%2").arg(low).arg(high)));
-        }
-        // Whichever it is, a bee is drawn: its yellow, and its dark stripes and eyes. The model is
-        // mostly dark (head, stripes) with lit yellow bands; the emoji mostly yellow and orange.
+        QTRY_VERIFY_WITH_TIMEOUT((bee = test::findItem(panel()->rootObject(), QStringLiteral("emojiBee"))), 5000);
+        QVERIFY(m_graph->bee.beeModelUrl().isEmpty());
+        double low = 10, high = -10;
+        (void)QTest::qWaitFor([&] {
+            const double bob = bee->property("bob").toDouble();
+            low = std::min(low, bob);
+            high = std::max(high, bob);
+            return high - low > 4.0;
+        }, 5000);
+        QVERIFY2(low >= -3.0 && high <= 3.0 && high - low > 4.0, qPrintable(QStringLiteral("%1..%2").arg(low).arg(high)));
+        // Drawn mostly yellow and orange, with its dark stripes and eyes.
         const QString file = QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/companion-%1.png")
                                  .arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')));
-        const bool model = shown == QLatin1String("beeModelView");
         Shares drawn;
         const auto beeDrawn = [&] {
             const QImage shot = panel()->grabWindow();
             shot.save(file);
             drawn = colourShares(shot, shot.rect());
-            return drawn.yellow > (model ? 0.01 : 0.03) && drawn.dark > (model ? 0.03 : 0.002);
+            return drawn.yellow > 0.03 && drawn.dark > 0.002;
         };
-        QTRY_VERIFY2_WITH_TIMEOUT(beeDrawn(), qPrintable(QStringLiteral("yellow %1, dark %2 in %3").arg(drawn.yellow).arg(drawn.dark).arg(file)), 5000);
+        QTRY_VERIFY2_WITH_TIMEOUT(beeDrawn(), qPrintable(QStringLiteral("yellow %1, dark %2 in %3").arg(drawn.yellow).arg(drawn.dark).arg(file)),
+                                  5000);
         m_warnings.take();  // a broken model is reported, as it should be
     }
 
@@ -410,6 +394,7 @@ private Q_SLOTS:
         auto *model = test::findItem(panel()->rootObject(), QStringLiteral("beeModelView"));
         QTRY_VERIFY_WITH_TIMEOUT(model->property("loaded").toBool(), 5000);
         QObject *motion = model->property("motion").value<QObject *>();
+        QTRY_COMPARE_WITH_TIMEOUT(motion->property("wingCount").toInt(), 2, 3000);
         int swapped = 0;
         QElapsedTimer sinceSwap;
         sinceSwap.start();

@@ -153,8 +153,8 @@ private Q_SLOTS:
         QVERIFY2(lines.first().contains(u"DISPLAY"_s), qPrintable(app.log()));
     }
 
-    // With the test desktop's keyring and tray, signed out: only the account panel; a callback
-    // nobody waits for changes nothing; the tray's last item quits.
+    // With the test desktop's keyring and tray, signed out: only the account panel; the tray's last
+    // item quits.
     void signedOutOnlyTheAccountPanelShows()
     {
         AppProcess app;
@@ -164,12 +164,6 @@ private Q_SLOTS:
         QVERIFY(!windowShown(u"ZaPum account"_s).isEmpty());
         QVERIFY2(app.log().contains(u"status menu: signed out, no dot"_s), qPrintable(app.ownLog()));
         QVERIFY(visibleWindows(u"ZaPum"_s).isEmpty());
-
-        AppProcess second(app.environment());
-        second.start({u"zapum://auth/callback?code=nothing-pending"_s});
-        QCOMPARE(second.waitForExit(10s), 0);
-        QVERIFY2(app.waitForLogLine(u"URL handed over"_s, 5s), qPrintable(app.ownLog()));
-
         QVERIFY(trayMenuUntil({u"Up"_s, u"Return"_s}, [&] { return app.waitForExit(5s) == 0; }));
         for (const char *line : {"no system tray", "keeping secrets in", "companion online"})
             QVERIFY2(!app.log().contains(QLatin1String(line)), qPrintable(app.ownLog()));
