@@ -113,7 +113,8 @@ private Q_SLOTS:
         settings.view()->grabWindow().save(QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/settings-start-at-login.png"));
         QFile file(entry);  // its Exec line's quoting has a test of its own
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QVERIFY(file.readAll().contains(QByteArray(QCoreApplication::applicationFilePath().toUtf8() + "\" --autostart\n")));
+        QVERIFY(
+            file.readAll().contains(QByteArray(QCoreApplication::applicationFilePath().toUtf8() + "\" --autostart\n")));
         click(settings, u"startAtLoginSwitch"_s);
         QVERIFY(!QFile::exists(entry));
         QVERIFY(!item(settings, u"startAtLoginSwitch"_s)->property("checked").toBool());

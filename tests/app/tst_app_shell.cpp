@@ -167,21 +167,23 @@ private Q_SLOTS:
         QTest::addColumn<QString>("url");
         const int run = int(CommandLine::Action::Run);
         QTest::newRow("nothing") << QStringList{u"zapum"_s} << run << false << QString();
-        QTest::newRow("a callback") << QStringList{u"zapum"_s, u"zapum://auth/callback?code=1&state=2"_s} << run << false
-                                    << u"zapum://auth/callback?code=1&state=2"_s;
-        QTest::newRow("scheme in capitals") << QStringList{u"zapum"_s, u"ZAPUM://auth/callback"_s} << run << false
-                                            << u"zapum://auth/callback"_s;
-        QTest::newRow("another scheme") << QStringList{u"zapum"_s, u"https://example.com/"_s} << run << false << QString();
+        QTest::newRow("a callback") << QStringList{u"zapum"_s, u"zapum://auth/callback?code=1&state=2"_s} << run
+                                    << false << u"zapum://auth/callback?code=1&state=2"_s;
+        QTest::newRow("scheme in capitals")
+            << QStringList{u"zapum"_s, u"ZAPUM://auth/callback"_s} << run << false << u"zapum://auth/callback"_s;
+        QTest::newRow("another scheme") << QStringList{u"zapum"_s, u"https://example.com/"_s} << run << false
+                                        << QString();
         QTest::newRow("not a URL") << QStringList{u"zapum"_s, u"zapum://a b%zz"_s} << run << false << QString();
-        QTest::newRow("the program name is no argument") << QStringList{u"zapum://auth/callback"_s} << run << false << QString();
+        QTest::newRow("the program name is no argument")
+            << QStringList{u"zapum://auth/callback"_s} << run << false << QString();
         QTest::newRow("nor an option") << QStringList{u"--version"_s} << run << false << QString();
         QTest::newRow("at log-in") << QStringList{u"zapum"_s, u"--autostart"_s} << run << true << QString();
-        QTest::newRow("the toolkit's own options pass") << QStringList{u"zapum"_s, u"-platform"_s, u"xcb"_s} << run << false
-                                                        << QString();
-        QTest::newRow("help wins over the rest")
-            << QStringList{u"zapum"_s, u"--autostart"_s, u"-h"_s} << int(CommandLine::Action::PrintHelp) << false << QString();
-        QTest::newRow("version") << QStringList{u"zapum"_s, u"--version"_s} << int(CommandLine::Action::PrintVersion) << false
-                                 << QString();
+        QTest::newRow("the toolkit's own options pass")
+            << QStringList{u"zapum"_s, u"-platform"_s, u"xcb"_s} << run << false << QString();
+        QTest::newRow("help wins over the rest") << QStringList{u"zapum"_s, u"--autostart"_s, u"-h"_s}
+                                                 << int(CommandLine::Action::PrintHelp) << false << QString();
+        QTest::newRow("version") << QStringList{u"zapum"_s, u"--version"_s} << int(CommandLine::Action::PrintVersion)
+                                 << false << QString();
         QTest::newRow("a misspelt option is refused, not ignored")
             << QStringList{u"zapum"_s, u"--autostrat"_s} << int(CommandLine::Action::Refuse) << false << QString();
     }

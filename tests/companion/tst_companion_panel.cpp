@@ -29,7 +29,8 @@ namespace {
 
 // Quick strolls so a test sees several walks in a few seconds.
 const CompanionTimings kQuickTimings{
-    .patrol = {.walkSeconds = 1.0, .firstPauseMin = 0.2, .firstPauseMax = 0.3, .laterPauseMin = 0.2, .laterPauseMax = 0.3}};
+    .patrol = {
+        .walkSeconds = 1.0, .firstPauseMin = 0.2, .firstPauseMax = 0.3, .laterPauseMin = 0.2, .laterPauseMax = 0.3}};
 
 QString arg(double v)
 {
@@ -113,7 +114,8 @@ class TestCompanionPanel : public QObject {
     QString where() const
     {
         QString text;
-        QDebug(&text) << panel()->geometry() << m_graph->manager.panelFrame() << "placed by the user:" << m_graph->manager.userChoseFreePosition();
+        QDebug(&text) << panel()->geometry() << m_graph->manager.panelFrame()
+                      << "placed by the user:" << m_graph->manager.userChoseFreePosition();
         return text;
     }
 
@@ -290,7 +292,10 @@ private Q_SLOTS:
             bars = colourShares(shot, QRect(0, 9, 240, 60));
             return bee.yellow > 0.03 && bars.yellow > 0.03;
         };
-        QTRY_VERIFY2_WITH_TIMEOUT(drawn(), qPrintable(QStringLiteral("yellow: bee %1, bars %2 in %3").arg(bee.yellow).arg(bars.yellow).arg(path)), 15000);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            drawn(),
+            qPrintable(QStringLiteral("yellow: bee %1, bars %2 in %3").arg(bee.yellow).arg(bars.yellow).arg(path)),
+            15000);
 
         const QRect g = panel()->geometry();
         test::clickAt(QPoint(g.center().x(), g.top() + 40));
@@ -363,7 +368,8 @@ private Q_SLOTS:
             high = std::max(high, bob);
             return high - low > 4.0;
         }, 5000);
-        QVERIFY2(low >= -3.0 && high <= 3.0 && high - low > 4.0, qPrintable(QStringLiteral("%1..%2").arg(low).arg(high)));
+        QVERIFY2(low >= -3.0 && high <= 3.0 && high - low > 4.0,
+                 qPrintable(QStringLiteral("%1..%2").arg(low).arg(high)));
         // Drawn mostly yellow and orange, with its dark stripes and eyes.
         const QString file = QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/companion-%1.png")
                                  .arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')));
@@ -374,8 +380,9 @@ private Q_SLOTS:
             drawn = colourShares(shot, shot.rect());
             return drawn.yellow > 0.03 && drawn.dark > 0.002;
         };
-        QTRY_VERIFY2_WITH_TIMEOUT(beeDrawn(), qPrintable(QStringLiteral("yellow %1, dark %2 in %3").arg(drawn.yellow).arg(drawn.dark).arg(file)),
-                                  5000);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            beeDrawn(),
+            qPrintable(QStringLiteral("yellow %1, dark %2 in %3").arg(drawn.yellow).arg(drawn.dark).arg(file)), 5000);
         m_warnings.take();  // a broken model is reported, as it should be
     }
 

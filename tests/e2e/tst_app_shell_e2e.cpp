@@ -70,7 +70,8 @@ void keys(const QString &title, const QStringList &sequence)
 
 void screenshot(const QString &name)
 {
-    QProcess::execute(u"import"_s, {u"-window"_s, u"root"_s, QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/") + name + u".png"_s});
+    QProcess::execute(u"import"_s,
+                      {u"-window"_s, u"root"_s, QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/") + name + u".png"_s});
 }
 
 // Whether some client holds the keyboard: an open menu takes it a moment after it shows. A grab
@@ -80,7 +81,8 @@ bool keyboardGrabbed()
     xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
     xcb_grab_keyboard_reply_t *reply = xcb_grab_keyboard_reply(
-        connection, xcb_grab_keyboard(connection, 0, root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC), nullptr);
+        connection, xcb_grab_keyboard(connection, 0, root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+        nullptr);
     const bool grabbed = reply && reply->status == XCB_GRAB_STATUS_ALREADY_GRABBED;
     free(reply);
     xcb_disconnect(connection);
@@ -95,7 +97,9 @@ bool trayMenuUntil(const QStringList &sequence, const std::function<bool()> &don
 {
     const int width = qEnvironmentVariableIntValue("ZAPUM_TEST_SCREEN_WIDTH");
     const auto ourWindows = [] {
-        return xdotool({u"search"_s, u"--onlyvisible"_s, u"--class"_s, u"zapum"_s}).split(u'\n', Qt::SkipEmptyParts).size();
+        return xdotool({u"search"_s, u"--onlyvisible"_s, u"--class"_s, u"zapum"_s})
+            .split(u'\n', Qt::SkipEmptyParts)
+            .size();
     };
     for (int attempt = 0; attempt < 3; ++attempt) {
         const qsizetype before = ourWindows();
@@ -245,11 +249,13 @@ private Q_SLOTS:
         QVERIFY(windowGone(u"ZaPum account"_s));
 
         // The app fetches guidance when asked to from the tray; a click on the bee then shows it.
-        QVERIFY2(trayMenuUntil(kRefreshGuidance, [&] { return app.waitForLogLine(u"guidance refreshed from the menu"_s, 5s); }),
+        QVERIFY2(trayMenuUntil(kRefreshGuidance,
+                               [&] { return app.waitForLogLine(u"guidance refreshed from the menu"_s, 5s); }),
                  qPrintable(app.ownLog()));
         QVERIFY2(!app.log().contains(u"last sync: Never synced"_s), qPrintable(app.ownLog()));
         clickAt(windowGeometry(windowShown(u"ZaPum"_s)).center());
-        QVERIFY2(app.waitForLogLine(u"guidance popover shows: ZaPum on your local server"_s, 15s), qPrintable(app.ownLog()));
+        QVERIFY2(app.waitForLogLine(u"guidance popover shows: ZaPum on your local server"_s, 15s),
+                 qPrintable(app.ownLog()));
 
         // The checklist lives on the popover's second tab, "Activity" (the right half of the tab
         // row, about 50 px below the popover's top); shown there, the screenshot tells the story.
@@ -262,7 +268,8 @@ private Q_SLOTS:
                                  {u"steps"_s, QJsonArray{step}}};
         QElapsedTimer sincePush;
         sincePush.start();
-        QCOMPARE(sendJson("POST", m_server.web(u"admin/api/push-guidance"_s), {{u"user"_s, u"dev@zapum.local"_s}, {u"document"_s, pushed}})
+        QCOMPARE(sendJson("POST", m_server.web(u"admin/api/push-guidance"_s),
+                          {{u"user"_s, u"dev@zapum.local"_s}, {u"document"_s, pushed}})
                      .status,
                  202);
         // One poll period, plus a little for the poll's own round trip.

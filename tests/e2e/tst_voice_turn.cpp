@@ -112,7 +112,8 @@ private Q_SLOTS:
         const MessagesRequest request = model.lastRequest();
         const QString said = request.lastMessage().value(QLatin1String("content")).toString();
         QVERIFY2(said.contains(QLatin1String("calendar")), qPrintable(said));
-        QVERIFY2(request.system().contains(u"Writer \u00B7 "_s + kWindowTitle + u" \u00B7 "_s), qPrintable(request.system()));
+        QVERIFY2(request.system().contains(u"Writer \u00B7 "_s + kWindowTitle + u" \u00B7 "_s),
+                 qPrintable(request.system()));
 
         QTRY_COMPARE_WITH_TIMEOUT(speech.requestCount(), 1, 10000);
         QCOMPARE(QJsonDocument::fromJson(speech.requests().value(0).body).object().value(u"text"_s).toString(), kReply);

@@ -37,7 +37,10 @@ class TestGuidancePopover : public QObject {
     std::unique_ptr<test::CompanionGraph> m_graph;
 
     QQuickView *popoverWindow() const { return m_graph->popoverHost.window(); }
-    QQuickItem *item(const char *name) const { return test::findItem(popoverWindow()->rootObject(), QLatin1String(name)); }
+    QQuickItem *item(const char *name) const
+    {
+        return test::findItem(popoverWindow()->rootObject(), QLatin1String(name));
+    }
     bool closed() const { return !m_graph->bee.popoverOpen() && !popoverWindow()->isVisible(); }
 
     void clickItem(const char *name)
