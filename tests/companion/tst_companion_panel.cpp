@@ -1,8 +1,10 @@
-// The companion panel as a real window under Xvfb + openbox: placement, strolling, dragging,
-// focus, and what the bee looks like.
+// The companion panel and its guidance popover as real windows under Xvfb + openbox: placement,
+// strolling, dragging, focus, what the bee looks like, and the popover driven like a person would.
 #include "companion/companion_manager.h"
 #include "support/companion_graph.h"
 #include "support/desktop_driver.h"
+#include "ui/guidance_popover_host.h"
+#include "ui/guidance_popover_model.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -55,6 +57,16 @@ Shares colourShares(const QImage &image, const QRect &area)
     }
     const double pixels = std::max(1, area.width() * area.height());
     return {counts.yellow / pixels, counts.dark / pixels};
+}
+
+PopoverGuidance checklist()
+{
+    return {QStringLiteral("Get set up"),
+            QStringLiteral("Three steps to a linked workspace"),
+            {{QStringLiteral("1"), QStringLiteral("Install the app"), {}, true},
+             {QStringLiteral("2"), QStringLiteral("Link your account"), QStringLiteral("From the menu bar"), false}},
+            QStringLiteral("Open setup"),
+            QStringLiteral("https://example.com/setup")};
 }
 
 // A plain window that notes where it was pressed, in screen coordinates.
@@ -138,6 +150,26 @@ class TestCompanionPanel : public QObject {
         xdotool({QStringLiteral("mousemove"), arg(to.x()), arg(to.y())});
         QTRY_VERIFY2_WITH_TIMEOUT(QRect(panel()->geometry()).contains(to), qPrintable(where()), 5000);
         xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+    }
+
+    QQuickView *popoverWindow() const { return m_graph->popoverHost.window(); }
+    QQuickItem *item(const char *name) const
+    {
+        return test::findItem(popoverWindow()->rootObject(), QLatin1String(name));
+    }
+    bool closed() const { return !m_graph->bee.popoverOpen() && !popoverWindow()->isVisible(); }
+
+    void clickItem(const char *name)
+    {
+        QQuickItem *target = item(name);
+        test::clickAt(target->mapToGlobal(QPointF(target->width() / 2, target->height() / 2)).toPoint());
+    }
+
+    void openByClickingTheBee()
+    {
+        test::clickAt(m_graph->manager.beeFrame().center().toPoint());
+        QTRY_VERIFY_WITH_TIMEOUT(m_graph->bee.popoverOpen(), 3000);
+        QVERIFY(QTest::qWaitForWindowActive(popoverWindow()));
     }
 
     // A long time later, a patrol step: a bee still strolling would be put back onto its rail.
@@ -438,6 +470,94 @@ private Q_SLOTS:
         else
             m_graph->manager.show();
         QTRY_VERIFY_WITH_TIMEOUT(motion->property("frames").toInt() > frames + 3, 3000);
+    }
+
+    void popoverOpensNextToTheBeeAndClosesThreeWays()
+    {
+        startCompanion();
+        m_graph->popover.setAccount(true, QStringLiteral("ada@example.com"));
+        openByClickingTheBee();
+        QCOMPARE(item("header")->property("text").toString(), QStringLiteral("Signed in as ada@example.com"));
+        const QRect popover = popoverWindow()->geometry();
+        const QRectF bee = m_graph->manager.beeFrame();
+        QVERIFY(popover.bottom() < bee.top());
+        QVERIFY(qAbs(popover.center().x() - bee.center().x()) <= 2);
+
+        xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+        QTRY_VERIFY_WITH_TIMEOUT(closed(), 3000);
+
+        // So does a second click on the bee, and it stays closed: the next click opens it again.
+        openByClickingTheBee();
+        test::clickAt(m_graph->manager.beeFrame().center().toPoint());
+        QTRY_VERIFY_WITH_TIMEOUT(closed(), 3000);
+
+        // So does turning to another window.
+        openByClickingTheBee();
+        QWindow other;
+        other.setGeometry(50, 50, 200, 150);
+        other.show();
+        other.requestActivate();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_graph->bee.popoverOpen(), 3000);
+    }
+
+    void popoverSendsTypedQuestions()
+    {
+        startCompanion();
+        openByClickingTheBee();
+        QQuickItem *field = item("questionField");
+        QTRY_VERIFY_WITH_TIMEOUT(field->hasActiveFocus(), 3000);
+        // Blank or pending questions are not sent (questionToSend above); here the button follows.
+        field->setProperty("text", QStringLiteral("   "));
+        QCOMPARE(item("sendButton")->isEnabled(), false);
+        field->setProperty("text", QString());
+        xdotool({QStringLiteral("type"), QStringLiteral("which tickets are open")});
+        QTRY_COMPARE_WITH_TIMEOUT(item("sendButton")->isEnabled(), true, 3000);
+        xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+        QTRY_COMPARE_WITH_TIMEOUT(m_graph->questions, QStringList{QStringLiteral("which tickets are open")}, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(field->property("text").toString(), QString(), 3000);
+
+        m_graph->popover.setAskState(true, std::nullopt);
+        QVERIFY(item("thinking")->isVisible());
+        field->setProperty("text", QStringLiteral("and closed ones"));
+        QCOMPARE(item("sendButton")->isEnabled(), false);
+
+        m_graph->popover.setAskState(false, PopoverAnswer{false, QStringLiteral("Three tickets are open.")});
+        QVERIFY(item("answer")->isVisible());
+        QVERIFY(item("copyButton")->isVisible());
+        QMetaObject::invokeMethod(item("copyButton"), "clicked");
+        QCOMPARE(m_graph->copied, QStringList{QStringLiteral("Three tickets are open.")});
+
+        m_graph->popover.setAskState(false, PopoverAnswer{true, QStringLiteral("The backend could not be reached.")});
+        QVERIFY(item("error")->isVisible());
+        QVERIFY(!item("copyButton")->isVisible());
+        QVERIFY(item("askAgainButton")->isVisible());
+        QMetaObject::invokeMethod(item("askAgainButton"), "clicked");
+        QCOMPARE(m_graph->responseClears, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(field->hasActiveFocus(), 3000);
+
+        // Past four lines the field stops growing and scrolls with the cursor.
+        field->setProperty("text", QStringList(8, QStringLiteral("line")).join(u'\n'));
+        field->setProperty("cursorPosition", field->property("length"));
+        QQuickItem *row = item("questionRow");
+        const auto cursorInRow = [&] { return field->mapRectToItem(row, field->property("cursorRectangle").toRectF()); };
+        QTRY_VERIFY2(cursorInRow().bottom() <= row->height() && cursorInRow().top() >= 0,
+                     qPrintable(QStringLiteral("%1 in %2").arg(cursorInRow().bottom()).arg(row->height())));
+        QVERIFY(row->height() < 6 * cursorInRow().height());
+    }
+
+    void popoverShowsTheChecklistAndItsAction()
+    {
+        startCompanion();
+        m_graph->popover.setGuidance(checklist());
+        openByClickingTheBee();
+        clickItem("tabActivity");
+        QTRY_VERIFY_WITH_TIMEOUT(item("guidanceList")->isVisible(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(item("primaryAction")->isVisible(), 3000);
+        QVERIFY(popoverWindow()->grabWindow().save(QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/guidance-popover.png")));
+
+        clickItem("primaryAction");
+        QTRY_COMPARE_WITH_TIMEOUT(m_graph->openedUrls, QList<QUrl>{QUrl(QStringLiteral("https://example.com/setup"))}, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_graph->bee.popoverOpen(), 3000);
     }
 };
 
