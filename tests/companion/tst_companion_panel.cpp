@@ -551,8 +551,10 @@ private Q_SLOTS:
         m_graph->popover.setGuidance(checklist());
         openByClickingTheBee();
         clickItem("tabActivity");
-        QTRY_VERIFY_WITH_TIMEOUT(item("guidanceList")->isVisible(), 3000);
-        QTRY_VERIFY_WITH_TIMEOUT(item("primaryAction")->isVisible(), 3000);
+        // Shown once the Ask tab has faded out.
+        QTRY_VERIFY_WITH_TIMEOUT(item("guidanceList")->isVisible() && item("primaryAction")->isVisible()
+                                     && !item("questionField")->isVisible(),
+                                 3000);
         QVERIFY(popoverWindow()->grabWindow().save(QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/guidance-popover.png")));
 
         clickItem("primaryAction");
