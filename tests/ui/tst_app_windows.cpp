@@ -342,13 +342,11 @@ private Q_SLOTS:
         QVERIFY2(!findItem(settings, "startAtLoginSwitch")->property("checked").toBool(), "off by default");
 
         // A file where the folder should be: the switch springs back and says why.
-        QFile blocker(folder);
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
+        QVERIFY(QFile(folder).open(QIODevice::WriteOnly));
         click(settings, "startAtLoginSwitch");
         QVERIFY(!findItem(settings, "startAtLoginSwitch")->property("checked").toBool());
         QVERIFY(findItem(settings, "startAtLoginError")->isVisible());
-        QVERIFY(blocker.remove());
+        QVERIFY(QFile::remove(folder));
 
         click(settings, "startAtLoginSwitch");
         QVERIFY(app.startAtLogin().isEnabled());
