@@ -158,51 +158,45 @@ private Q_SLOTS:
         QTRY_VERIFY(talkHint().startsWith(u"Hold Right Ctrl for 0.4 s"_s));
     }
 
-    void callbackArgument_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("url");
-        QTest::newRow("callback") << QStringList{u"zapum"_s, u"zapum://auth/callback?code=1&state=2"_s}
-                                  << u"zapum://auth/callback?code=1&state=2"_s;
-        QTest::newRow("scheme in capitals") << QStringList{u"zapum"_s, u"ZAPUM://auth/callback"_s} << u"zapum://auth/callback"_s;
-        QTest::newRow("another scheme") << QStringList{u"zapum"_s, u"https://example.com/"_s} << QString();
-        QTest::newRow("not a URL") << QStringList{u"zapum"_s, u"zapum://a b%zz"_s} << QString();
-        QTest::newRow("the program name itself is no argument") << QStringList{u"zapum://auth/callback"_s} << QString();
-    }
-    void callbackArgument()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(QString, url);
-        const std::optional<QUrl> found = callbackUrlArgument(arguments);
-        QCOMPARE(found ? found->toString() : QString(), url);
-    }
-
+    // What the program does with its arguments, and which of them is a sign-in callback to hand on.
     void commandLine_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("action");
         QTest::addColumn<bool>("atLogin");
+        QTest::addColumn<QString>("url");
         const int run = int(CommandLine::Action::Run);
-        QTest::newRow("nothing") << QStringList{u"zapum"_s} << run << false;
-        QTest::newRow("a callback URL") << QStringList{u"zapum"_s, u"zapum://auth/callback?code=1"_s} << run << false;
-        QTest::newRow("at log-in") << QStringList{u"zapum"_s, u"--autostart"_s} << run << true;
-        QTest::newRow("the toolkit's own options pass") << QStringList{u"zapum"_s, u"-platform"_s, u"xcb"_s} << run << false;
-        QTest::newRow("help wins over the rest")
-            << QStringList{u"zapum"_s, u"--autostart"_s, u"-h"_s} << int(CommandLine::Action::PrintHelp) << false;
-        QTest::newRow("version") << QStringList{u"zapum"_s, u"--version"_s} << int(CommandLine::Action::PrintVersion) << false;
+        QTest::newRow("nothing") << QStringList{u"zapum"_s} << run << false << QString();
+        QTest::newRow("a callback") << QStringList{u"zapum"_s, u"zapum://auth/callback?code=1&state=2"_s} << run
+                                    << false << u"zapum://auth/callback?code=1&state=2"_s;
+        QTest::newRow("scheme in capitals")
+            << QStringList{u"zapum"_s, u"ZAPUM://auth/callback"_s} << run << false << u"zapum://auth/callback"_s;
+        QTest::newRow("another scheme") << QStringList{u"zapum"_s, u"https://example.com/"_s} << run << false
+                                        << QString();
+        QTest::newRow("not a URL") << QStringList{u"zapum"_s, u"zapum://a b%zz"_s} << run << false << QString();
+        QTest::newRow("the program name is no argument")
+            << QStringList{u"zapum://auth/callback"_s} << run << false << QString();
+        QTest::newRow("nor an option") << QStringList{u"--version"_s} << run << false << QString();
+        QTest::newRow("at log-in") << QStringList{u"zapum"_s, u"--autostart"_s} << run << true << QString();
+        QTest::newRow("the toolkit's own options pass")
+            << QStringList{u"zapum"_s, u"-platform"_s, u"xcb"_s} << run << false << QString();
+        QTest::newRow("help wins over the rest") << QStringList{u"zapum"_s, u"--autostart"_s, u"-h"_s}
+                                                 << int(CommandLine::Action::PrintHelp) << false << QString();
+        QTest::newRow("version") << QStringList{u"zapum"_s, u"--version"_s} << int(CommandLine::Action::PrintVersion)
+                                 << false << QString();
         QTest::newRow("a misspelt option is refused, not ignored")
-            << QStringList{u"zapum"_s, u"--autostrat"_s} << int(CommandLine::Action::Refuse) << false;
-        QTest::newRow("the program name is no option") << QStringList{u"--version"_s} << run << false;
+            << QStringList{u"zapum"_s, u"--autostrat"_s} << int(CommandLine::Action::Refuse) << false << QString();
     }
     void commandLine()
     {
         QFETCH(QStringList, arguments);
-        QFETCH(int, action);
-        QFETCH(bool, atLogin);
+        QFETCH(QString, url);
         const CommandLine line = parseCommandLine(arguments);
-        QCOMPARE(int(line.action), action);
-        QCOMPARE(line.atLogin, atLogin);
+        QTEST(int(line.action), "action");
+        QTEST(line.atLogin, "atLogin");
         QCOMPARE(line.error.contains(u"--autostrat"_s), line.action == CommandLine::Action::Refuse);
+        const std::optional<QUrl> found = callbackUrlArgument(arguments);
+        QCOMPARE(found ? found->toString() : QString(), url);
     }
 
     // What a desktop's launcher reads back from the Exec line, after un-escaping the value and then
@@ -225,9 +219,19 @@ private Q_SLOTS:
         QVERIFY2(entry.contains(u"\nExec="_s + exec + u" --autostart\n"_s), qPrintable(entry));
     }
 
-    void strayTextOnTheChannelIsDropped()
+    // A socket file nobody answers on, as a killed instance leaves it, is taken over; text on the
+    // channel that is no URL is dropped.
+    void theChannelTakesOverACrashedSocketAndDropsStrayText()
     {
-        const QString name = instanceChannelName(u"/stray-"_s + QString::number(QCoreApplication::applicationPid()));
+        const QString name = instanceChannelName(u"/crashed-"_s + QString::number(QCoreApplication::applicationPid()));
+        {
+            QLocalServer stale;
+            QVERIFY(stale.listen(name));
+            const QString path = stale.fullServerName();
+            stale.close();
+            QFile placeholder(path);
+            QVERIFY(placeholder.open(QIODevice::WriteOnly));
+        }
         InstanceChannel channel(name);
         QVERIFY(channel.listen());
         QSignalSpy received(&channel, &InstanceChannel::urlReceived);
@@ -240,22 +244,6 @@ private Q_SLOTS:
             QTRY_VERIFY(socket.state() == QLocalSocket::UnconnectedState || received.size() > 0);
         }
         QCOMPARE(received.size(), 0);
-    }
-
-    void aCrashedInstancesSocketIsTakenOver()
-    {
-        const QString name = instanceChannelName(u"/crashed-"_s + QString::number(QCoreApplication::applicationPid()));
-        // A socket file nobody answers on, as a killed instance leaves it.
-        {
-            QLocalServer stale;
-            QVERIFY(stale.listen(name));
-            const QString path = stale.fullServerName();
-            stale.close();
-            QFile placeholder(path);
-            QVERIFY(placeholder.open(QIODevice::WriteOnly));
-        }
-        InstanceChannel channel(name);
-        QVERIFY(channel.listen());
     }
 };
 

@@ -33,10 +33,12 @@ using namespace std::chrono_literals;
 using namespace zapum;
 using namespace zapum::test;
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-const QString kWindowTitle = QStringLiteral("Quarterly Report Draft");
-const QString kReply = QStringLiteral("Your report is open.");
+const QString kWindowTitle = u"Quarterly Report Draft"_s;
+const QString kReply = u"Your report is open."_s;
 
 }  // namespace
 
@@ -51,7 +53,7 @@ private Q_SLOTS:
     void cleanup()
     {
         if (qEnvironmentVariableIsSet("ZAPUM_TEST_SESSION"))
-            xdotool({QStringLiteral("keyup"), QStringLiteral("Alt_R"), QStringLiteral("Alt_L"), QStringLiteral("ISO_Level3_Shift")});
+            xdotool({u"keyup"_s, u"Alt_R"_s, u"Alt_L"_s, u"ISO_Level3_Shift"_s});
     }
 
     void spokenTurnIsAnsweredAloud()
@@ -66,8 +68,8 @@ private Q_SLOTS:
 
         BackendGraph backend;
         backend.signIn(BackendGraph::userSession(apiBaseOf(backendServer.baseUrl())));
-        backend.voiceKeychain.save(QStringLiteral("sk-ant-e2e"), kAnthropicAccount);
-        backend.voiceKeychain.save(QStringLiteral("el-e2e"), kElevenLabsAccount);
+        backend.voiceKeychain.save(u"sk-ant-e2e"_s, kAnthropicAccount);
+        backend.voiceKeychain.save(u"el-e2e"_s, kElevenLabsAccount);
         VoiceSettingsStore settings(backend.settings, backend.voiceKeychain);
         settings.setIsEnabled(true);
 
@@ -91,31 +93,30 @@ private Q_SLOTS:
         QVERIFY(hotkey.isRegistered());
 
         // A window of another process, so that the session's own windows being left out does not hide it.
-        TestWindows window({QStringLiteral("title=%1;w=500;h=300;class=Writer").arg(kWindowTitle)});
+        TestWindows window({u"title=%1;w=500;h=300;class=Writer"_s.arg(kWindowTitle)});
         QVERIFY(!window.windows.isEmpty());
         QVERIFY(test::awaitTask(capture.requestPermissions()));
 
         QList<VoiceBeeState> states;
         connect(&settings, &VoiceSettingsStore::beeStateChanged, this, [&] { states.append(settings.beeState()); });
 
-        xdotool({QStringLiteral("keydown"), QStringLiteral("Alt_R")});
+        xdotool({u"keydown"_s, u"Alt_R"_s});
         QTRY_COMPARE_WITH_TIMEOUT(settings.beeState(), VoiceBeeState::listening(), 3000);
         FifoMicrophone microphone;
-        microphone.play(FifoMicrophone::silence(0.3) + FifoMicrophone::speak(QStringLiteral("Open the calendar please"), QStringLiteral("slt"))
+        microphone.play(FifoMicrophone::silence(0.3) + FifoMicrophone::speak(u"Open the calendar please"_s, u"slt"_s)
                         + FifoMicrophone::silence(0.6));
         QVERIFY(microphone.waitUntilPlayed(15s));
-        xdotool({QStringLiteral("keyup"), QStringLiteral("Alt_R")});
+        xdotool({u"keyup"_s, u"Alt_R"_s});
 
         QTRY_COMPARE_WITH_TIMEOUT(model.requestCount(), 1, 15000);
         const MessagesRequest request = model.lastRequest();
         const QString said = request.lastMessage().value(QLatin1String("content")).toString();
         QVERIFY2(said.contains(QLatin1String("calendar")), qPrintable(said));
-        QVERIFY2(request.system().contains(QStringLiteral("Writer \u00B7 ") + kWindowTitle + QStringLiteral(" \u00B7 ")),
+        QVERIFY2(request.system().contains(u"Writer \u00B7 "_s + kWindowTitle + u" \u00B7 "_s),
                  qPrintable(request.system()));
 
         QTRY_COMPARE_WITH_TIMEOUT(speech.requestCount(), 1, 10000);
-        QCOMPARE(QJsonDocument::fromJson(speech.requests().value(0).body).object().value(QLatin1String("text")).toString(),
-                 kReply);
+        QCOMPARE(QJsonDocument::fromJson(speech.requests().value(0).body).object().value(u"text"_s).toString(), kReply);
         QTRY_VERIFY_WITH_TIMEOUT(states.contains(VoiceBeeState::speaking()), 5000);
         QVERIFY(settings.lastErrorText().isEmpty());
         // The reply plays for its length, the follow-up listens and hears nothing, and the bee rests.
