@@ -42,10 +42,7 @@ void BackendGraph::signInThroughBrowser(const QString &apiBase, QString query)
 
 QString apiBaseOf(const QUrl &serverBase)
 {
-    QString text = serverBase.toString();
-    if (text.endsWith(QLatin1Char('/')))
-        text.chop(1);
-    return text;
+    return serverBase.toString(QUrl::StripTrailingSlash);
 }
 
 QString requestMismatch(const RecordedRequest &request, const ExpectedRequest &expected)

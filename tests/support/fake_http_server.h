@@ -9,7 +9,6 @@
 #include <QUrl>
 
 #include <chrono>
-#include <deque>
 #include <functional>
 #include <optional>
 
@@ -71,18 +70,15 @@ public:
     // Spins the caller's event loop until `count` requests have arrived or the time is up.
     bool waitForRequests(int count, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
 
-    // Used by the server thread.
+private:
     FakeResponse respond(const RecordedRequest &request);
 
-private:
-    class Worker;
     QThread m_thread;
-    Worker *m_worker = nullptr;
     quint16 m_port = 0;
 
     mutable QMutex m_mutex;
     QList<RecordedRequest> m_requests;
-    std::deque<FakeResponse> m_queue;
+    QList<FakeResponse> m_queue;
     Handler m_handler;
 };
 
