@@ -39,28 +39,18 @@ std::optional<RecordedRequest> takeRequest(QByteArray &buffer)
     const qsizetype headerEnd = buffer.indexOf("\r\n\r\n");
     if (headerEnd < 0)
         return std::nullopt;
-    const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
-    RecordedRequest request;
-    const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
-    request.method = requestLine.value(0);
-    request.target = requestLine.value(1);
-    qsizetype contentLength = 0;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray line = lines[i].trimmed();
-        const qsizetype colon = line.indexOf(':');
-        if (colon <= 0)
-            continue;
-        const QByteArray name = line.left(colon);
-        const QByteArray value = line.mid(colon + 1).trimmed();
-        request.headers.append({name, value});
-        if (name.compare("content-length", Qt::CaseInsensitive) == 0)
-            contentLength = value.toLongLong();
+    QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
+    const QList<QByteArray> requestLine = lines.takeFirst().trimmed().split(' ');
+    RecordedRequest request{requestLine.value(0), requestLine.value(1), {}, {}};
+    for (const QByteArray &line : std::as_const(lines)) {
+        if (const qsizetype colon = line.indexOf(':'); colon > 0)
+            request.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
     }
-    const qsizetype total = headerEnd + 4 + contentLength;
-    if (buffer.size() < total)
+    const qsizetype contentLength = request.header("content-length").value_or("0").toLongLong();
+    if (buffer.size() < headerEnd + 4 + contentLength)
         return std::nullopt;
     request.body = buffer.mid(headerEnd + 4, contentLength);
-    buffer.remove(0, total);
+    buffer.remove(0, headerEnd + 4 + contentLength);
     return request;
 }
 
@@ -132,11 +122,6 @@ FakeHttpServer::~FakeHttpServer()
     m_thread.wait();
 }
 
-QUrl FakeHttpServer::baseUrl() const
-{
-    return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(m_port));
-}
-
 void FakeHttpServer::enqueue(FakeResponse response)
 {
     QMutexLocker lock(&m_mutex);
@@ -153,11 +138,6 @@ QList<RecordedRequest> FakeHttpServer::requests() const
 {
     QMutexLocker lock(&m_mutex);
     return m_requests;
-}
-
-int FakeHttpServer::requestCount() const
-{
-    return int(requests().size());
 }
 
 bool FakeHttpServer::waitForRequests(int count, std::chrono::milliseconds timeout) const

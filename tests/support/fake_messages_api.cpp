@@ -66,13 +66,6 @@ FakeMessagesApi::FakeMessagesApi(const QString &pathPrefix)
     m_server.setHandler([this](const RecordedRequest &request) { return answer(request); });
 }
 
-QUrl FakeMessagesApi::baseUrl() const
-{
-    QUrl url = m_server.baseUrl();
-    url.setPath(m_prefix);
-    return url;
-}
-
 void FakeMessagesApi::enqueue(FakeResponse response)
 {
     QMutexLocker lock(&m_mutex);

@@ -56,7 +56,7 @@ public:
     // `pathPrefix` starts and ends with '/', as a proxy in front of the service would add.
     explicit FakeMessagesApi(const QString &pathPrefix = QStringLiteral("/"));
 
-    QUrl baseUrl() const;  // http://127.0.0.1:PORT<prefix>
+    QUrl baseUrl() const { return m_server.baseUrl().resolved(QUrl(m_prefix)); }
     FakeHttpServer &server() { return m_server; }
 
     void enqueueReply(const QByteArray &body, int status = 200) { enqueue(FakeResponse::json(status, body)); }
