@@ -36,10 +36,8 @@ ChildProcess::ChildProcess()
 
 ChildProcess::~ChildProcess()
 {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
+    m_process.kill();
+    m_process.waitForFinished(3000);
 }
 
 bool ChildProcess::waitFor(const std::function<bool()> &ready, std::chrono::milliseconds timeout)
