@@ -40,11 +40,6 @@ void BackendGraph::signInThroughBrowser(const QString &apiBase, QString query)
     awaitTask(std::move(task));
 }
 
-QString apiBaseOf(const QUrl &serverBase)
-{
-    return serverBase.toString(QUrl::StripTrailingSlash);
-}
-
 QString requestMismatch(const RecordedRequest &request, const ExpectedRequest &expected)
 {
     QStringList differences;
