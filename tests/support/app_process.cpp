@@ -3,11 +3,11 @@
 #include "platform/linux/secrets/file_secret_store.h"
 #include "voice/voice_keychain.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QRegularExpression>
+#include <QTest>
 
 #include <csignal>
 
@@ -18,6 +18,16 @@ QString zapumBinary()
     return QStringLiteral(ZAPUM_BINARY);
 }
 
+std::optional<QByteArray> runTool(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+        return process.readAllStandardOutput();
+    qWarning().noquote() << program << "failed:" << process.errorString() << process.readAllStandardError();
+    return std::nullopt;
+}
+
 ChildProcess::ChildProcess()
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
@@ -26,24 +36,16 @@ ChildProcess::ChildProcess()
 
 ChildProcess::~ChildProcess()
 {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
+    m_process.kill();
+    m_process.waitForFinished(3000);
 }
 
 bool ChildProcess::waitFor(const std::function<bool()> &ready, std::chrono::milliseconds timeout)
 {
-    QDeadlineTimer deadline(timeout);
-    while (!ready()) {
-        if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning) {
-            m_log += m_process.readAll();
-            return ready();
-        }
-        m_process.waitForReadyRead(50);
-        QCoreApplication::processEvents();
-    }
-    return true;
+    // Whatever an ended program printed last may not have been read yet.
+    if (QTest::qWaitFor([&] { return ready() || m_process.state() == QProcess::NotRunning; }, int(timeout.count())))
+        m_log += m_process.readAll();
+    return ready();
 }
 
 bool ChildProcess::waitForLogLine(const QString &text, std::chrono::milliseconds timeout)
@@ -129,12 +131,7 @@ void AppProcess::writeSettings(const QJsonObject &settings)
 
 QString AppProcess::ownLog() const
 {
-    QStringList own;
-    for (const QString &line : log().split(u'\n')) {
-        if (line.startsWith(QLatin1String("zapum.")))
-            own.append(line);
-    }
-    return own.join(u'\n');
+    return log().split(u'\n').filter(QRegularExpression(QStringLiteral("^zapum\\."))).join(u'\n');
 }
 
 }  // namespace zapum::test

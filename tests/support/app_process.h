@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 
 namespace zapum::test {
 
@@ -66,5 +67,8 @@ private:
 };
 
 QString zapumBinary();
+// Runs a command-line tool to its end and returns what it printed; nothing when it could not start,
+// failed or ran for over a minute, and then its complaint goes to the test's output.
+std::optional<QByteArray> runTool(const QString &program, const QStringList &arguments);
 
 }  // namespace zapum::test

@@ -24,17 +24,10 @@ T awaitTask(QCoro::Task<T> task)
     return std::move(*result);
 }
 
-// The same for tasks that only need to finish.
+// Tasks without a result have no such trouble.
 inline void awaitTask(QCoro::Task<void> task)
 {
-    bool done = false;
-    QEventLoop loop;
-    QCoro::connect(std::move(task), &loop, [&] {
-        done = true;
-        loop.quit();
-    });
-    if (!done)
-        loop.exec();
+    QCoro::waitFor(std::move(task));
 }
 
 }  // namespace zapum::test

@@ -40,14 +40,6 @@ void BackendGraph::signInThroughBrowser(const QString &apiBase, QString query)
     awaitTask(std::move(task));
 }
 
-QString apiBaseOf(const QUrl &serverBase)
-{
-    QString text = serverBase.toString();
-    if (text.endsWith(QLatin1Char('/')))
-        text.chop(1);
-    return text;
-}
-
 QString requestMismatch(const RecordedRequest &request, const ExpectedRequest &expected)
 {
     QStringList differences;

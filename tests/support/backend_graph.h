@@ -66,7 +66,10 @@ public:
 };
 
 // The URL of a server's root as the API base text users type (no trailing slash).
-QString apiBaseOf(const QUrl &serverBase);
+inline QString apiBaseOf(const QUrl &serverBase)
+{
+    return serverBase.toString(QUrl::StripTrailingSlash);
+}
 
 // What a backend request must carry. Content-Type is expected exactly when a JSON body is.
 struct ExpectedRequest {

@@ -9,8 +9,7 @@ QString xdotool(const QStringList &arguments)
 {
     QProcess p;
     p.start(QStringLiteral("xdotool"), arguments);
-    if (!p.waitForFinished(10000))
-        return {};
+    p.waitForFinished(10000);
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
 

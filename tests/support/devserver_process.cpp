@@ -1,48 +1,34 @@
 #include "support/devserver_process.h"
 
-#include <QEventLoop>
 #include <QFile>
-#include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QRegularExpression>
-#include <QTimer>
+#include <QTest>
 
 namespace zapum::test {
+
+using namespace Qt::StringLiterals;
 
 QString devServerBinary()
 {
     return QStringLiteral(ZAPUM_DEVSERVER_BINARY);
 }
 
-QJsonObject WireReply::json() const
-{
-    return QJsonDocument::fromJson(body).object();
-}
-
 WireReply sendRequest(const QByteArray &method, const QUrl &url, const QByteArray &body, const Headers &headers,
                       std::chrono::milliseconds timeout)
 {
+    // The reply is the manager's child: leaving here aborts and frees one still under way.
     QNetworkAccessManager network;
     network.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     QNetworkRequest request(url);
     for (const auto &[name, value] : headers)
         request.setRawHeader(name, value);
     QNetworkReply *reply = network.sendCustomRequest(request, method, body);
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(timeout, &loop, &QEventLoop::quit);
-    if (!reply->isFinished())
-        loop.exec();
-    WireReply result;
-    if (reply->isFinished()) {
-        result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        result.body = reply->readAll();
-        result.headers = reply->rawHeaderPairs();
-    }
-    reply->abort();
-    delete reply;
-    return result;
+    if (!QTest::qWaitFor([reply] { return reply->isFinished(); }, int(timeout.count())))
+        return {};
+    return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll(),
+            reply->rawHeaderPairs()};
 }
 
 WireReply sendJson(const QByteArray &method, const QUrl &url, const QJsonObject &body, const QString &bearer)
@@ -56,12 +42,9 @@ WireReply sendJson(const QByteArray &method, const QUrl &url, const QJsonObject 
 bool DevServerProcess::start(const QStringList &arguments)
 {
     m_log.clear();
-    m_process.start(devServerBinary(),
-                    QStringList{QStringLiteral("--api-port"), QStringLiteral("0"), QStringLiteral("--web-port"),
-                                QStringLiteral("0"), QStringLiteral("--data"), dataFile(),
-                                QStringLiteral("--dev-token-file"), tokenFile()} +
-                        arguments);
-    static const QRegularExpression ports(QStringLiteral("API  http://localhost:(\\d+).*\\n.*Web  http://localhost:(\\d+)"));
+    m_process.start(devServerBinary(), QStringList{u"--api-port"_s, u"0"_s, u"--web-port"_s, u"0"_s, u"--data"_s,
+                                                   dataFile(), u"--dev-token-file"_s, tokenFile()} + arguments);
+    static const QRegularExpression ports(u"API  http://localhost:(\\d+).*\\n.*Web  http://localhost:(\\d+)"_s);
     QRegularExpressionMatch match;
     if (!waitFor([&] { return (match = ports.match(log())).hasMatch(); }, std::chrono::seconds(10)))
         return false;
@@ -74,16 +57,6 @@ QString DevServerProcess::devToken() const
 {
     QFile file(tokenFile());
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
-}
-
-QUrl DevServerProcess::api(const QString &path) const
-{
-    return QUrl(apiBase() + u'/' + path);
-}
-
-QUrl DevServerProcess::web(const QString &pathAndQuery) const
-{
-    return QUrl(webBase() + u'/' + pathAndQuery);
 }
 
 } // namespace zapum::test

@@ -3,6 +3,7 @@
 #include "support/app_process.h"
 #include "support/fake_http_server.h"
 
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -17,7 +18,7 @@ struct WireReply {
     QByteArray body;
     Headers headers;
 
-    QJsonObject json() const;
+    QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
     QString error() const { return json().value(QStringLiteral("error")).toString(); }
     QByteArray header(QByteArrayView name) const { return findHeader(headers, name).value_or(QByteArray()); }
 };
@@ -38,8 +39,8 @@ public:
     QString dataFile() const { return m_dir.filePath(QStringLiteral("devserver.sqlite3")); }
     QString tokenFile() const { return m_dir.filePath(QStringLiteral("dev-token")); }
     QString devToken() const;
-    QUrl api(const QString &path) const;
-    QUrl web(const QString &pathAndQuery) const;
+    QUrl api(const QString &path) const { return QUrl(apiBase() + u'/' + path); }
+    QUrl web(const QString &pathAndQuery) const { return QUrl(webBase() + u'/' + pathAndQuery); }
     QString apiBase() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_apiPort); }
     QString webBase() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_webPort); }
 

@@ -9,7 +9,6 @@
 #include <QUrl>
 
 #include <chrono>
-#include <deque>
 #include <functional>
 #include <optional>
 
@@ -61,28 +60,25 @@ public:
     FakeHttpServer &operator=(const FakeHttpServer &) = delete;
 
     quint16 port() const { return m_port; }
-    QUrl baseUrl() const;  // "http://127.0.0.1:PORT/"
+    QUrl baseUrl() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(m_port)); }
 
     void enqueue(FakeResponse response);
     void setHandler(Handler handler);  // called on the server's thread
 
     QList<RecordedRequest> requests() const;
-    int requestCount() const;
+    int requestCount() const { return int(requests().size()); }
     // Spins the caller's event loop until `count` requests have arrived or the time is up.
     bool waitForRequests(int count, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
 
-    // Used by the server thread.
+private:
     FakeResponse respond(const RecordedRequest &request);
 
-private:
-    class Worker;
     QThread m_thread;
-    Worker *m_worker = nullptr;
     quint16 m_port = 0;
 
     mutable QMutex m_mutex;
     QList<RecordedRequest> m_requests;
-    std::deque<FakeResponse> m_queue;
+    QList<FakeResponse> m_queue;
     Handler m_handler;
 };
 

@@ -6,36 +6,34 @@
 
 namespace zapum::test {
 
+using namespace Qt::StringLiterals;
+
 namespace messages {
 
 QJsonObject textBlock(const QString &text)
 {
-    return {{QStringLiteral("type"), QStringLiteral("text")}, {QStringLiteral("text"), text}};
+    return {{u"type"_s, u"text"_s}, {u"text"_s, text}};
 }
 
 QJsonObject toolUseBlock(const QString &id, const QString &name, const QJsonObject &input)
 {
-    return {{QStringLiteral("type"), QStringLiteral("tool_use")},
-            {QStringLiteral("id"), id},
-            {QStringLiteral("name"), name},
-            {QStringLiteral("input"), input}};
+    return {{u"type"_s, u"tool_use"_s}, {u"id"_s, id}, {u"name"_s, name}, {u"input"_s, input}};
 }
 
 QByteArray reply(const QJsonArray &content, const std::optional<QString> &stopReason)
 {
     // The members the client ignores are there too, so a client that trips over them shows up.
     QJsonObject message{
-        {QStringLiteral("id"), QString(QStringLiteral("msg_") + QUuid::createUuid().toString(QUuid::Id128))},
-        {QStringLiteral("type"), QStringLiteral("message")},
-        {QStringLiteral("role"), QStringLiteral("assistant")},
-        {QStringLiteral("model"), QStringLiteral("claude-test")},
-        {QStringLiteral("content"), content},
-        {QStringLiteral("stop_sequence"), QJsonValue::Null},
-        {QStringLiteral("usage"),
-         QJsonObject{{QStringLiteral("input_tokens"), 12}, {QStringLiteral("output_tokens"), 34}}},
+        {u"id"_s, QString(u"msg_"_s + QUuid::createUuid().toString(QUuid::Id128))},
+        {u"type"_s, u"message"_s},
+        {u"role"_s, u"assistant"_s},
+        {u"model"_s, u"claude-test"_s},
+        {u"content"_s, content},
+        {u"stop_sequence"_s, QJsonValue::Null},
+        {u"usage"_s, QJsonObject{{u"input_tokens"_s, 12}, {u"output_tokens"_s, 34}}},
     };
     if (stopReason)
-        message.insert(QStringLiteral("stop_reason"), *stopReason);
+        message.insert(u"stop_reason"_s, *stopReason);
     return QJsonDocument(message).toJson(QJsonDocument::Compact);
 }
 
@@ -51,16 +49,13 @@ QByteArray toolUseReply(const QJsonArray &toolUseBlocks, const QString &leadingT
         content.append(textBlock(leadingText));
     for (const QJsonValue &block : toolUseBlocks)
         content.append(block);
-    return reply(content, QStringLiteral("tool_use"));
+    return reply(content, u"tool_use"_s);
 }
 
 QByteArray error(const QString &type, const QString &message)
 {
-    const QJsonObject body{
-        {QStringLiteral("type"), QStringLiteral("error")},
-        {QStringLiteral("error"), QJsonObject{{QStringLiteral("type"), type}, {QStringLiteral("message"), message}}},
-    };
-    return QJsonDocument(body).toJson(QJsonDocument::Compact);
+    const QJsonObject error{{u"type"_s, type}, {u"message"_s, message}};
+    return QJsonDocument(QJsonObject{{u"type"_s, u"error"_s}, {u"error"_s, error}}).toJson(QJsonDocument::Compact);
 }
 
 }  // namespace messages
@@ -71,27 +66,10 @@ FakeMessagesApi::FakeMessagesApi(const QString &pathPrefix)
     m_server.setHandler([this](const RecordedRequest &request) { return answer(request); });
 }
 
-QUrl FakeMessagesApi::baseUrl() const
-{
-    QUrl url = m_server.baseUrl();
-    url.setPath(m_prefix);
-    return url;
-}
-
-void FakeMessagesApi::enqueueReply(const QByteArray &body, int status)
-{
-    enqueue(FakeResponse::json(status, body));
-}
-
-void FakeMessagesApi::enqueueError(int status, const QString &type, const QString &message)
-{
-    enqueue(FakeResponse::json(status, messages::error(type, message)));
-}
-
 void FakeMessagesApi::enqueue(FakeResponse response)
 {
     QMutexLocker lock(&m_mutex);
-    m_queue.push_back(std::move(response));
+    m_queue.append(std::move(response));
 }
 
 QList<MessagesRequest> FakeMessagesApi::requests() const
@@ -105,25 +83,19 @@ QList<MessagesRequest> FakeMessagesApi::requests() const
 MessagesRequest FakeMessagesApi::lastRequest() const
 {
     const QList<MessagesRequest> all = requests();
-    return all.isEmpty() ? MessagesRequest{} : all.last();
+    return all.value(all.size() - 1);
 }
 
 FakeResponse FakeMessagesApi::answer(const RecordedRequest &request)
 {
     if (request.method != "POST" || request.path() != m_path)
-        return FakeResponse::json(404, messages::error(QStringLiteral("not_found_error"), QStringLiteral("Not found")));
-    if (!request.header("x-api-key")) {
-        return FakeResponse::json(401, messages::error(QStringLiteral("authentication_error"),
-                                                       QStringLiteral("x-api-key header is required")));
-    }
+        return FakeResponse::json(404, messages::error(u"not_found_error"_s, u"Not found"_s));
+    if (!request.header("x-api-key"))
+        return FakeResponse::json(401, messages::error(u"authentication_error"_s, u"x-api-key header is required"_s));
     QMutexLocker lock(&m_mutex);
-    if (m_queue.empty()) {
-        return FakeResponse::json(500, messages::error(QStringLiteral("api_error"),
-                                                       QStringLiteral("fake Messages API: no reply queued")));
-    }
-    FakeResponse next = std::move(m_queue.front());
-    m_queue.pop_front();
-    return next;
+    if (m_queue.isEmpty())
+        return FakeResponse::json(500, messages::error(u"api_error"_s, u"fake Messages API: no reply queued"_s));
+    return m_queue.takeFirst();
 }
 
 }  // namespace zapum::test

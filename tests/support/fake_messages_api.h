@@ -11,8 +11,6 @@
 #include <QUrl>
 
 #include <chrono>
-#include <deque>
-#include <functional>
 #include <optional>
 
 namespace zapum::test {
@@ -58,16 +56,19 @@ public:
     // `pathPrefix` starts and ends with '/', as a proxy in front of the service would add.
     explicit FakeMessagesApi(const QString &pathPrefix = QStringLiteral("/"));
 
-    QUrl baseUrl() const;  // http://127.0.0.1:PORT<prefix>
+    QUrl baseUrl() const { return m_server.baseUrl().resolved(QUrl(m_prefix)); }
     FakeHttpServer &server() { return m_server; }
 
-    void enqueueReply(const QByteArray &body, int status = 200);
+    void enqueueReply(const QByteArray &body, int status = 200) { enqueue(FakeResponse::json(status, body)); }
     void enqueueText(const QString &text) { enqueueReply(messages::textReply(text)); }
-    void enqueueError(int status, const QString &type, const QString &message);
+    void enqueueError(int status, const QString &type, const QString &message)
+    {
+        enqueueReply(messages::error(type, message), status);
+    }
     // For stalls, trickles, dropped connections and bodies that are not JSON.
     void enqueue(FakeResponse response);
 
-    int requestCount() const { return int(m_server.requestCount()); }
+    int requestCount() const { return m_server.requestCount(); }
     bool waitForRequests(int count, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const
     {
         return m_server.waitForRequests(count, timeout);
@@ -81,7 +82,7 @@ private:
     QString m_prefix;
     QByteArray m_path;
     mutable QMutex m_mutex;
-    std::deque<FakeResponse> m_queue;
+    QList<FakeResponse> m_queue;
     // Last, so that its thread stops before anything the handler touches is gone.
     FakeHttpServer m_server;
 };

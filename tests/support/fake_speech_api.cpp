@@ -1,41 +1,27 @@
 #include "support/fake_speech_api.h"
 
-#include <QDebug>
+#include "support/app_process.h"
+
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 namespace zapum::test {
+
+using namespace Qt::StringLiterals;
+
 namespace {
 
-bool run(const QString &program, const QStringList &arguments)
+// Encodes the WAV file as MP3, with the WAV's length. Into a file, not a pipe: only in a file can
+// lame fill in the tag that tells a decoder how much delay and padding to drop, so that the sound
+// starts where the WAV's does.
+SpeechClip encode(const QString &wav)
 {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    const bool ok =
-        process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    // The tools' chatter (sox warns about padding it did not need) only matters when they fail.
-    if (!ok)
-        qWarning().noquote() << program << "failed:" << process.readAll();
-    return ok;
-}
-
-// Encodes the WAV file and reads back the MP3, with the WAV's length.
-SpeechClip encode(const QTemporaryDir &dir, const QString &wav)
-{
-    const QString mp3 = dir.filePath(QStringLiteral("speech.mp3"));
-    if (!run(QStringLiteral("lame"), {QStringLiteral("--quiet"), QStringLiteral("-b"), QStringLiteral("128"), wav, mp3}))
-        return {};
-    QProcess soxi;
-    soxi.start(QStringLiteral("soxi"), {QStringLiteral("-D"), wav});
-    const bool measured = soxi.waitForFinished(30000) && soxi.exitCode() == 0;
-    bool ok = false;
-    const double length = soxi.readAllStandardOutput().trimmed().toDouble(&ok);
+    const QString mp3 = wav + u".mp3"_s;
+    const auto seconds = runTool(u"soxi"_s, {u"-D"_s, wav});
     QFile file(mp3);
-    if (!measured || !ok || !file.open(QIODevice::ReadOnly))
+    if (!runTool(u"lame"_s, {u"--quiet"_s, u"-b"_s, u"128"_s, wav, mp3}) || !seconds || !file.open(QIODevice::ReadOnly))
         return {};
-    return SpeechClip{file.readAll(), qint64(length * 1000.0)};
+    return SpeechClip{file.readAll(), qint64(seconds->trimmed().toDouble() * 1000.0)};
 }
 
 }  // namespace
@@ -43,34 +29,27 @@ SpeechClip encode(const QTemporaryDir &dir, const QString &wav)
 SpeechClip toneAfterSilence(double silenceSeconds, double toneSeconds)
 {
     QTemporaryDir dir;
-    const QString wav = dir.filePath(QStringLiteral("tone.wav"));
-    if (!dir.isValid() ||
-        !run(QStringLiteral("sox"), {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"),
-                                     QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-b"),
-                                     QStringLiteral("16"), wav, QStringLiteral("synth"), QString::number(toneSeconds),
-                                     QStringLiteral("sine"), QStringLiteral("440"), QStringLiteral("vol"),
-                                     QStringLiteral("0.5"), QStringLiteral("pad"), QString::number(silenceSeconds),
-                                     QStringLiteral("0")}))
+    const QString wav = dir.filePath(u"tone.wav"_s);
+    if (!runTool(u"sox"_s, {u"-n"_s, u"-r"_s, u"44100"_s, u"-c"_s, u"1"_s, u"-b"_s, u"16"_s, wav, u"synth"_s,
+                            QString::number(toneSeconds), u"sine"_s, u"440"_s, u"vol"_s, u"0.5"_s, u"pad"_s,
+                            QString::number(silenceSeconds), u"0"_s}))
         return {};
-    return encode(dir, wav);
+    return encode(wav);
 }
 
 SpeechClip synthesizeSpeech(const QString &text, int sampleRate, double seconds)
 {
     QTemporaryDir dir;
-    if (!dir.isValid())
-        return {};
-    const QString spoken = dir.filePath(QStringLiteral("spoken.wav"));
-    const QString resampled = dir.filePath(QStringLiteral("resampled.wav"));
-    QStringList soxArguments{spoken, QStringLiteral("-r"), QString::number(sampleRate), resampled};
+    const QString spoken = dir.filePath(u"spoken.wav"_s);
+    const QString resampled = dir.filePath(u"resampled.wav"_s);
+    QStringList soxArguments{spoken, u"-r"_s, QString::number(sampleRate), resampled};
     if (seconds > 0.0)
-        soxArguments << QStringLiteral("pad") << QStringLiteral("0") << QString::number(seconds)
-                     << QStringLiteral("trim") << QStringLiteral("0") << QString::number(seconds);
-    if (!run(QStringLiteral("flite"), {QStringLiteral("-voice"), QStringLiteral("slt"), QStringLiteral("-t"), text,
-                                       QStringLiteral("-o"), spoken}) ||
-        !run(QStringLiteral("sox"), soxArguments))
+        soxArguments << u"pad"_s << u"0"_s << QString::number(seconds) << u"trim"_s << u"0"_s
+                     << QString::number(seconds);
+    if (!runTool(u"flite"_s, {u"-voice"_s, u"slt"_s, u"-t"_s, text, u"-o"_s, spoken}) ||
+        !runTool(u"sox"_s, soxArguments))
         return {};
-    return encode(dir, resampled);
+    return encode(resampled);
 }
 
 FakeSpeechApi::FakeSpeechApi(QByteArray mp3, QByteArray apiKey) : m_mp3(std::move(mp3)), m_apiKey(std::move(apiKey))

@@ -1,9 +1,7 @@
 #include "support/fifo_microphone.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QFile>
-#include <QProcess>
+#include "support/app_process.h"
+
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -27,24 +25,14 @@ bool FifoMicrophone::available()
 
 QByteArray FifoMicrophone::speak(const QString &text, const QString &voice)
 {
+    using namespace Qt::StringLiterals;
     QTemporaryDir dir;
-    const QString wav = dir.filePath(QStringLiteral("speech.wav"));
-    const QString raw = dir.filePath(QStringLiteral("speech.raw"));
-    if (QProcess::execute(QStringLiteral("flite"), {QStringLiteral("-voice"), voice, QStringLiteral("-t"), text,
-                                                    QStringLiteral("-o"), wav}) != 0)
+    const QString wav = dir.filePath(u"speech.wav"_s);
+    if (!runTool(u"flite"_s, {u"-voice"_s, voice, u"-t"_s, text, u"-o"_s, wav}))
         return {};
-    if (QProcess::execute(QStringLiteral("sox"),
-                          {wav, QStringLiteral("-r"), QStringLiteral("16000"), QStringLiteral("-c"), QStringLiteral("1"),
-                           QStringLiteral("-b"), QStringLiteral("16"), QStringLiteral("-e"), QStringLiteral("signed"),
-                           QStringLiteral("-t"), QStringLiteral("raw"), raw}) != 0)
-        return {};
-    QFile file(raw);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QByteArray FifoMicrophone::silence(double seconds)
-{
-    return QByteArray(qsizetype(seconds * kSampleRate) * 2, '\0');
+    return runTool(u"sox"_s, {wav, u"-r"_s, u"16000"_s, u"-c"_s, u"1"_s, u"-b"_s, u"16"_s, u"-e"_s, u"signed"_s,
+                              u"-t"_s, u"raw"_s, u"-"_s})
+        .value_or(QByteArray());
 }
 
 FifoMicrophone::FifoMicrophone()
@@ -96,10 +84,7 @@ void FifoMicrophone::write(QByteArray samples)
 
 bool FifoMicrophone::waitUntilPlayed(std::chrono::milliseconds timeout)
 {
-    QDeadlineTimer deadline(timeout);
-    while (!m_done && !deadline.hasExpired())
-        QTest::qWait(10);
-    return m_done;
+    return QTest::qWaitFor([this] { return m_done.load(); }, int(timeout.count()));
 }
 
 }  // namespace zapum::test

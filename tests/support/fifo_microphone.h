@@ -22,7 +22,7 @@ public:
     // Speech from flite's voice (rms, awb or slt) as 16 kHz mono 16-bit samples; empty when
     // flite or sox failed.
     static QByteArray speak(const QString &text, const QString &voice);
-    static QByteArray silence(double seconds);
+    static QByteArray silence(double seconds) { return QByteArray(qsizetype(seconds * kSampleRate) * 2, '\0'); }
 
     FifoMicrophone();
     ~FifoMicrophone();

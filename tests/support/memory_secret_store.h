@@ -12,8 +12,7 @@ public:
     std::optional<QByteArray> read(const QString &account) override
     {
         ++reads;
-        auto it = items.find(account);
-        return it == items.end() ? std::nullopt : std::optional<QByteArray>(*it);
+        return items.contains(account) ? std::optional(items.value(account)) : std::nullopt;
     }
 
     Status write(const QString &account, const QByteArray &data) override
