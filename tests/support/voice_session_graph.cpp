@@ -18,10 +18,15 @@ public:
 
 const HttpTimeouts kShortTimeouts{std::chrono::seconds(3), std::chrono::seconds(5)};
 
-VoiceSessionTiming tenfoldFasterTiming()
+VoiceSessionTiming tenfoldFasterTiming(std::function<double()> clock)
 {
     VoiceSessionTiming timing;
-    timing.listenPoll /= 10;
+    if (clock) {
+        timing.clock = std::move(clock);
+        timing.listenPoll = std::chrono::milliseconds(1);
+    } else {
+        timing.listenPoll /= 10;
+    }
     timing.silenceCutoff /= 10;
     timing.noSpeechCutoff /= 10;
     timing.maxListen /= 10;
@@ -32,7 +37,7 @@ VoiceSessionTiming tenfoldFasterTiming()
 
 }  // namespace
 
-VoiceSessionGraph::VoiceSessionGraph()
+VoiceSessionGraph::VoiceSessionGraph(std::function<double()> clock)
     : agent(model.baseUrl(), kShortTimeouts),
       tts(publisher, audio, speech.baseUrl(), ElevenLabsTiming{kShortTimeouts, std::chrono::seconds(5)}),
       actionMode(backend.settings, windowServer, workspace, screenCapture, input),
@@ -47,7 +52,7 @@ VoiceSessionGraph::VoiceSessionGraph()
     session = std::make_unique<VoiceSession>(
         VoiceSessionServices{voiceSettings, backend.voiceKeychain, scripted, agent, tts, actionMode,
                              workspace, toast, backend.memory, backend.sessions},
-        tenfoldFasterTiming());
+        tenfoldFasterTiming(std::move(clock)));
 }
 
 void VoiceSessionGraph::readyToTalk()

@@ -14,6 +14,7 @@
 #include "voice/voice_session.h"
 #include "voice/voice_settings_store.h"
 
+#include <functional>
 #include <memory>
 
 namespace zapum::test {
@@ -25,7 +26,9 @@ namespace zapum::test {
 // second while keeping their proportions.
 class VoiceSessionGraph {
 public:
-    VoiceSessionGraph();
+    // With a `clock` (seconds), the listening limits run on it, and the watchdog polls every
+    // millisecond so that each step of the test's time is seen at once.
+    explicit VoiceSessionGraph(std::function<double()> clock = {});
 
     // Signed in against the fake backend, voice mode on, both keys stored, clicks confirmed.
     void readyToTalk();
