@@ -2,7 +2,6 @@
 
 #include "voice/speech_capture.h"
 
-#include <QObject>
 #include <QString>
 #include <QTimer>
 
@@ -10,6 +9,7 @@
 
 #include <chrono>
 #include <optional>
+#include <functional>
 #include <utility>
 
 namespace zapum::test {
@@ -56,11 +56,6 @@ public:
         if (listening && m_onPartial)
             m_onPartial(text);
     }
-    // The same, `after` from now.
-    void partialAfter(std::chrono::milliseconds after, const QString &text)
-    {
-        QTimer::singleShot(after, &m_context, [this, text] { partial(text); });
-    }
 
     bool listening = false;
     bool permissionsGranted = true;
@@ -73,7 +68,6 @@ public:
 private:
     std::function<void(const QString &)> m_onPartial;
     QString m_lastPartial;
-    QObject m_context;  // scheduled partials die with the capture
 };
 
 }  // namespace zapum::test

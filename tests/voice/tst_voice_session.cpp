@@ -469,6 +469,7 @@ private Q_SLOTS:
         QTest::newRow("signed out") << u"signed out"_s << u"why?"_s << false << VoiceSession::kSignInFirst << 0;
         QTest::newRow("model overloaded") << u"overloaded"_s << u"hi"_s << false << overloaded << 1;
         QTest::newRow("answered with a muted speak tool") << QString() << u" why? "_s << true << u"Because."_s << 2;
+        QTest::newRow("an error on the bee stays") << u"lingering"_s << u"why?"_s << true << u"Because."_s << 2;
     }
     void typedQuestions()
     {
@@ -482,6 +483,11 @@ private Q_SLOTS:
             graph.backend.sessions.signOut();
         if (trouble == "overloaded"_L1)
             graph.model.enqueueError(529, u"overloaded_error"_s, u"Overloaded"_s);
+        if (trouble == "lingering"_L1) {
+            graph.voiceSettings.setIsEnabled(false);
+            awaitTask(graph.session->beginListening());  // flashes, and would rest after the linger
+            QVERIFY(graph.session->isLingering());
+        }
         graph.model.enqueueReply(messages::toolUseReply({toolUseBlock(u"s1"_s, u"speak"_s, {{u"text"_s, u"Because."_s}})}));
         graph.model.enqueueText(u"Because."_s);
         StateLog log(graph.voiceSettings);
@@ -500,29 +506,18 @@ private Q_SLOTS:
         QCOMPARE(graph.speech.requestCount(), 0);
         QCOMPARE(graph.audio.clipsOpened, 0);
         QVERIFY(log.entries.isEmpty());
-        QVERIFY(!graph.voiceSettings.lastError());
+        QVERIFY(!graph.session->isLingering());
+        QCOMPARE(graph.voiceSettings.lastErrorText(), trouble == "lingering"_L1 ? VoiceSession::kVoiceModeOff : QString());
         QCOMPARE(graph.voiceSettings.lastAssistantReply(), QString());
         QVERIFY(!graph.session->isRunning());
-    }
-
-    void typedQuestionCancelsPendingReturnToIdle()
-    {
-        ReadyGraph graph;
-        graph.voiceSettings.setIsEnabled(false);
-        awaitTask(graph.session->beginListening());  // flashes "Turn on Voice mode first."
-        QVERIFY(graph.session->isLingering());
-        graph.model.enqueueText(u"Sure."_s);
-        QCOMPARE(awaitTask(graph.session->runTypedQuery(u"hi"_s)).value(), u"Sure."_s);
-        QVERIFY(!graph.session->isLingering());
-        QTest::qWait(300);
-        QCOMPARE(graph.voiceSettings.beeState(), VoiceBeeState::error(VoiceSession::kVoiceModeOff));
     }
 
     void toolResults_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QJsonObject>("input");
-        // "off": action mode off; "untrusted": no accessibility; "unseen": no screen recording
+        // "off": action mode off; "untrusted": no accessibility; "unseen": no screen recording;
+        // "allow"/"decline": clicks ask first, and the user answers so
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QString>("effects");  // what reached the desktop
@@ -540,6 +535,11 @@ private Q_SLOTS:
             u"Activated Files."_s, {}, u"off"_s);
         row("click, fraction dropped", u"click"_s, {{u"x"_s, 100.7}, {u"y"_s, 200.2}}, u"Clicked at (100, 200)."_s,
             u"click 100.7,200.2"_s);
+        const QString asked = u"asked ZaPum will click at (100, 200) for 2 s; "_s;
+        row("click, asked first and allowed", u"click"_s, {{u"x"_s, 100.7}, {u"y"_s, 200.2}}, u"Clicked at (100, 200)."_s,
+            asked + u"click 100.7,200.2"_s, u"allow"_s);
+        row("click, asked first and declined", u"click"_s, {{u"x"_s, 100.7}, {u"y"_s, 200.2}},
+            u"User cancelled the click."_s, asked.chopped(2), u"decline"_s);
         row("click, negative", u"click"_s, {{u"x"_s, 100}, {u"y"_s, -0.5}}, u"click needs x and y numbers."_s);
         row("click, no accessibility", u"click"_s, {{u"x"_s, 1}, {u"y"_s, 2}},
             u"Accessibility permission is not granted, so clicks are disabled."_s, {}, u"untrusted"_s);
@@ -558,7 +558,16 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         QFETCH(QString, effects);
         ReadyGraph graph;
-        graph.voiceSettings.setRequireClickConfirmation(false);
+        graph.voiceSettings.setRequireClickConfirmation(mode == "allow"_L1 || mode == "decline"_L1);
+        QStringList seen;
+        QTimer user;  // answers the toast once it shows
+        QObject::connect(&user, &QTimer::timeout, &user, [&] {
+            if (ToastCountdown *countdown = graph.toast.countdown()) {
+                seen << u"asked %1 for %2 s"_s.arg(countdown->action()).arg(countdown->seconds());
+                graph.toast.dismiss(mode == "allow"_L1);
+            }
+        });
+        user.start(10);
         graph.workspace.apps = {app(3, u"Notes Plus"_s), app(1, u"Files"_s), app(4, u"notes"_s), app(2, u"Firefox"_s, true)};
         graph.windowServer.entries = {{1, 0, 1001, u"Firefox"_s, u"Inbox"_s, {0.0, 0.0, 1280.9, 719.99}},
                                       {2, 0, 1002, u"Editor"_s, QString(), {0.0, 0.0, 800.0, 600.0}}};
@@ -569,7 +578,6 @@ private Q_SLOTS:
 
         const VoiceAgentToolCall call{u"id"_s, name, input};
         QCOMPARE(awaitTask(graph.session->handleToolCall(call, true)), expected);
-        QStringList seen;
         for (qint32 pid : std::as_const(graph.workspace.activated))
             seen << u"activate %1"_s.arg(pid);
         for (const QPointF &point : std::as_const(graph.input.clicks))
@@ -578,38 +586,6 @@ private Q_SLOTS:
             seen << u"speak"_s;
         QCOMPARE(seen.join(u"; "_s), effects);
         QCOMPARE(graph.toast.countdown(), nullptr);
-    }
-
-    void clickAsksFirst_data()
-    {
-        QTest::addColumn<bool>("allow");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("allowed") << true << u"Clicked at (100, 200)."_s;
-        QTest::newRow("declined") << false << u"User cancelled the click."_s;
-    }
-    void clickAsksFirst()
-    {
-        QFETCH(bool, allow);
-        QFETCH(QString, expected);
-        VoiceSessionGraph graph;
-        graph.actionMode.setEnabled(true);
-        QString prompt;
-        int seconds = 0;
-        QTimer answer;
-        QObject::connect(&answer, &QTimer::timeout, &answer, [&] {
-            if (ToastCountdown *countdown = graph.toast.countdown()) {
-                prompt = countdown->action();
-                seconds = countdown->seconds();
-                graph.toast.dismiss(allow);
-                answer.stop();
-            }
-        });
-        answer.start(10);
-        QCOMPARE(awaitTask(graph.session->handleToolCall({u"k"_s, u"click"_s, {{u"x"_s, 100.7}, {u"y"_s, 200.2}}}, true)),
-                 expected);
-        QCOMPARE(prompt, u"ZaPum will click at (100, 200)"_s);
-        QCOMPARE(seconds, 2);
-        QCOMPARE(graph.input.clicks, allow ? QList<QPointF>{QPointF(100.7, 200.2)} : QList<QPointF>{});
     }
 
     // The talk key's own wire is exercised end to end with a real keyboard; typed questions get here through Ask.

@@ -56,6 +56,7 @@ private Q_SLOTS:
         QTest::addColumn<quint64>("flag");
         QTest::newRow("AltGr") << "ISO_Level3_Shift" << int(kRightOption) << kOption;
         QTest::newRow("Right Super") << "Super_R" << int(kRightCommand) << kCommand;
+        QTest::newRow("Right Ctrl") << "Control_R" << int(kRightControl) << kControl;
     }
     // xdotool also presses and releases the left twin of a right-hand modifier around it, so only
     // the key's own changes are checked.
@@ -88,52 +89,25 @@ private Q_SLOTS:
                                    {kLeftOption, option}, {kRightOption, option}, {kRightOption, option}, {kLeftOption, 0}}));
     }
 
-    // The hold rules on the real source, by keycode (105 Right Ctrl, 108 Right Alt) so that xdotool
-    // adds no twin whose flag would outlive the release.
-    void holdsOfTheTalkKey_data()
+    // A release must end the hold even while another client grabs the keyboard (as its open menu
+    // would): the source watches over an X connection of its own. By keycode (108 Right Alt), so
+    // that xdotool adds no twin whose flag would outlive the release.
+    void releaseDuringAGrabEndsTheHold()
     {
-        QTest::addColumn<int>("talkKey");
-        QTest::addColumn<QString>("held");     // the key held for a turn
-        QTest::addColumn<QString>("ignored");  // a key that must then start nothing; empty: none
-        QTest::addColumn<bool>("grabbed");     // another client grabs the keyboard before the release
-        QTest::newRow("Right Ctrl chosen, Right Alt no longer talks") << int(kRightControl) << "105" << "108" << false;
-        QTest::newRow("released while another client grabs the keyboard") << int(kRightOption) << "108" << "" << true;
-    }
-    void holdsOfTheTalkKey()
-    {
-        QFETCH(int, talkKey);
-        QFETCH(QString, held);
-        QFETCH(QString, ignored);
-        QFETCH(bool, grabbed);
-        auto owned = std::make_unique<X11ModifierKeySource>();
-        QSignalSpy seen(owned.get(), &ModifierKeySource::modifierChanged);
-        GlobalHotkeyService hotkey(std::move(owned));  // the real 0.4 s threshold
-        hotkey.setTriggerKeyCode(quint16(talkKey));
+        GlobalHotkeyService hotkey(std::make_unique<X11ModifierKeySource>());  // the real 0.4 s threshold
         int starts = 0, ends = 0;
         hotkey.setOnStart([&] { ++starts; });
         hotkey.setOnEnd([&] { ++ends; });
         hotkey.registerHotkey();
-
-        xdotool(u"keydown "_s + held);
+        xdotool(u"keydown 108"_s);
         QTRY_COMPARE(starts, 1);
-        // A window of ours grabs the keyboard as another client's open menu would: the source
-        // watches over an X connection of its own.
         QWindow grabber;
-        if (grabbed) {
-            grabber.setGeometry(0, 0, 10, 10);
-            grabber.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&grabber) && grabber.setKeyboardGrabEnabled(true));
-        }
-        xdotool(u"keyup "_s + held);
+        grabber.setGeometry(0, 0, 10, 10);
+        grabber.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grabber) && grabber.setKeyboardGrabEnabled(true));
+        xdotool(u"keyup 108"_s);
         QTRY_COMPARE(ends, 1);
         grabber.setKeyboardGrabEnabled(false);
-        if (ignored.isEmpty())
-            return;
-        const qsizetype before = seen.size();
-        xdotool(u"keydown "_s + ignored);
-        QTRY_VERIFY(seen.size() > before);
-        QCoreApplication::processEvents();  // the service takes changes from the event loop
-        QVERIFY2(!hotkey.isDown(), "no hold of the other key is even waited for");
     }
 
     // With AltGr on the right Alt key (most non-US layouts) holding it also types, and the Voice
