@@ -30,28 +30,23 @@ RunningApplication app(qint32 pid, const QString &name, bool active = false)
 }
 
 // Every bee state the store went through, with when it arrived.
-struct StateLog {
+struct StateLog : QObject {
     explicit StateLog(VoiceSettingsStore &store)
     {
         clock.start();
-        QObject::connect(&store, &VoiceSettingsStore::beeStateChanged, &m_context,
-                         [this, &store] { entries.append({store.beeState(), clock.elapsed()}); });
+        connect(&store, &VoiceSettingsStore::beeStateChanged, this,
+                [this, &store] { entries.append({store.beeState(), clock.elapsed()}); });
     }
     // When the state last became `kind`, or -1.
     qint64 lastEntered(Kind kind) const
     {
-        for (auto it = entries.crbegin(); it != entries.crend(); ++it) {
-            if (it->first.kind() == kind)
-                return it->second;
-        }
-        return -1;
+        const auto it = std::find_if(entries.crbegin(), entries.crend(),
+                                     [kind](auto &entry) { return entry.first.kind() == kind; });
+        return it == entries.crend() ? -1 : it->second;
     }
 
     QElapsedTimer clock;
     QList<std::pair<VoiceBeeState, qint64>> entries;
-
-private:
-    QObject m_context;
 };
 
 // Signed in, voice mode on, both keys stored.
@@ -354,8 +349,8 @@ private Q_SLOTS:
         QElapsedTimer clock;
         clock.start();
         awaitTask(graph.session->beginListening());
-        if (interrupts) {
-            QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+        if (interrupts) {  // at once, not once the 2 s answer has been said
+            QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
             QCOMPARE(graph.voiceSettings.beeState(), VoiceBeeState::listening());
             QVERIFY(!graph.session->isRunning());
             const auto replies = graph.agent.findChildren<QNetworkReply *>();
