@@ -243,18 +243,21 @@ private Q_SLOTS:
     // A second of silence, then a second of tone. A bar level that ran ahead of the sound
     // (metering what was written to the device rather than what is played) would rise well before
     // the tone is heard. A stream that breaks off three quarters in, during the tone, is heard to
-    // where it broke, and then the network's failure is told.
-    void barsFollowWhatIsHeardToTheEnd_data()
+    // where it broke, and then the network's failure is told. Cutting the bee off in the tone
+    // silences it within 100 ms, the bars flat at once, and the speak returns cancelled.
+    void playback_data()
     {
-        QTest::addColumn<bool>("broken");
-        QTest::newRow("whole") << false;
-        QTest::newRow("broken off") << true;
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("played to the end") << u"played"_s;
+        QTest::newRow("stream broken off") << u"broken"_s;
+        QTest::newRow("cut off") << u"stopped"_s;
     }
-    void barsFollowWhatIsHeardToTheEnd()
+    void playback()
     {
         if (!inSession())
             QSKIP("needs the test session's audio server (scripts/test-session.sh)");
-        QFETCH(bool, broken);
+        QFETCH(QString, ending);
+        const bool broken = ending == "broken"_L1;
         FakeSpeechApi api(m_clip.mp3, kKey);
         FakeResponse reply = broken ? streamedReply(m_clip) : audioReply(m_clip.mp3);
         reply.cutAfterBytes = broken ? m_clip.mp3.size() * 3 / 4 : -1;
@@ -270,6 +273,19 @@ private Q_SLOTS:
             streamsWhilePlaying = playbackStreams();
             meteringWhilePlaying = rig.tts.isMetering() && rig.tts.player() != nullptr;
         });
+        bool flatAtOnce = false;
+        qint64 silentAfterMs = -1;
+        if (ending == "stopped"_L1) {
+            QTimer::singleShot(1400, &rig.tts, [&] {  // in the tone
+                QElapsedTimer stopping;
+                stopping.start();
+                rig.tts.stop();
+                flatAtOnce = rig.publisher.levels() == filled(0.0f) && rig.tts.player() == nullptr;
+                while (playbackStreams() > 0 && stopping.elapsed() < 2000)
+                    QTest::qWait(1);
+                silentAfterMs = stopping.elapsed();
+            });
+        }
         clock.start();
         const Status result = rig.speak(u"Tone"_s);
         const qint64 elapsed = clock.elapsed();
@@ -277,6 +293,11 @@ private Q_SLOTS:
             QVERIFY(!result.ok());
             QCOMPARE(result.failure().domain, QString::fromLatin1(kTransportDomain));
             QVERIFY2(elapsed >= m_clip.durationMs * 3 / 4 - 100, qPrintable(QString::number(elapsed)));
+        } else if (ending == "stopped"_L1) {
+            QVERIFY(!result.ok());
+            QCOMPARE(transportErrorOf(result.failure()), TransportError::Cancelled);
+            QVERIFY(flatAtOnce);
+            QVERIFY2(silentAfterMs >= 0 && silentAfterMs < 100, qPrintable(QString::number(silentAfterMs)));
         } else {
             QVERIFY2(result.ok(), qPrintable(result.ok() ? QString() : result.failure().message));
             // The request, the cushion and the audio server's latency come on top of the clip,
@@ -301,49 +322,18 @@ private Q_SLOTS:
             const QString where = u"%1 at %2 ms"_s.arg(bars[3]).arg(at - start);
             if (at - start > 100 && at - start < 850)
                 QVERIFY2(bars[3] <= floorMax, qPrintable(where));
-            if (!broken && at - start > 1600 && at - start < 1900)
+            if (ending == "played"_L1 && at - start > 1600 && at - start < 1900)
                 QVERIFY2(bars[3] > 0.45f, qPrintable(where));
             loudest = std::max(loudest, bars[3]);
         }
-        QVERIFY2(loudest > 0.45f, qPrintable(QString::number(loudest)));
+        QVERIFY2(ending == "stopped"_L1 || loudest > 0.45f, qPrintable(QString::number(loudest)));
         // No faster than 30 a second, and flat once done.
         QVERIFY2(published.size() <= (elapsed * 30) / 1000 + 2, qPrintable(QString::number(published.size())));
         QCOMPARE(published.last().second, filled(0.0f));
         QCOMPARE(rig.tts.player(), nullptr);
         QVERIFY(!rig.tts.isMetering());
-        QCOMPARE(rig.finishedCalls, broken ? 0 : 1);
+        QCOMPARE(rig.finishedCalls, ending == "played"_L1 ? 1 : 0);
         QTRY_COMPARE_WITH_TIMEOUT(playbackStreams(), 0, 3000);
-    }
-
-    // Cutting the bee off: silence and flat bars within 100 ms, and the speak returns cancelled.
-    void stopSilencesAtOnce()
-    {
-        if (!inSession())
-            QSKIP("needs the test session's audio server (scripts/test-session.sh)");
-        FakeSpeechApi api(m_clip.mp3, kKey);
-        Rig rig(api, *m_output);
-        bool flatAtOnce = false;
-        qint64 silentAfterMs = -1;
-        int streamsBefore = 0;
-        QTimer::singleShot(1400, &rig.tts, [&] {  // in the tone
-            streamsBefore = playbackStreams();
-            QElapsedTimer clock;
-            clock.start();
-            rig.tts.stop();
-            flatAtOnce = rig.publisher.levels() == filled(0.0f) && rig.tts.player() == nullptr;
-            while (playbackStreams() > 0 && clock.elapsed() < 2000)
-                QTest::qWait(1);
-            silentAfterMs = clock.elapsed();
-        });
-        const Status result = rig.speak(u"Tone"_s);
-        QVERIFY(!result.ok());
-        QCOMPARE(transportErrorOf(result.failure()), TransportError::Cancelled);
-        QTRY_VERIFY(silentAfterMs >= 0);
-        QCOMPARE(streamsBefore, 1);
-        QVERIFY(flatAtOnce);
-        QVERIFY2(silentAfterMs < 100, qPrintable(QString::number(silentAfterMs)));
-        QVERIFY(!rig.tts.isMetering());
-        QCOMPARE(rig.finishedCalls, 0);
     }
 };
 
