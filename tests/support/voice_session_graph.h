@@ -21,13 +21,11 @@ namespace zapum::test {
 
 // A voice session over the real services: the model and speech clients against their fake
 // servers, memory against a fake backend, the desktop over programmable back-ends, the toast in
-// whatever window system the process has, and a capture the test scripts. Its timings are the
-// product's scaled down tenfold, so that a test of the listening limits takes a fraction of a
-// second while keeping their proportions.
+// whatever window system the process has, and a capture the test scripts. Its waits are the
+// product's scaled down tenfold, keeping their proportions.
 class VoiceSessionGraph {
 public:
-    // With a `clock` (seconds), the listening limits run on it, and the watchdog polls every
-    // millisecond so that each step of the test's time is seen at once.
+    // With a `clock` (seconds), the listening limits run on the test's own time.
     explicit VoiceSessionGraph(std::function<double()> clock = {});
 
     // Signed in against the fake backend, voice mode on, both keys stored, clicks confirmed.

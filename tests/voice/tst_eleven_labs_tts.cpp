@@ -51,15 +51,6 @@ FakeResponse audioReply(const QByteArray &body)
     return reply;
 }
 
-// The clip in 4 KB pieces at twice its playing speed, as the service streams it.
-FakeResponse streamedReply(const SpeechClip &clip)
-{
-    FakeResponse reply = audioReply(clip.mp3);
-    reply.trickleBytes = 4096;
-    reply.trickleInterval = std::chrono::milliseconds(clip.durationMs * 4096 / clip.mp3.size() / 2);
-    return reply;
-}
-
 // Everything the decoder makes of `mp3` handed over in pieces ending at `cuts`.
 QByteArray decodeInPieces(const QByteArray &mp3, QList<qsizetype> cuts)
 {
@@ -259,8 +250,12 @@ private Q_SLOTS:
         QFETCH(QString, ending);
         const bool broken = ending == "broken"_L1;
         FakeSpeechApi api(m_clip.mp3, kKey);
-        FakeResponse reply = broken ? streamedReply(m_clip) : audioReply(m_clip.mp3);
-        reply.cutAfterBytes = broken ? m_clip.mp3.size() * 3 / 4 : -1;
+        FakeResponse reply = audioReply(m_clip.mp3);
+        if (broken) {  // in 4 KB pieces at twice the playing speed, as the service streams it
+            reply.trickleBytes = 4096;
+            reply.trickleInterval = std::chrono::milliseconds(m_clip.durationMs * 4096 / m_clip.mp3.size() / 2);
+            reply.cutAfterBytes = m_clip.mp3.size() * 3 / 4;
+        }
         api.enqueue(reply);
         Rig rig(api, *m_output);
         QElapsedTimer clock;
