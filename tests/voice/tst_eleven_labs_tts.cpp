@@ -29,11 +29,6 @@ QList<float> filled(float value)
     return QList<float>(VoiceAmplitudePublisher::kBandCount, value);
 }
 
-bool inSession()
-{
-    return !qEnvironmentVariableIsEmpty("ZAPUM_TEST_SESSION");
-}
-
 // Our stream as the audio server lists it while it plays.
 int playbackStreams()
 {
@@ -245,7 +240,7 @@ private Q_SLOTS:
     }
     void playback()
     {
-        if (!inSession())
+        if (qEnvironmentVariableIsEmpty("ZAPUM_TEST_SESSION"))
             QSKIP("needs the test session's audio server (scripts/test-session.sh)");
         QFETCH(QString, ending);
         const bool broken = ending == "broken"_L1;
