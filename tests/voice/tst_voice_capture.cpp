@@ -19,10 +19,7 @@ const QList<float> kZeros(VoiceAmplitudePublisher::kBandCount, 0.0f);
 
 // A capture and the microphone it records, as the voice session drives them.
 struct Talk {
-    explicit Talk(VoiceCaptureBackend backend = {})
-        : capture(publisher, std::move(backend))
-    {
-    }
+    explicit Talk(VoiceCaptureBackend backend = {}) : capture(publisher, std::move(backend)) {}
     // Starts capturing and begins to speak, with a little silence on either side as a person
     // holding the talk key would produce.
     bool begin(const QString &text)
