@@ -65,7 +65,8 @@ private:
     std::function<void()> m_onEnd;
     std::function<void()> m_onPress;
     QMetaObject::Connection m_connection;
-    QTimer m_holdTimer;
+    // A child, so that a test can find it and let the threshold pass without waiting for it.
+    QTimer m_holdTimer{this};
     bool m_registered = false;
     bool m_isDown = false;
     bool m_didStart = false;

@@ -16,6 +16,8 @@
 #include <QPointer>
 #include <QStringList>
 
+#include <cmath>
+
 namespace zapum {
 
 namespace {
@@ -30,7 +32,6 @@ QString coordinatesText(qint64 x, qint64 y)
 VoiceSession::VoiceSession(VoiceSessionServices services, Timing timing, QObject *parent)
     : QObject(parent), m_services(services), m_timing(timing)
 {
-    m_clock.start();
     // A coarse timer may fire up to 5 % early, which would cut an error short or end listening
     // before the silence the user was promised.
     m_linger.setSingleShot(true);
@@ -116,14 +117,19 @@ void VoiceSession::receivePartial(const QString &text)
     // A recogniser repeats itself while the user pauses; only a change counts as speech.
     if (text != m_lastPartialText) {
         m_lastPartialText = text;
-        m_lastPartialAtMs = m_clock.elapsed();
+        m_lastPartialAtMs = nowMs();
     }
+}
+
+qint64 VoiceSession::nowMs() const
+{
+    return std::llround(m_timing.clock() * 1000.0);
 }
 
 void VoiceSession::startListenWatchdog()
 {
     m_watchdog.stop();
-    m_listenStartedMs = m_clock.elapsed();
+    m_listenStartedMs = nowMs();
     m_watchdog.start();
 }
 
@@ -133,7 +139,7 @@ void VoiceSession::watchdogTick()
         m_watchdog.stop();
         return;
     }
-    const qint64 now = m_clock.elapsed();
+    const qint64 now = nowMs();
     const qint64 elapsed = now - m_listenStartedMs;
     if (elapsed >= m_timing.maxListen.count()
         || (m_lastPartialAtMs && now - *m_lastPartialAtMs >= m_timing.silenceCutoff.count())) {

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "foundation/failure.h"
+#include "foundation/monotonic_clock.h"
 #include "voice/anthropic_voice_agent.h"
 #include "voice/voice_bee_state.h"
 
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QObject>
 #include <QString>
@@ -13,6 +13,7 @@
 #include <QCoro/QCoroTask>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 namespace zapum {
@@ -39,6 +40,8 @@ struct VoiceSessionTiming {
     std::chrono::milliseconds errorLinger{2200};
     // The countdown of the toast that asks before a click, in whole seconds.
     int clickConfirmSeconds = 2;
+    // What the listening limits are measured on, in seconds; replaceable so tests control time.
+    std::function<double()> clock = &monotonicSeconds;
 };
 
 // Everything a conversation talks to, built once by the composition root.
@@ -133,6 +136,7 @@ private:
     void receivePartial(const QString &text);
     void showRunState(const VoiceBeeState &state);
     void endListeningWithoutRun();
+    qint64 nowMs() const;
 
     VoiceSessionServices m_services;
     Timing m_timing;
@@ -161,7 +165,6 @@ private:
     LingerKind m_lingerKind = LingerKind::Reply;
 
     QTimer m_watchdog;
-    QElapsedTimer m_clock;
     qint64 m_listenStartedMs = 0;
     std::optional<qint64> m_lastPartialAtMs;
     QString m_lastPartialText;

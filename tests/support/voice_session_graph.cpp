@@ -18,10 +18,13 @@ public:
 
 const HttpTimeouts kShortTimeouts{std::chrono::seconds(3), std::chrono::seconds(5)};
 
-VoiceSessionTiming tenfoldFasterTiming()
+VoiceSessionTiming tenfoldFasterTiming(std::function<double()> clock)
 {
     VoiceSessionTiming timing;
-    timing.listenPoll /= 10;
+    // Polled every millisecond, so that each step of a test's own clock is seen at once.
+    timing.listenPoll = std::chrono::milliseconds(1);
+    if (clock)
+        timing.clock = std::move(clock);
     timing.silenceCutoff /= 10;
     timing.noSpeechCutoff /= 10;
     timing.maxListen /= 10;
@@ -32,7 +35,7 @@ VoiceSessionTiming tenfoldFasterTiming()
 
 }  // namespace
 
-VoiceSessionGraph::VoiceSessionGraph()
+VoiceSessionGraph::VoiceSessionGraph(std::function<double()> clock)
     : agent(model.baseUrl(), kShortTimeouts),
       tts(publisher, audio, speech.baseUrl(), ElevenLabsTiming{kShortTimeouts, std::chrono::seconds(5)}),
       actionMode(backend.settings, windowServer, workspace, screenCapture, input),
@@ -47,7 +50,7 @@ VoiceSessionGraph::VoiceSessionGraph()
     session = std::make_unique<VoiceSession>(
         VoiceSessionServices{voiceSettings, backend.voiceKeychain, scripted, agent, tts, actionMode,
                              workspace, toast, backend.memory, backend.sessions},
-        tenfoldFasterTiming());
+        tenfoldFasterTiming(std::move(clock)));
 }
 
 void VoiceSessionGraph::readyToTalk()

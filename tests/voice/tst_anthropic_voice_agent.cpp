@@ -42,16 +42,6 @@ Result<Turn> runAgainst(const QUrl &baseUrl, HttpTimeouts timeouts = AnthropicVo
     return awaitTask(agent.run(kKey, kModel, std::move(messages), std::move(context)));
 }
 
-quint16 portWithNothingListening()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        qFatal("cannot find a free port");
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
-
 // Every log message, gathered while a test looks for the key in them.
 QStringList g_logLines;
 void gatherLog(QtMsgType, const QMessageLogContext &, const QString &message)
@@ -258,7 +248,10 @@ private Q_SLOTS:
         api.enqueueReply(messages::toolUseReply({messages::toolUseBlock(u"t"_s, u"speak"_s)}));
         api.enqueueReply(QByteArray("not json"));
         QUrl refused = api.baseUrl();
-        refused.setPort(portWithNothingListening());
+        QTcpServer probe;  // a port nothing listens on once it is closed
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        refused.setPort(probe.serverPort());
+        probe.close();
 
         QLoggingCategory::setFilterRules(u"zapum.*=true"_s);
         g_logLines.clear();

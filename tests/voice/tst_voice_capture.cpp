@@ -19,10 +19,7 @@ const QList<float> kZeros(VoiceAmplitudePublisher::kBandCount, 0.0f);
 
 // A capture and the microphone it records, as the voice session drives them.
 struct Talk {
-    explicit Talk(VoiceCaptureBackend backend = {})
-        : capture(publisher, std::move(backend))
-    {
-    }
+    explicit Talk(VoiceCaptureBackend backend = {}) : capture(publisher, std::move(backend)) {}
     // Starts capturing and begins to speak, with a little silence on either side as a person
     // holding the talk key would produce.
     bool begin(const QString &text)
@@ -43,11 +40,6 @@ struct Talk {
     double seconds = 0.0;
 };
 
-int wordCount(const QString &text)
-{
-    return int(text.split(u' ', Qt::SkipEmptyParts).size());
-}
-
 }  // namespace
 
 class TestVoiceCapture : public QObject {
@@ -67,7 +59,6 @@ private Q_SLOTS:
         backend.createAudioInput = [] { return createAudioInput({}, AudioInputFormat{48000, 2}); };
         Talk talk(backend);
         VoiceCaptureService &capture = talk.capture;
-        QVERIFY(test::awaitTask(capture.requestPermissions()));
         QStringList partials;
         capture.setOnPartial([&](const QString &text) {
             QCOMPARE(text, capture.latestPartial());
@@ -84,11 +75,9 @@ private Q_SLOTS:
         QVERIFY(talk.finishSpeaking());
         const QString transcript = test::awaitTask(capture.stop());
         QVERIFY(!capture.isListening());
-
-        qInfo().noquote() << "heard:" << transcript;
         // Live partials while the user speaks, growing with the sentence.
         QVERIFY2(partials.size() >= 3, qPrintable(partials.join(u" | "_s)));
-        QVERIFY(wordCount(partials.first()) < wordCount(transcript));
+        QVERIFY(partials.first().size() < transcript.size());
         QCOMPARE(partials.last(), transcript);
         for (const QString &word : {u"calendar"_s, u"weather"_s, u"tomorrow"_s})
             QVERIFY2(transcript.contains(word), qPrintable(word + u" missing in: "_s + transcript));

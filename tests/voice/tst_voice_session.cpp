@@ -1,5 +1,4 @@
 #include "support/await_task.h"
-#include "support/fake_modifier_key_source.h"
 #include "support/voice_session_graph.h"
 #include "voice/global_hotkey_service.h"
 #include "voice/voice_keychain.h"
@@ -30,33 +29,28 @@ RunningApplication app(qint32 pid, const QString &name, bool active = false)
 }
 
 // Every bee state the store went through, with when it arrived.
-struct StateLog {
+struct StateLog : QObject {
     explicit StateLog(VoiceSettingsStore &store)
     {
         clock.start();
-        QObject::connect(&store, &VoiceSettingsStore::beeStateChanged, &m_context,
-                         [this, &store] { entries.append({store.beeState(), clock.elapsed()}); });
+        connect(&store, &VoiceSettingsStore::beeStateChanged, this,
+                [this, &store] { entries.append({store.beeState(), clock.elapsed()}); });
     }
     // When the state last became `kind`, or -1.
     qint64 lastEntered(Kind kind) const
     {
-        for (auto it = entries.crbegin(); it != entries.crend(); ++it) {
-            if (it->first.kind() == kind)
-                return it->second;
-        }
-        return -1;
+        const auto it = std::find_if(entries.crbegin(), entries.crend(),
+                                     [kind](auto &entry) { return entry.first.kind() == kind; });
+        return it == entries.crend() ? -1 : it->second;
     }
 
     QElapsedTimer clock;
     QList<std::pair<VoiceBeeState, qint64>> entries;
-
-private:
-    QObject m_context;
 };
 
 // Signed in, voice mode on, both keys stored.
 struct ReadyGraph : VoiceSessionGraph {
-    ReadyGraph() { readyToTalk(); }
+    explicit ReadyGraph(std::function<double()> clock = {}) : VoiceSessionGraph(std::move(clock)) { readyToTalk(); }
 };
 
 // One spoken turn: the key goes down, `text` is heard, the key comes up.
@@ -94,12 +88,119 @@ QCoro::Task<Result<QString>> slowTypedQuestion(VoiceSessionGraph &graph)
     return answer;
 }
 
+// A modifier-key source the test drives. It remembers which modifiers are held and reports each
+// change with the flags a real source would give: both Alt keys share the option flag.
+class FakeModifierKeySource : public ModifierKeySource {
+public:
+    Status start() override { return Done{}; }
+    void stop() override {}
+    void press(quint16 keyCode) { change(keyCode, true); }
+    void release(quint16 keyCode) { change(keyCode, false); }
+    // The last change once more, as injected or repeated keys sometimes arrive.
+    void repeatLast() { Q_EMIT modifierChanged(m_lastKey, m_lastFlags); }
+
+private:
+    void change(quint16 keyCode, bool down)
+    {
+        m_held.insert(keyCode, down);
+        m_lastKey = keyCode;
+        m_lastFlags = 0;
+        for (auto held = m_held.cbegin(); held != m_held.cend(); ++held)
+            m_lastFlags |= held.value() ? flagForModifierKey(held.key()) : 0;
+        Q_EMIT modifierChanged(m_lastKey, m_lastFlags);
+    }
+
+    QHash<quint16, bool> m_held;
+    quint16 m_lastKey = 0;
+    quint64 m_lastFlags = 0;
+};
+
+quint16 keyNamed(const QString &name)
+{
+    static const QHash<QString, quint16> keys{
+        {u"ralt"_s, modifier_keys::kRightOption}, {u"lalt"_s, modifier_keys::kLeftOption},
+        {u"shift"_s, modifier_keys::kLeftShift}, {u"rctl"_s, modifier_keys::kRightControl}};
+    return keys.value(name);
+}
+
+// The hold threshold passes now: the service's hold timer, if running, fires as the event loop
+// would fire it. The threshold itself is an hour, so that time only passes here, however loaded
+// the machine.
+void thresholdPasses(GlobalHotkeyService &service)
+{
+    QTimer *timer = service.findChild<QTimer *>();
+    if (timer->isActive()) {
+        QTimerEvent due(timer->timerId());
+        QCoreApplication::sendEvent(timer, &due);
+    }
+}
+
 }  // namespace
 
 class TestVoiceSession : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // The talk key's holds, which start and end turns, on a key source the test drives. Each row
+    // is a script: "+key" presses, "-key" releases, "again" repeats the last change, "hold" lets
+    // the hold threshold pass, "unregister" calls the service, "talk=key" chooses another talk
+    // key. Changes between two "hold"s come within the threshold.
+    void holds_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("calls");  // "press" is announced as the talk key goes down
+        QTest::addColumn<bool>("down");
+        QTest::newRow("tap, and the other Alt held alone") << "+lalt hold -lalt +ralt -ralt hold" << "press" << false;
+        QTest::newRow("hold through repeats and other modifiers")
+            << "+ralt again +shift -shift +lalt -lalt hold -ralt again" << "press start end" << false;
+        // The release of Right Alt still carries the option flag of the Left Alt held meanwhile.
+        QTest::newRow("left option held through the release") << "+lalt +ralt hold -ralt -lalt" << "press start" << true;
+        QTest::newRow("left option case ends at the next trigger change")
+            << "+lalt +ralt hold -ralt -lalt +ralt -ralt" << "press start end" << false;
+        QTest::newRow("a release cancels the wait, a re-press starts its own")
+            << "+ralt -ralt hold +ralt hold" << "press press start" << true;
+        QTest::newRow("unregister while waiting") << "+ralt unregister hold" << "press" << false;
+        QTest::newRow("unregister during a started hold") << "+ralt hold unregister -ralt" << "press start" << false;
+        QTest::newRow("another talk key: Right Alt does nothing")
+            << "talk=rctl +ralt hold -ralt +rctl hold -rctl" << "press start end" << false;
+        QTest::newRow("talk key changed during a started hold ends it")
+            << "+ralt hold talk=rctl -ralt" << "press start end" << false;
+    }
+    void holds()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, calls);
+        QFETCH(bool, down);
+        auto owned = std::make_unique<FakeModifierKeySource>();
+        FakeModifierKeySource &keyboard = *owned;
+        GlobalHotkeyService service(std::move(owned), HotkeyTiming{std::chrono::hours(1)});
+        QStringList called;
+        service.setOnPress([&] { called << u"press"_s; });
+        service.setOnStart([&] { called << u"start"_s; });
+        service.setOnEnd([&] { called << u"end"_s; });
+        service.registerHotkey();
+
+        for (const QString &step : script.split(u' ')) {
+            if (step == "hold"_L1)
+                thresholdPasses(service);
+            else if (step.startsWith(u'+'))
+                keyboard.press(keyNamed(step.mid(1)));
+            else if (step.startsWith(u'-'))
+                keyboard.release(keyNamed(step.mid(1)));
+            else if (step == "again"_L1)
+                keyboard.repeatLast();
+            else if (step == "unregister"_L1)
+                service.unregisterHotkey();
+            else if (step.startsWith("talk="_L1))
+                service.setTriggerKeyCode(keyNamed(step.mid(5)));
+            else
+                QFAIL(qPrintable(u"unknown step "_s + step));
+            QCoreApplication::processEvents();  // the service takes key changes from the event loop
+        }
+        QCOMPARE(called.join(u' '), calls);
+        QCOMPARE(service.isDown(), down);
+    }
+
     void beginListeningChecksInOrder_data()
     {
         QTest::addColumn<int>("passing");  // how many of the checks are met
@@ -132,7 +233,7 @@ private Q_SLOTS:
         const qint64 flashedAt = log.lastEntered(Kind::Error);
         QTRY_COMPARE_WITH_TIMEOUT(graph.voiceSettings.beeState(), VoiceBeeState::idle(), 2000);
         const qint64 shown = log.lastEntered(Kind::Idle) - flashedAt;
-        QVERIFY2(shown >= 215 && shown < 400, qPrintable(QString::number(shown)));
+        QVERIFY2(shown >= 215 && shown < 1000, qPrintable(QString::number(shown)));
         // The message stays for the views until the next successful start.
         QCOMPARE(graph.voiceSettings.lastErrorText(), message);
     }
@@ -140,48 +241,50 @@ private Q_SLOTS:
     void listeningLimits_data()
     {
         QTest::addColumn<Partials>("partials");  // (ms after start, text)
-        QTest::addColumn<int>("earliestEnd");
-        QTest::addColumn<int>("latestEnd");
+        QTest::addColumn<int>("end");            // ms after start
         QTest::addColumn<bool>("acted");
-        // Tenfold faster than the product: silence 280 ms, nothing heard 500 ms, cap 1800 ms,
-        // checked every 40 ms.
-        QTest::newRow("silence after the last change")
-            << Partials{{60, u"open"_s}, {150, u"open the mail"_s}} << 150 + 280 << 150 + 320 << true;
+        // Tenfold faster than the product: silence 280 ms, nothing heard 500 ms, cap 1800 ms.
+        QTest::newRow("silence after the last change") << Partials{{60, u"open"_s}, {150, u"open the mail"_s}} << 430 << true;
         QTest::newRow("a repeated partial is no speech")
-            << Partials{{60, u"hello"_s}, {200, u"hello"_s}, {300, u"hello"_s}} << 60 + 280 << 60 + 320 << true;
+            << Partials{{60, u"hello"_s}, {200, u"hello"_s}, {300, u"hello"_s}} << 340 << true;
         Partials talking;
         for (int ms = 50; ms < 2600; ms += 100)
             talking.append({ms, u"word "_s.repeated(ms / 100 + 1)});
-        QTest::newRow("the cap acts on a long turn") << talking << 1800 << 1840 << true;
-        QTest::newRow("nothing heard") << Partials{} << 500 << 540 << false;
+        QTest::newRow("the cap acts on a long turn") << talking << 1800 << true;
+        QTest::newRow("nothing heard") << Partials{} << 500 << false;
     }
     void listeningLimits()
     {
         QFETCH(Partials, partials);
-        QFETCH(int, earliestEnd);
-        QFETCH(int, latestEnd);
+        QFETCH(int, end);
         QFETCH(bool, acted);
-        ReadyGraph graph;
+        int now = 0;  // ms, moved by the test alone
+        int clockReads = 0;
+        ReadyGraph graph([&] {
+            ++clockReads;
+            return now / 1000.0;
+        });
         graph.model.enqueueText(QString());  // an empty reply; then the follow-up opens
         StateLog log(graph.voiceSettings);
-
         awaitTask(graph.session->beginListening());
-        const qint64 startedAt = log.lastEntered(Kind::Listening);
-        for (const auto &[ms, text] : partials)
-            graph.scripted.partialAfter(std::chrono::milliseconds(ms), text);
-        QTRY_VERIFY_WITH_TIMEOUT(graph.scripted.stops == 1, 4000);
-        const qint64 ended = log.entries.at(1).second - startedAt;
-        // Scheduling on a loaded machine may add a little; the rule itself is the lower bound.
-        QVERIFY2(ended >= earliestEnd && ended <= latestEnd + 60, qPrintable(QString::number(ended)));
+
+        // Time moves in 10 ms steps, each looked at by the watchdog before the next.
+        auto next = partials.cbegin();
+        QString heard;
+        while (graph.scripted.stops == 0 && now < 3000) {
+            now += 10;
+            for (; next != partials.cend() && next->first == now; ++next) {
+                heard = next->second;
+                graph.scripted.partial(heard);
+            }
+            const int reads = clockReads;
+            QVERIFY(QTest::qWaitFor([&] { return clockReads > reads || graph.scripted.stops > 0; }));
+        }
+        QCOMPARE(now, end);
         QCOMPARE(log.entries.at(1).first, acted ? VoiceBeeState::thinking() : VoiceBeeState::idle());
-        if (acted) {
+        if (acted) {  // with what had been said by then, trimmed
             QTRY_COMPARE(graph.model.requestCount(), 1);
-            const QString heard = userText(graph.model.lastRequest());
-            // What had been said by the cut, trimmed: the cap's turn had about 18 words by then.
-            if (partials.size() > 3)
-                QVERIFY2(heard.count(u"word"_s) >= 17 && !heard.endsWith(u' '), qPrintable(heard));
-            else
-                QCOMPARE(heard, partials.last().second);
+            QCOMPARE(userText(graph.model.lastRequest()), heard.trimmed());
         } else {  // a run would have shown as thinking above
             QCOMPARE(graph.model.requestCount(), 0);
             QCOMPARE(graph.voiceSettings.lastTranscript(), QString());
@@ -352,8 +455,8 @@ private Q_SLOTS:
         QElapsedTimer clock;
         clock.start();
         awaitTask(graph.session->beginListening());
-        if (interrupts) {
-            QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+        if (interrupts) {  // at once, not once the 2 s answer has been said
+            QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
             QCOMPARE(graph.voiceSettings.beeState(), VoiceBeeState::listening());
             QVERIFY(!graph.session->isRunning());
             const auto replies = graph.agent.findChildren<QNetworkReply *>();
@@ -383,19 +486,41 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(graph.voiceSettings.beeState(), VoiceBeeState::idle(), 2000);
     }
 
-    // A spoken turn that ends while a typed question is answered is not lost: it waits, then runs.
-    void spokenTurnWaitsForTheTypedAnswer()
+    // A listening period that ends while a typed question is answered: spoken words are not lost
+    // (they wait, then run); otherwise the bee returns to rest, as the typed run never showed on it.
+    void listeningDuringATypedAnswer_data()
     {
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("words spoken wait, then run") << u"spoken"_s;
+        QTest::newRow("a silent hold") << u"silent"_s;
+        QTest::newRow("nothing heard") << u"cancel"_s;
+        QTest::newRow("words dropped with the setting off") << u"dropped"_s;
+    }
+    void listeningDuringATypedAnswer()
+    {
+        QFETCH(QString, ending);
+        const bool runs = ending == "spoken"_L1;
         ReadyGraph graph;
+        graph.voiceSettings.setTalkKeyInterrupts(ending != "dropped"_L1);
         StateLog log(graph.voiceSettings);
         QCoro::Task<Result<QString>> answer = slowTypedQuestion(graph);
         graph.model.enqueueText(u"Spoken answer."_s);
-        say(graph, u"spoken question"_s);
-        QCOMPARE(graph.voiceSettings.beeState(), VoiceBeeState::thinking());
-        QVERIFY(graph.session->hasWaitingTurn());
+        awaitTask(graph.session->beginListening());
+        if (ending == "cancel"_L1) {
+            awaitTask(graph.session->cancelListening());
+        } else {
+            graph.scripted.partial(ending == "silent"_L1 ? u" "_s : u"spoken question"_s);
+            awaitTask(graph.session->finishListeningAndAct());
+        }
+        QCOMPARE(graph.voiceSettings.beeState(), runs ? VoiceBeeState::thinking() : VoiceBeeState::idle());
+        QCOMPARE(graph.session->hasWaitingTurn(), runs);
         QCOMPARE(awaitTask(std::move(answer)).value(), u"Typed answer."_s);
         QCOMPARE(graph.speech.requestCount(), 0);
-
+        if (!runs) {
+            QCOMPARE(graph.voiceSettings.beeState(), VoiceBeeState::idle());
+            QCOMPARE(graph.model.requestCount(), 1);
+            return;
+        }
         QTRY_COMPARE(graph.speech.requestCount(), 1);
         QCOMPARE(userText(graph.model.lastRequest()), u"spoken question"_s);
         QCOMPARE(spokenTexts(graph), QStringList{u"Spoken answer."_s});
@@ -406,34 +531,6 @@ private Q_SLOTS:
                 kinds << state.kind();
         }
         QCOMPARE(kinds.mid(0, 3), (QList<Kind>{Kind::Listening, Kind::Thinking, Kind::Speaking}));
-    }
-
-    // While a typed question is answered, a listening period that ends without a run returns the
-    // bee to rest: the typed run never showed on it.
-    void typedRunLeavesTheBeeAtRest_data()
-    {
-        QTest::addColumn<QString>("ending");
-        QTest::newRow("a silent hold") << u"silent"_s;
-        QTest::newRow("nothing heard") << u"cancel"_s;
-        QTest::newRow("words dropped with the setting off") << u"dropped"_s;
-    }
-    void typedRunLeavesTheBeeAtRest()
-    {
-        QFETCH(QString, ending);
-        ReadyGraph graph;
-        graph.voiceSettings.setTalkKeyInterrupts(ending != "dropped"_L1);
-        QCoro::Task<Result<QString>> answer = slowTypedQuestion(graph);
-        awaitTask(graph.session->beginListening());
-        if (ending == "cancel"_L1) {
-            awaitTask(graph.session->cancelListening());
-        } else {
-            graph.scripted.partial(ending == "silent"_L1 ? u" "_s : u"hello"_s);
-            awaitTask(graph.session->finishListeningAndAct());
-        }
-        QCOMPARE(graph.voiceSettings.beeState(), VoiceBeeState::idle());
-        QCOMPARE(awaitTask(std::move(answer)).value(), u"Typed answer."_s);
-        QCOMPARE(graph.voiceSettings.beeState(), VoiceBeeState::idle());
-        QCOMPARE(graph.model.requestCount(), 1);
     }
 
     // The talk key let go while the recogniser is still loading (just after launch): the turn is
@@ -467,6 +564,7 @@ private Q_SLOTS:
         QTest::newRow("signed out") << u"signed out"_s << u"why?"_s << false << VoiceSession::kSignInFirst << 0;
         QTest::newRow("model overloaded") << u"overloaded"_s << u"hi"_s << false << overloaded << 1;
         QTest::newRow("answered with a muted speak tool") << QString() << u" why? "_s << true << u"Because."_s << 2;
+        QTest::newRow("an error on the bee stays") << u"lingering"_s << u"why?"_s << true << u"Because."_s << 2;
     }
     void typedQuestions()
     {
@@ -480,6 +578,11 @@ private Q_SLOTS:
             graph.backend.sessions.signOut();
         if (trouble == "overloaded"_L1)
             graph.model.enqueueError(529, u"overloaded_error"_s, u"Overloaded"_s);
+        if (trouble == "lingering"_L1) {
+            graph.voiceSettings.setIsEnabled(false);
+            awaitTask(graph.session->beginListening());  // flashes, and would rest after the linger
+            QVERIFY(graph.session->isLingering());
+        }
         graph.model.enqueueReply(messages::toolUseReply({toolUseBlock(u"s1"_s, u"speak"_s, {{u"text"_s, u"Because."_s}})}));
         graph.model.enqueueText(u"Because."_s);
         StateLog log(graph.voiceSettings);
@@ -498,29 +601,18 @@ private Q_SLOTS:
         QCOMPARE(graph.speech.requestCount(), 0);
         QCOMPARE(graph.audio.clipsOpened, 0);
         QVERIFY(log.entries.isEmpty());
-        QVERIFY(!graph.voiceSettings.lastError());
+        QVERIFY(!graph.session->isLingering());
+        QCOMPARE(graph.voiceSettings.lastErrorText(), trouble == "lingering"_L1 ? VoiceSession::kVoiceModeOff : QString());
         QCOMPARE(graph.voiceSettings.lastAssistantReply(), QString());
         QVERIFY(!graph.session->isRunning());
-    }
-
-    void typedQuestionCancelsPendingReturnToIdle()
-    {
-        ReadyGraph graph;
-        graph.voiceSettings.setIsEnabled(false);
-        awaitTask(graph.session->beginListening());  // flashes "Turn on Voice mode first."
-        QVERIFY(graph.session->isLingering());
-        graph.model.enqueueText(u"Sure."_s);
-        QCOMPARE(awaitTask(graph.session->runTypedQuery(u"hi"_s)).value(), u"Sure."_s);
-        QVERIFY(!graph.session->isLingering());
-        QTest::qWait(300);
-        QCOMPARE(graph.voiceSettings.beeState(), VoiceBeeState::error(VoiceSession::kVoiceModeOff));
     }
 
     void toolResults_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QJsonObject>("input");
-        // "off": action mode off; "untrusted": no accessibility; "unseen": no screen recording
+        // "off": action mode off; "untrusted": no accessibility; "unseen": no screen recording;
+        // "allow"/"decline": clicks ask first, and the user answers so
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QString>("effects");  // what reached the desktop
@@ -538,6 +630,11 @@ private Q_SLOTS:
             u"Activated Files."_s, {}, u"off"_s);
         row("click, fraction dropped", u"click"_s, {{u"x"_s, 100.7}, {u"y"_s, 200.2}}, u"Clicked at (100, 200)."_s,
             u"click 100.7,200.2"_s);
+        const QString asked = u"asked ZaPum will click at (100, 200) for 2 s; "_s;
+        row("click, asked first and allowed", u"click"_s, {{u"x"_s, 100.7}, {u"y"_s, 200.2}}, u"Clicked at (100, 200)."_s,
+            asked + u"click 100.7,200.2"_s, u"allow"_s);
+        row("click, asked first and declined", u"click"_s, {{u"x"_s, 100.7}, {u"y"_s, 200.2}},
+            u"User cancelled the click."_s, asked.chopped(2), u"decline"_s);
         row("click, negative", u"click"_s, {{u"x"_s, 100}, {u"y"_s, -0.5}}, u"click needs x and y numbers."_s);
         row("click, no accessibility", u"click"_s, {{u"x"_s, 1}, {u"y"_s, 2}},
             u"Accessibility permission is not granted, so clicks are disabled."_s, {}, u"untrusted"_s);
@@ -556,7 +653,16 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         QFETCH(QString, effects);
         ReadyGraph graph;
-        graph.voiceSettings.setRequireClickConfirmation(false);
+        graph.voiceSettings.setRequireClickConfirmation(mode == "allow"_L1 || mode == "decline"_L1);
+        QStringList seen;
+        QTimer user;  // answers the toast once it shows
+        QObject::connect(&user, &QTimer::timeout, &user, [&] {
+            if (ToastCountdown *countdown = graph.toast.countdown()) {
+                seen << u"asked %1 for %2 s"_s.arg(countdown->action()).arg(countdown->seconds());
+                graph.toast.dismiss(mode == "allow"_L1);
+            }
+        });
+        user.start(10);
         graph.workspace.apps = {app(3, u"Notes Plus"_s), app(1, u"Files"_s), app(4, u"notes"_s), app(2, u"Firefox"_s, true)};
         graph.windowServer.entries = {{1, 0, 1001, u"Firefox"_s, u"Inbox"_s, {0.0, 0.0, 1280.9, 719.99}},
                                       {2, 0, 1002, u"Editor"_s, QString(), {0.0, 0.0, 800.0, 600.0}}};
@@ -567,7 +673,6 @@ private Q_SLOTS:
 
         const VoiceAgentToolCall call{u"id"_s, name, input};
         QCOMPARE(awaitTask(graph.session->handleToolCall(call, true)), expected);
-        QStringList seen;
         for (qint32 pid : std::as_const(graph.workspace.activated))
             seen << u"activate %1"_s.arg(pid);
         for (const QPointF &point : std::as_const(graph.input.clicks))
@@ -576,38 +681,6 @@ private Q_SLOTS:
             seen << u"speak"_s;
         QCOMPARE(seen.join(u"; "_s), effects);
         QCOMPARE(graph.toast.countdown(), nullptr);
-    }
-
-    void clickAsksFirst_data()
-    {
-        QTest::addColumn<bool>("allow");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("allowed") << true << u"Clicked at (100, 200)."_s;
-        QTest::newRow("declined") << false << u"User cancelled the click."_s;
-    }
-    void clickAsksFirst()
-    {
-        QFETCH(bool, allow);
-        QFETCH(QString, expected);
-        VoiceSessionGraph graph;
-        graph.actionMode.setEnabled(true);
-        QString prompt;
-        int seconds = 0;
-        QTimer answer;
-        QObject::connect(&answer, &QTimer::timeout, &answer, [&] {
-            if (ToastCountdown *countdown = graph.toast.countdown()) {
-                prompt = countdown->action();
-                seconds = countdown->seconds();
-                graph.toast.dismiss(allow);
-                answer.stop();
-            }
-        });
-        answer.start(10);
-        QCOMPARE(awaitTask(graph.session->handleToolCall({u"k"_s, u"click"_s, {{u"x"_s, 100.7}, {u"y"_s, 200.2}}}, true)),
-                 expected);
-        QCOMPARE(prompt, u"ZaPum will click at (100, 200)"_s);
-        QCOMPARE(seconds, 2);
-        QCOMPARE(graph.input.clicks, allow ? QList<QPointF>{QPointF(100.7, 200.2)} : QList<QPointF>{});
     }
 
     // The talk key's own wire is exercised end to end with a real keyboard; typed questions get here through Ask.
