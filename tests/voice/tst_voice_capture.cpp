@@ -20,12 +20,12 @@ const QList<float> kZeros(VoiceAmplitudePublisher::kBandCount, 0.0f);
 // A capture and the microphone it records, as the voice session drives them.
 struct Talk {
     explicit Talk(VoiceCaptureBackend backend = {}) : capture(publisher, std::move(backend)) {}
-    // Starts capturing and begins to speak, with a little silence on either side as a person
-    // holding the talk key would produce.
+    // Loads the recogniser, starts capturing and begins to speak, with a little silence on either
+    // side as a person holding the talk key would produce.
     bool begin(const QString &text)
     {
         const QByteArray speech = FifoMicrophone::speak(text, u"slt"_s);
-        if (speech.isEmpty() || !capture.start().ok())
+        if (speech.isEmpty() || !test::awaitTask(capture.requestPermissions()) || !capture.start().ok())
             return false;
         const QByteArray audio = FifoMicrophone::silence(0.3) + speech + FifoMicrophone::silence(0.8);
         seconds = double(audio.size()) / 2 / FifoMicrophone::kSampleRate;
@@ -95,7 +95,6 @@ private Q_SLOTS:
     {
         Talk talk;
         VoiceCaptureService &capture = talk.capture;
-        QVERIFY(test::awaitTask(capture.requestPermissions()));
         QVERIFY(talk.begin(u"Show me the weather"_s));
         QTRY_VERIFY_WITH_TIMEOUT(capture.latestPartial().contains("weather"_L1), 10000);
         const QString heard = capture.latestPartial();
