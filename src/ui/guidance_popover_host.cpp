@@ -54,11 +54,21 @@ void GuidancePopoverHost::open()
         for (const QQmlError &error : m_window->errors())
             qCWarning(lcUi) << "guidance popover:" << error.toString();
         // A popover closes when the user turns elsewhere.
+        m_leaveGrace.setSingleShot(true);
+        m_leaveGrace.setInterval(300);
+        connect(&m_leaveGrace, &QTimer::timeout, this, [this] {
+            if (m_window->isActive() || !m_bee.popoverOpen())
+                return;
+            qCInfo(lcUi) << "guidance popover closes: another window is active";
+            m_bee.setPopoverOpen(false);
+        });
         connect(m_window.get(), &QWindow::activeChanged, this, [this] {
-            if (m_window->isActive())
+            if (m_window->isActive()) {
                 m_wasActive = true;
-            else if (m_wasActive && m_bee.popoverOpen())
-                m_bee.setPopoverOpen(false);
+                m_leaveGrace.stop();
+            } else if (m_wasActive && m_bee.popoverOpen()) {
+                m_leaveGrace.start();
+            }
         });
         // The checklist title as drawn is logged while the popover is up, so that whoever reads the
         // log (a person or an end-to-end check) knows which document the user is looking at.
@@ -97,6 +107,7 @@ void GuidancePopoverHost::close()
     if (m_window)
         m_window->hide();
     m_wasActive = false;
+    m_leaveGrace.stop();
 }
 
 void GuidancePopoverHost::place()

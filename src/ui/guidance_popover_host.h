@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QRectF>
 #include <QSizeF>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -50,6 +51,10 @@ private:
     QPointer<QQuickItem> m_guidanceTitle;
     QString m_reportedTitle;
     bool m_wasActive = false;
+    // X11 takes the focus away for a moment while the window manager handles a click (its grab),
+    // and on a busy machine the focus comes back after Qt has already called the window inactive;
+    // the popover closes only if it is still inactive when this runs out.
+    QTimer m_leaveGrace;
 };
 
 }  // namespace zapum
