@@ -109,23 +109,6 @@ QString startClient(BackendGraph &graph, const QString &client, const QString &b
     return {};
 }
 
-// One row per client: what it shows the user, or the line it logs instead.
-void addClientRows(bool plainHttp, const QString &signIn, const QString &guidance, const QString &ask,
-                   const QString &failureWords, const QString &commandsLog)
-{
-    const auto row = [plainHttp](const char *client, const QString &shown, const QString &logLine) {
-        QTest::addRow("%s: %s", plainHttp ? "plain http" : "too slow", client)
-            << plainHttp << QString::fromLatin1(client) << shown << logLine;
-    };
-    row("token sign-in", signIn, {});
-    row("browser exchange", signIn, {});
-    row("guidance", guidance, {});
-    row("ask", ask, {});
-    row("memory recall", {}, u"[MemoryService] recall failed: "_s + failureWords);
-    row("memory remember", {}, u"[MemoryService] remember failed: "_s + failureWords);
-    row("commands", {}, commandsLog);
-}
-
 }  // namespace
 
 class TestBackend : public QObject {
@@ -138,7 +121,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<QString>("error");  // empty: decodes
-        QTest::newRow("server document") << kServerGuidance << "";
         QTest::newRow("step without isDone") << QByteArray(R"({"title":"T","subtitle":"S","steps":[{"id":"a","title":"A"}]})")
                                              << u"The guidance could not be read: \u201Csteps[0].isDone\u201D is missing."_s;
         QTest::newRow("null steps") << QByteArray(R"({"title":"T","subtitle":"S","steps":null})")
@@ -325,8 +307,6 @@ private Q_SLOTS:
         QTest::newRow("unknown kinds skipped")
             << reply({}, {R"({"type":"open-url","payload":{"url":"x"}})", push("Known"), R"({"type":"Push-Guidance","payload":{}})"})
             << "Known";
-        QTest::newRow("payload with null steps")
-            << reply({}, {R"({"type":"push-guidance","payload":{"title":"T","subtitle":"S","steps":null}})"}) << "";
         QTest::newRow("a command without type spoils the reply") << reply({}, {push("Lost"), R"({"payload":{}})"}) << "";
         QTest::newRow("numeric userId spoils the reply") << reply("1", {push("Lost")}) << "";
     }
@@ -353,7 +333,7 @@ private Q_SLOTS:
         QCOMPARE(graph.guidance.session(), MockGuidance::session());
     }
 
-    void pollsAndAppliesPush()
+    void pollsAppliesAPushAndPauses()
     {
         FakeHttpServer server;
         server.setHandler([](const RecordedRequest &) { return FakeResponse::json(200, reply("\"user-1\"", {push("From poll")})); });
@@ -365,15 +345,7 @@ private Q_SLOTS:
         QTRY_COMPARE(graph.guidance.session().title, u"From poll"_s);
         QVERIFY(!graph.guidance.lastError());
         QCOMPARE(requestMismatch(server.requests().value(0), {"GET", "/p/v1/desktop/commands", "Bearer tok", std::nullopt}), QString());
-    }
 
-    void pauseStopsAndResumeRestarts()
-    {
-        FakeHttpServer server;
-        server.setHandler([](const RecordedRequest &) { return FakeResponse::json(200, R"({"commands":[]})"); });
-        BackendGraph graph(clientTimings({3s, 5s}, 150ms));
-        graph.signIn(BackendGraph::userSession(apiBaseOf(server.baseUrl())));
-        QVERIFY(server.waitForRequests(1, 2s));
         graph.environment.setIsPaused(true);
         QVERIFY(!graph.remote.isPolling());
         SettingsStorage reread(graph.dir.filePath(u"settings.json"_s));
@@ -400,10 +372,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("client");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QString>("logLine");
+        const auto row = [](bool plainHttp, const char *client, const QString &shown, const QString &logLine = {}) {
+            QTest::addRow("%s: %s", plainHttp ? "plain http" : "too slow", client)
+                << plainHttp << QString::fromLatin1(client) << shown << logLine;
+        };
         const QString https = requiresHttpsSentence();
-        addClientRows(true, https, https, https, https, u"command poll failed: "_s + https);
-        addClientRows(false, u"The request timed out. Check the API URL and try again."_s, u"The request timed out."_s,
-                      u"Request timed out."_s, u"The request timed out."_s, u"command poll failed: The request timed out."_s);
+        for (const char *client : {"token sign-in", "browser exchange", "guidance", "ask"})
+            row(true, client, https);
+        row(true, "memory recall", {}, u"[MemoryService] recall failed: "_s + https);
+        row(true, "memory remember", {}, u"[MemoryService] remember failed: "_s + https);
+        row(true, "commands", {}, u"command poll failed: "_s + https);
+        // Sign-in and ask word a time-out their own way; the other clients hand on the request layer's.
+        row(false, "token sign-in", u"The request timed out. Check the API URL and try again."_s);
+        row(false, "ask", u"Request timed out."_s);
+        row(false, "guidance", u"The request timed out."_s);
     }
 
     void limits()
@@ -449,11 +431,9 @@ private Q_SLOTS:
         const QString https = authErrorMessage(AuthError::RequiresHttps);
         QTest::newRow("upper-case https with path") << "HTTPS://API.example.com/base" << "";
         QTest::newRow("http localhost") << "http://localhost:4001/x" << "";
-        QTest::newRow("http 127.0.0.1 any port") << "http://127.0.0.1:65000" << "";
         QTest::newRow("http [::1]") << "http://[::1]:8080" << "";
         QTest::newRow("http other loopback address") << "http://127.0.0.2/x" << https;
         QTest::newRow("http localhost as subdomain") << "http://localhost.example.com/x" << https;
-        QTest::newRow("http private network") << "http://192.168.1.20:4001" << https;
         QTest::newRow("ftp") << "ftp://files.example.com" << badUrl;
         QTest::newRow("no scheme") << "api.example.com/x" << badUrl;
     }
@@ -480,7 +460,6 @@ private Q_SLOTS:
         QTest::newRow("null apiBaseURL") << head + R"(,"apiBaseURL":null})" << true << QDateTime();
         QTest::newRow("numeric apiBaseURL") << head + R"(,"apiBaseURL":1})" << false << QDateTime();
         QTest::newRow("missing token") << QByteArray(R"({"userId":"u","email":"e"})") << false << QDateTime();
-        QTest::newRow("not JSON") << QByteArray("userId=u") << false << QDateTime();
     }
 
     void sessionDecoding()
@@ -619,7 +598,6 @@ private Q_SLOTS:
         const QString code = u"code=c&state=@STATE@"_s;
         QTest::newRow("missing code") << "state=@STATE@" << none << "The browser didn't send a pairing code back.";
         QTest::newRow("wrong state") << "code=c&state=other" << none << "The browser response didn't match this ZaPum sign-in attempt.";
-        QTest::newRow("no state") << "code=c" << none << "The browser response didn't match this ZaPum sign-in attempt.";
         QTest::newRow("400 with error text") << code << FakeResponse::json(400, R"({"error":"Pairing code expired"})")
                                              << "ZaPum server error 400: Pairing code expired";
         QTest::newRow("409 with numeric error") << code << FakeResponse::json(409, R"({"error":7})") << "ZaPum server error 409.";
@@ -641,26 +619,15 @@ private Q_SLOTS:
         QVERIFY(!graph.secrets.items.contains(kSessionAccount));
     }
 
-    void endsWithoutCallback_data()
+    void watchdogEndsAHandoffWithoutCallback()
     {
-        QTest::addColumn<bool>("closePanel");
-        QTest::newRow("watchdog") << false;
-        QTest::newRow("panel closed") << true;
-    }
-
-    void endsWithoutCallback()
-    {
-        QFETCH(bool, closePanel);
         BackendGraphTimings timings;
-        timings.browser.handoffTimeout = closePanel ? 60s : 200ms;
+        timings.browser.handoffTimeout = 200ms;
         BackendGraph graph(timings);
         QElapsedTimer clock;
         clock.start();
-        auto task = graph.sessions.signInWithBrowser(QString(), QString());
-        if (closePanel)
-            graph.sessions.accountPanelClosed();
-        awaitTask(std::move(task));
-        QVERIFY(clock.elapsed() < 5000 && (closePanel || clock.elapsed() >= 190));
+        awaitTask(graph.sessions.signInWithBrowser(QString(), QString()));
+        QVERIFY(clock.elapsed() >= 190 && clock.elapsed() < 5000);
         QCOMPARE(graph.sessions.signInErrorText(), u"Browser sign-in was cancelled."_s);
         QVERIFY(!graph.sessions.isBrowserSignInPending() && !graph.browser.isPending());
     }
