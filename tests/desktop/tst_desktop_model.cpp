@@ -297,7 +297,8 @@ private Q_SLOTS:
         QTest::newRow("action mode off") << false << solidImage(8, 6) << ActionModeStore::kTurnOnFirst << QSize(3, 3);
         QTest::newRow("captured, pixels count as points on a dense screen")
             << true << solidImage(8, 6, 2.0) << ActionModeStore::kCaptured << QSize(8, 6);
-        QTest::newRow("refused keeps the old image") << true << QImage() << QStringLiteral("Capture refused here.") << QSize(3, 3);
+        QTest::newRow("refused keeps the old image")
+            << true << QImage() << QStringLiteral("Capture refused here.") << QSize(3, 3);
     }
 
     void capture()
