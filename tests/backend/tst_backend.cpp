@@ -67,7 +67,6 @@ void keepLogLine(QtMsgType type, const QMessageLogContext &context, const QStrin
     g_passOn(type, context, text);
 }
 
-// Every client's time-outs set to `http`, and the command poll every `poll`.
 BackendGraphTimings clientTimings(HttpTimeouts http, std::chrono::milliseconds poll)
 {
     BackendGraphTimings timings;
@@ -102,10 +101,8 @@ QString startClient(BackendGraph &graph, const QString &client, const QString &b
         awaitTask(graph.ask.ask(u"q"_s));
         return graph.ask.responseText();
     }
-    if (client == QLatin1String("memory recall"))
+    if (client == QLatin1String("memory"))
         return awaitTask(graph.memory.recall(u"q"_s, 6));
-    if (client == QLatin1String("memory remember"))
-        graph.memory.remember(u"u"_s, u"a"_s);
     return {};
 }
 
@@ -117,35 +114,26 @@ private Q_SLOTS:
     void initTestCase() { g_passOn = qInstallMessageHandler(keepLogLine); }
     void init() { g_logged.clear(); }
 
-    void guidanceDecoding_data()
-    {
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<QString>("error");  // empty: decodes
-        QTest::newRow("step without isDone") << QByteArray(R"({"title":"T","subtitle":"S","steps":[{"id":"a","title":"A"}]})")
-                                             << u"The guidance could not be read: \u201Csteps[0].isDone\u201D is missing."_s;
-        QTest::newRow("null steps") << QByteArray(R"({"title":"T","subtitle":"S","steps":null})")
-                                    << u"The guidance could not be read: \u201Csteps\u201D has the wrong type."_s;
-        QTest::newRow("not JSON") << QByteArray("<html>") << "The guidance could not be read: it is not valid JSON.";
-    }
-
-    void guidanceDecoding()
-    {
-        QFETCH(QByteArray, json);
-        const Result<GuidanceSession> decoded = GuidanceSession::fromJsonBytes(json);
-        QTEST(decoded.ok() ? QString() : decoded.failure().message, "error");
-    }
-
     void guidanceFetch_data()
     {
         QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("error");  // empty: the server's document is shown
-        QTest::newRow("200") << 200 << "";
-        QTest::newRow("404") << 404 << "Server error fetching guidance";
+        const QString unread = u"The guidance could not be read: "_s;
+        QTest::newRow("200") << 200 << kServerGuidance << "";
+        QTest::newRow("404") << 404 << kServerGuidance << "Server error fetching guidance";
+        QTest::newRow("step without isDone")
+            << 200 << QByteArray(R"({"title":"T","subtitle":"S","steps":[{"id":"a","title":"A"}]})")
+            << unread + u"\u201Csteps[0].isDone\u201D is missing."_s;
+        QTest::newRow("null steps") << 200 << QByteArray(R"({"title":"T","subtitle":"S","steps":null})")
+                                    << unread + u"\u201Csteps\u201D has the wrong type."_s;
+        QTest::newRow("not JSON") << 200 << QByteArray("<html>") << unread + u"it is not valid JSON."_s;
     }
 
     void guidanceFetch()
     {
         QFETCH(int, status);
+        QFETCH(QByteArray, body);
         QFETCH(QString, error);
         FakeHttpServer server;
         BackendGraph graph;
@@ -155,7 +143,7 @@ private Q_SLOTS:
         awaitTask(graph.guidance.refreshFromAPI(apiBaseOf(server.baseUrl())));
         QVERIFY(graph.guidance.lastError());
 
-        server.enqueue(FakeResponse::json(status, kServerGuidance));
+        server.enqueue(FakeResponse::json(status, body));
         awaitTask(graph.guidance.refreshFromAPI(apiBaseOf(server.baseUrl()) + u"/t/"_s));
         QCOMPARE(requestMismatch(server.requests().value(1), {"GET", "/t/v1/desktop/guidance", "Bearer tok", std::nullopt}), QString());
         QCOMPARE(graph.guidance.lastErrorText(), error);
@@ -378,8 +366,7 @@ private Q_SLOTS:
         const QString https = requiresHttpsSentence();
         for (const char *client : {"token sign-in", "browser exchange", "guidance", "ask"})
             row(true, client, https);
-        row(true, "memory recall", {}, u"[MemoryService] recall failed: "_s + https);
-        row(true, "memory remember", {}, u"[MemoryService] remember failed: "_s + https);
+        row(true, "memory", {}, u"[MemoryService] recall failed: "_s + https);
         row(true, "commands", {}, u"command poll failed: "_s + https);
         // Sign-in and ask word a time-out their own way; the other clients hand on the request layer's.
         row(false, "token sign-in", u"The request timed out. Check the API URL and try again."_s);
@@ -444,30 +431,6 @@ private Q_SLOTS:
         const Result<QUrl> root = AuthClient::validatedAPIRoot(text);
         QCOMPARE(root.ok() ? QString() : root.failure().message, error);
         QCOMPARE(isSecureBackendUrl(QUrl(text)), error.isEmpty());
-    }
-
-    void sessionDecoding_data()
-    {
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<bool>("decodes");
-        QTest::addColumn<QDateTime>("issuedAt");  // invalid: absent
-        const QByteArray head = R"({"userId":"u","email":"e","accessToken":"t")";
-        QTest::newRow("reference seconds") << head + R"(,"issuedAt":762514200.5})" << true << kHalfPastNine.addMSecs(500);
-        QTest::newRow("date text with offset") << head + R"(,"issuedAt":"2025-03-01T11:30:00+02:00"})" << true << kHalfPastNine;
-        QTest::newRow("fractional seconds are not accepted") << head + R"(,"issuedAt":"2025-03-01T09:30:00.5Z"})" << true
-                                                             << QDateTime();
-        QTest::newRow("null apiBaseURL") << head + R"(,"apiBaseURL":null})" << true << QDateTime();
-        QTest::newRow("numeric apiBaseURL") << head + R"(,"apiBaseURL":1})" << false << QDateTime();
-        QTest::newRow("missing token") << QByteArray(R"({"userId":"u","email":"e"})") << false << QDateTime();
-    }
-
-    void sessionDecoding()
-    {
-        QFETCH(QByteArray, json);
-        const std::optional<ZaPumUserSession> session = ZaPumUserSession::fromJsonBytes(json);
-        QTEST(session.has_value(), "decodes");
-        if (session)
-            QTEST(session->issuedAt.value_or(QDateTime()), "issuedAt");
     }
 
     void encodingRoundTrips()
@@ -648,15 +611,27 @@ private Q_SLOTS:
         QVERIFY(awaitTask(std::move(second)).ok());
     }
 
-    // Every sign-in of the other tests restores a backend session; here the other kinds of item.
+    // Every sign-in of the other tests restores a backend session; here the other kinds of item and
+    // what a stored record may hold. None names a backend, so none has anything to poll.
     void restore_data()
     {
-        QTest::addColumn<QByteArray>("item");  // null: no item
-        QTest::addColumn<bool>("signedIn");
-        QTest::newRow("no item") << QByteArray() << false;
-        QTest::newRow("local identity: nothing to poll")
-            << QByteArray(R"({"userId":"u","email":"e","accessToken":""})") << true;
-        QTest::newRow("not JSON: deleted") << QByteArray("\x01garbage") << false;
+        QTest::addColumn<QByteArray>("item");     // null: no item
+        QTest::addColumn<bool>("signedIn");       // else: an item there is deleted
+        QTest::addColumn<QDateTime>("issuedAt");  // invalid: absent
+        const QByteArray head = R"({"userId":"u","email":"e","accessToken":"t")";
+        QTest::newRow("no item") << QByteArray() << false << QDateTime();
+        QTest::newRow("not JSON") << QByteArray("\x01garbage") << false << QDateTime();
+        QTest::newRow("missing token") << QByteArray(R"({"userId":"u","email":"e"})") << false << QDateTime();
+        QTest::newRow("numeric apiBaseURL") << head + R"(,"apiBaseURL":1})" << false << QDateTime();
+        QTest::newRow("null apiBaseURL") << head + R"(,"apiBaseURL":null})" << true << QDateTime();
+        QTest::newRow("local identity")
+            << QByteArray(R"({"userId":"u","email":"e","accessToken":""})") << true << QDateTime();
+        QTest::newRow("reference seconds")
+            << head + R"(,"issuedAt":762514200.5})" << true << kHalfPastNine.addMSecs(500);
+        QTest::newRow("date text with offset")
+            << head + R"(,"issuedAt":"2025-03-01T11:30:00+02:00"})" << true << kHalfPastNine;
+        QTest::newRow("fractional seconds are not accepted")
+            << head + R"(,"issuedAt":"2025-03-01T09:30:00.5Z"})" << true << QDateTime();
     }
 
     void restore()
@@ -670,6 +645,8 @@ private Q_SLOTS:
         QCOMPARE(graph.sessions.isSignedIn(), signedIn);
         QCOMPARE(graph.secrets.items.contains(kSessionAccount), signedIn);
         QVERIFY(!graph.remote.isPolling());
+        if (signedIn)
+            QTEST(graph.sessions.session()->issuedAt.value_or(QDateTime()), "issuedAt");
     }
 
     void failedSignInKeepsTheOldSession_data()

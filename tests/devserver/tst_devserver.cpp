@@ -55,7 +55,6 @@ class TestDevServer : public QObject {
     }
     Account signInDev() { return signIn(u"dev@zapum.local"_s, m_server.devToken()); }
 
-    // A further user, made through the admin endpoint, then signed in.
     Account addUser(const QString &email)
     {
         const WireReply made = sendJson("POST", m_server.web(u"admin/api/users"_s), {{u"email"_s, email}});
