@@ -102,7 +102,6 @@ private Q_SLOTS:
         QTest::newRow("complete") << entryWith(unchanged) << infoWith(unchanged);
         QTest::newRow("number beyond 32 bits") << entryWith([](E &e) { e.number = 0x100000000LL; }) << dropped;
         QTest::newRow("layer -1") << entryWith([](E &e) { e.layer = -1; }) << dropped;
-        QTest::newRow("layer kept") << entryWith([](E &e) { e.layer = 25; }) << infoWith([](I &i) { i.layer = 25; });
         QTest::newRow("no owner name") << entryWith([](E &e) { e.ownerName.reset(); })
                                        << infoWith([](I &i) { i.ownerName = QStringLiteral("?"); });
         QTest::newRow("only X and Y") << entryWith([](E &e) { e.bounds = {10.0, 20.0, {}, {}}; })
