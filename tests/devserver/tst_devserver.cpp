@@ -75,7 +75,6 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY2(m_server.start({u"--pairing-ttl"_s, u"1"_s}), qPrintable(m_server.log()));
-        QVERIFY(!m_server.devToken().isEmpty());
         QVERIFY2(!m_server.log().contains(m_server.devToken()), "the token went to the file, not the output");
     }
 
