@@ -48,17 +48,6 @@ std::optional<DesktopWindowInfo> infoWith(Change change)
 
 const auto unchanged = [](auto &) {};
 
-QList<WindowServerEntry> ownedBy(const QStringList &owners)
-{
-    QList<WindowServerEntry> entries;
-    for (qsizetype i = 0; i < owners.size(); ++i)
-        entries.append(entryWith([&](WindowServerEntry &e) {
-            e.number = i + 1;
-            e.ownerName = owners[i];
-        }));
-    return entries;
-}
-
 void writeEntry(const QString &folder, const QString &name, const QByteArray &body)
 {
     QDir().mkpath(QFileInfo(folder + u'/' + name).path());
@@ -111,11 +100,8 @@ private Q_SLOTS:
         const std::optional<I> dropped;
 
         QTest::newRow("complete") << entryWith(unchanged) << infoWith(unchanged);
-        QTest::newRow("no window number") << entryWith([](E &e) { e.number.reset(); }) << dropped;
         QTest::newRow("number beyond 32 bits") << entryWith([](E &e) { e.number = 0x100000000LL; }) << dropped;
-        QTest::newRow("negative number") << entryWith([](E &e) { e.number = -5; }) << dropped;
         QTest::newRow("layer -1") << entryWith([](E &e) { e.layer = -1; }) << dropped;
-        QTest::newRow("layer kept") << entryWith([](E &e) { e.layer = 25; }) << infoWith([](I &i) { i.layer = 25; });
         QTest::newRow("no owner name") << entryWith([](E &e) { e.ownerName.reset(); })
                                        << infoWith([](I &i) { i.ownerName = QStringLiteral("?"); });
         QTest::newRow("only X and Y") << entryWith([](E &e) { e.bounds = {10.0, 20.0, {}, {}}; })
@@ -146,7 +132,6 @@ private Q_SLOTS:
             << QStringList{u"Mail"_qs, u"finder"_qs, u"Finder"_qs} << english << QList<quint32>{2, 3, 1};
         QTest::newRow("accents sort with their letter, in the C locale too")
             << QStringList{u"Zebra"_qs, u"Éclair"_qs, u"Dock"_qs} << QLocale::c() << QList<quint32>{3, 2, 1};
-        QTest::newRow("missing owners sort as \"?\"") << QStringList{u"Mail"_qs, u"?"_qs} << english << QList<quint32>{2, 1};
     }
 
     void windowsSortByOwner()
@@ -154,8 +139,11 @@ private Q_SLOTS:
         QFETCH(QStringList, owners);
         QFETCH(QLocale, locale);
 
+        QList<WindowServerEntry> entries;
+        for (qsizetype i = 0; i < owners.size(); ++i)
+            entries.append({i + 1, 0, 99, owners[i], {}, {}});
         QList<quint32> ids;
-        for (const DesktopWindowInfo &window : WindowSnapshotReader::fromEntries(ownedBy(owners), kOwnPid, locale))
+        for (const DesktopWindowInfo &window : WindowSnapshotReader::fromEntries(entries, kOwnPid, locale))
             ids.append(window.windowId);
         QTEST(ids, "expectedIds");
     }
@@ -173,9 +161,6 @@ private Q_SLOTS:
             return RunningAppSummary{pid, name, std::nullopt, false};
         };
 
-        QTest::newRow("upper case before lower case")
-            << QList<RunningApplication>{app(1, u"calendar"_qs), app(2, u"Zoom"_qs)}
-            << QList<RunningAppSummary>{summary(2, u"Zoom"_qs), summary(1, u"calendar"_qs)};
         QTest::newRow("nameless first, called app")
             << QList<RunningApplication>{app(1, u"Alpha"_qs), app(2, std::nullopt)}
             << QList<RunningAppSummary>{summary(2, u"app"_qs), summary(1, u"Alpha"_qs)};
@@ -278,18 +263,14 @@ private Q_SLOTS:
         m_windows.entries = {{1, 0, qint32(QCoreApplication::applicationPid()), {}, {}, {}}, {2, 0, 77, {}, {}, {}}};
         m_workspace.apps = {{77, ActivationPolicy::Regular, QStringLiteral("Mail"), std::nullopt, true}};
         m_input.trusted = false;
-        m_capture.access = false;
         auto store = makeStore();
         QCOMPARE(store->accessibilityGranted(), false);
-        QCOMPARE(store->accessibilityNote(), QStringLiteral("Not trusted here."));
-        QCOMPARE(store->screenCaptureNote(), QStringLiteral("Capture refused here."));
         QCOMPARE(store->windows().size(), 0);  // no snapshot until one is asked for
         m_input.trusted = true;
 
         // Switching on re-reads the permissions and lists everything but our own windows.
         store->setEnabled(true);
         QCOMPARE(m_settings->storedBool(settings_keys::kActionModeEnabled), std::optional<bool>(true));
-        QCOMPARE(store->accessibilityNote(), QString());
         QCOMPARE(store->accessibilityGranted(), true);
         QCOMPARE(store->windows().size(), 1);
         QCOMPARE(store->windows().first().windowId, 2u);
@@ -311,14 +292,12 @@ private Q_SLOTS:
         QTest::addColumn<QImage>("grabbed");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QSize>("snapshotSize");  // of the stored image; the earlier one when kept
-        QTest::addColumn<int>("accessChecks");     // permission reads after construction
 
-        QTest::newRow("action mode off") << false << solidImage(8, 6) << ActionModeStore::kTurnOnFirst << QSize(3, 3)
-                                         << 0;
+        QTest::newRow("action mode off") << false << solidImage(8, 6) << ActionModeStore::kTurnOnFirst << QSize(3, 3);
         QTest::newRow("captured, pixels count as points on a dense screen")
-            << true << solidImage(8, 6, 2.0) << ActionModeStore::kCaptured << QSize(8, 6) << 0;
+            << true << solidImage(8, 6, 2.0) << ActionModeStore::kCaptured << QSize(8, 6);
         QTest::newRow("refused keeps the old image")
-            << true << QImage() << QStringLiteral("Capture refused here.") << QSize(3, 3) << 1;
+            << true << QImage() << QStringLiteral("Capture refused here.") << QSize(3, 3);
     }
 
     void capture()
@@ -333,14 +312,12 @@ private Q_SLOTS:
         store->captureMainDisplay();
         store->setEnabled(enabled);
         m_capture.image = grabbed;
-        const int checksBefore = m_capture.accessChecks;
 
         store->captureMainDisplay();
         QTEST(store->statusMessage().value_or(QString()), "message");
         QVERIFY(store->lastSnapshot().has_value());
         QCOMPARE(store->lastSnapshot()->size(), snapshotSize);
         QCOMPARE(store->lastSnapshot()->deviceIndependentSize(), QSizeF(snapshotSize));
-        QTEST(m_capture.accessChecks - checksBefore, "accessChecks");
         if (!enabled)
             QCOMPARE(m_capture.captures, 1);
     }

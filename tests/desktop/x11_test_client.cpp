@@ -25,18 +25,6 @@ namespace {
 
 using Options = std::map<std::string, std::string>;
 
-Options parse(const std::string &spec)
-{
-    Options options{{"title", ""}, {"x", "0"}, {"y", "0"}, {"w", "200"}, {"h", "150"}, {"class", ""},
-                    {"pid", "1"}, {"netname", "1"}, {"type", "normal"}, {"above", "0"}, {"decorated", "1"}};
-    std::istringstream items(spec);
-    for (std::string item; std::getline(items, item, ';');) {
-        if (const size_t equals = item.find('='); equals != std::string::npos)
-            options[item.substr(0, equals)] = item.substr(equals + 1);
-    }
-    return options;
-}
-
 xcb_atom_t atom(xcb_connection_t *c, const char *name)
 {
     xcb_intern_atom_reply_t *reply =
@@ -52,8 +40,15 @@ void setProperty(xcb_connection_t *c, xcb_window_t w, xcb_atom_t property, xcb_a
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, property, type, format, count, data);
 }
 
-xcb_window_t createWindow(xcb_connection_t *c, xcb_screen_t *screen, const Options &o)
+xcb_window_t createWindow(xcb_connection_t *c, xcb_screen_t *screen, const std::string &spec)
 {
+    Options o{{"title", ""}, {"x", "0"}, {"y", "0"}, {"w", "200"}, {"h", "150"}, {"class", ""},
+              {"pid", "1"}, {"netname", "1"}, {"type", "normal"}, {"above", "0"}, {"decorated", "1"}};
+    std::istringstream items(spec);
+    for (std::string item; std::getline(items, item, ';');) {
+        if (const size_t equals = item.find('='); equals != std::string::npos)
+            o[item.substr(0, equals)] = item.substr(equals + 1);
+    }
     const xcb_window_t w = xcb_generate_id(c);
     const uint32_t values[] = {screen->white_pixel, XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_BUTTON_PRESS
                                                         | XCB_EVENT_MASK_BUTTON_RELEASE};
@@ -118,7 +113,7 @@ int main(int argc, char *argv[])
     std::vector<xcb_window_t> windows;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--window") == 0)
-            windows.push_back(createWindow(c, screen, parse(argv[i + 1])));
+            windows.push_back(createWindow(c, screen, argv[i + 1]));
     }
     xcb_flush(c);
 

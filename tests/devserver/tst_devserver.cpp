@@ -24,7 +24,6 @@ struct Account {
     QString accessToken;
 };
 
-constexpr double kReferenceDate = 978307200.0; // 2001-01-01 in Unix seconds
 const QString kState = u"0123456789abcdef0123456789abcdef"_s;
 
 QJsonObject guidanceDocument(const QString &title)
@@ -56,7 +55,6 @@ class TestDevServer : public QObject {
     }
     Account signInDev() { return signIn(u"dev@zapum.local"_s, m_server.devToken()); }
 
-    // A further user, made through the admin endpoint, then signed in.
     Account addUser(const QString &email)
     {
         const WireReply made = sendJson("POST", m_server.web(u"admin/api/users"_s), {{u"email"_s, email}});
@@ -77,29 +75,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY2(m_server.start({u"--pairing-ttl"_s, u"1"_s}), qPrintable(m_server.log()));
-        QVERIFY(!m_server.devToken().isEmpty());
         QVERIFY2(!m_server.log().contains(m_server.devToken()), "the token went to the file, not the output");
-    }
-
-    void tokenSignIn_data()
-    {
-        QTest::addColumn<QString>("email");
-        QTest::newRow("as stored") << u"dev@zapum.local"_s;
-        QTest::newRow("other case, blanks") << u"  DEV@Zapum.local "_s;
-    }
-    void tokenSignIn()
-    {
-        QFETCH(QString, email);
-        const double before = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0 - kReferenceDate;
-        const QJsonObject body{{u"email"_s, email}, {u"token"_s, m_server.devToken()}};
-        const QJsonObject session = sendJson("POST", m_server.api(u"v1/desktop/session"_s), body).json();
-        // The full record the desktop keeps as sent: a fresh token, never the sign-in one.
-        QCOMPARE(session.value(u"email"_s).toString(), u"dev@zapum.local"_s);
-        QCOMPARE(session.value(u"userId"_s).toString().size(), 32);
-        const QString token = session.value(u"accessToken"_s).toString();
-        QVERIFY(token.size() >= 32 && token != m_server.devToken());
-        QCOMPARE(session.value(u"apiBaseURL"_s).toString(), m_server.apiBase());
-        QVERIFY(qAbs(session.value(u"issuedAt"_s).toDouble() - before) < 30);
     }
 
     // One row per rule of what is turned down. In bodies @TOKEN@ stands for the sign-in token and
@@ -122,7 +98,6 @@ private Q_SLOTS:
         const char *session = "POST v1/desktop/session";
         row("token with a trailing blank", session, R"({"email":"dev@zapum.local","token":"@TOKEN@ "})", json, 401,
             "Unknown");
-        row("sign-in not JSON", session, "email=dev", json, 400, "JSON");
         row("body past the limit", session, QByteArray(2 * 1024 * 1024, 'x'), json, 413);
         // The GET routes check the bearer each on their own, the POST routes through one wrapper.
         row("guidance without bearer", "GET v1/desktop/guidance", {}, json, 401, "Authorization");
@@ -130,11 +105,6 @@ private Q_SLOTS:
         row("ask without bearer", "POST v1/desktop/ask", R"({"question":"x"})", json, 401, "Authorization");
         row("someone else's id", "POST v1/desktop/ask", R"({"question":"hi","userId":"u2","model":"gpt-4o"})", signedIn,
             403, "userId");
-        row("blank question", "POST v1/desktop/ask", R"({"question":" \n","userId":"@ME@","model":"gpt-4o"})", signedIn,
-            400, "question");
-        const char *search = "POST v1/desktop/memory/search";
-        row("limit 0", search, R"({"query":"report","limit":0})", signedIn, 400, "limit");
-        row("query not a text", search, R"({"query":7,"limit":6})", signedIn, 400, "query");
         row("system message remembered", "POST v1/desktop/memory/remember",
             R"({"messages":[{"role":"system","content":"x"}]})", {signedIn.last()}, 400, "role");
         // The link page leaves out its button when it refuses.
@@ -149,11 +119,9 @@ private Q_SLOTS:
         row("step without isDone", push,
             R"({"user":"dev@zapum.local","document":{"title":"T","subtitle":"S","steps":[{"id":"a","title":"A"}]}})",
             json, 400, "steps[0].isDone");
-        row("unknown user", push, QByteArray(good).replace("dev@", "ghost@"), json, 404, "ghost@zapum.local");
         row("form post from a page", push, "user=dev", {{"Content-Type", "application/x-www-form-urlencoded"}}, 415,
             "JSON");
         row("another site's page", push, good, {json.first(), {"Origin", "https://evil.example"}}, 403, "other sites");
-        row("user already there", "POST web/admin/api/users", R"({"email":"DEV@zapum.local"})", json, 409, "already");
     }
     void refusals()
     {
@@ -225,60 +193,36 @@ private Q_SLOTS:
             QCOMPARE(reply.json().value(u"email"_s).toString(), u"dev@zapum.local"_s);
     }
 
-    void askEchoesTheTrimmedQuestionAndModel()
-    {
-        const Account dev = signInDev();
-        const QJsonObject body{
-            {u"question"_s, u"  Where is my invoice?\n"_s}, {u"userId"_s, dev.userId}, {u"model"_s, u"gpt-4.1-nano"_s}};
-        const WireReply reply = sendJson("POST", m_server.api(u"v1/desktop/ask"_s), body, dev.accessToken);
-        const QString answer = reply.json().value(u"answer"_s).toString();
-        QVERIFY2(answer.contains(u"\u201CWhere is my invoice?\u201D"_s) && answer.contains(u"gpt-4.1-nano"_s),
-                 qPrintable(answer));
-    }
-
     void guidanceAndMemoriesArePerUser()
     {
         const Account dev = signInDev();
         const Account other = addUser(u"other@zapum.local"_s);
-        const auto setGuidance = [this](const QString &user, const QJsonValue &document) {
-            return sendJson("POST", m_server.web(u"admin/api/guidance"_s), {{u"user"_s, user}, {u"document"_s, document}}).status;
-        };
+        const QJsonObject set{{u"user"_s, u"other@zapum.local"_s}, {u"document"_s, guidanceDocument(u"Other's"_s)}};
+        QCOMPARE(sendJson("POST", m_server.web(u"admin/api/guidance"_s), set).status, 200);
         const auto guidanceOf = [this](const Account &account) {
             return sendJson("GET", m_server.api(u"v1/desktop/guidance"_s), {}, account.accessToken).json();
         };
-        QCOMPARE(setGuidance(u"other@zapum.local"_s, guidanceDocument(u"Other's"_s)), 200);
         QVERIFY(guidanceOf(dev).value(u"subtitle"_s).toString().contains(u"dev@zapum.local"_s));
         QCOMPARE(guidanceOf(other), guidanceDocument(u"Other's"_s));
-        // A null document, addressed by user id, brings back the built-in one.
-        QCOMPARE(setGuidance(other.userId, QJsonValue()), 200);
-        QVERIFY(guidanceOf(other).value(u"subtitle"_s).toString().contains(u"other@zapum.local"_s));
 
-        const auto remember = [this](const Account &account, const QString &user, const QString &assistant = {}) {
-            QJsonArray messages{QJsonObject{{u"role"_s, u"user"_s}, {u"content"_s, user}}};
-            if (!assistant.isEmpty())
-                messages.append(QJsonObject{{u"role"_s, u"assistant"_s}, {u"content"_s, assistant}});
+        const auto remember = [this](const Account &account, const QString &text) {
+            const QJsonArray messages{QJsonObject{{u"role"_s, u"user"_s}, {u"content"_s, text}}};
             return sendJson("POST", m_server.api(u"v1/desktop/memory/remember"_s),
                             {{u"messages"_s, messages}, {u"channel"_s, u"macos-voice"_s}}, account.accessToken)
                 .status;
         };
         QCOMPARE(remember(dev, u"The quarterly report is due on Friday"_s), 200);
-        QCOMPARE(remember(dev, u"My sister lives in Lisbon"_s, u"Lisbon is lovely in spring."_s), 200);
         QCOMPARE(remember(dev, u"I keep the quarterly report and the annual report in Dropbox"_s), 200);
         QCOMPARE(remember(other, u"Another user's quarterly report secret"_s), 200);
-
-        const auto search = [this](const Account &account, const QJsonValue &query, const QJsonValue &limit = QJsonValue::Undefined) {
-            QJsonObject body{{u"query"_s, query}};
-            if (!limit.isUndefined())
-                body.insert(u"limit"_s, limit);
-            return sendJson("POST", m_server.api(u"v1/desktop/memory/search"_s), body, account.accessToken);
+        const auto search = [this](const Account &account, const QString &query, double limit) {
+            return sendJson("POST", m_server.api(u"v1/desktop/memory/search"_s),
+                            {{u"query"_s, query}, {u"limit"_s, limit}}, account.accessToken);
         };
         // More matching words, and rarer ones, rank higher; other users' memories never show.
-        QCOMPARE(memories(search(dev, u"where is the annual report?"_s, 6)).mid(0, 2),
+        QCOMPARE(memories(search(dev, u"annual report?"_s, 6)),
                  (QStringList{u"I keep the quarterly report and the annual report in Dropbox"_s,
                               u"The quarterly report is due on Friday"_s}));
-        QCOMPARE(memories(search(dev, u"reports"_s, 1)).size(), 1);
         QCOMPARE(memories(search(other, u"report"_s, 6)), QStringList{u"Another user's quarterly report secret"_s});
-        QCOMPARE(memories(search(dev, u"Lisbon"_s)).size(), 2);
 
         // Search syntax typed by a person is only ever words.
         for (const QString &query : {u"report AND (NOT"_s, u"   "_s}) {
@@ -310,20 +254,27 @@ private Q_SLOTS:
     }
 
     // Guidance fetched and pushed through the app's clients is followed end to end in the app
-    // shell's browser sign-in test; here, the memory and ask clients.
+    // shell's browser sign-in test; here, the token sign-in, memory and ask clients.
     void theAppsClientsAgree()
     {
         BackendGraph graph;
         const QString apiBase = m_server.apiBase();
         graph.settings.setValue(settings_keys::kApiBaseUrl, apiBase);
-        awaitTask(graph.sessions.signIn(u"dev@zapum.local"_s, m_server.devToken(), apiBase));
+        const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-1);
+        awaitTask(graph.sessions.signIn(u" DEV@Zapum.local "_s, m_server.devToken(), apiBase));
         QVERIFY2(graph.sessions.isSignedIn(), qPrintable(graph.sessions.signInErrorText()));
+        // The full record as the server sent it, with a fresh token, never the sign-in one.
+        const ZaPumUserSession session = *graph.sessions.session();
+        QVERIFY(session.email == u"dev@zapum.local"_s && session.apiBaseURL == apiBase);
+        QVERIFY(session.accessToken.size() >= 32 && session.accessToken != m_server.devToken());
+        QVERIFY(session.issuedAt >= before && session.issuedAt <= QDateTime::currentDateTimeUtc());
 
         graph.memory.remember(u"I drink green tea every morning"_s, u"Noted."_s);
         QTRY_VERIFY(awaitTask(graph.memory.recall(u"tea"_s, 6)).contains(QLatin1String("green tea")));
-        awaitTask(graph.ask.ask(u"What do I drink?"_s));
-        QVERIFY(graph.ask.lastResponse());
-        QCOMPARE(graph.ask.lastResponse()->kind, AskResponse::Kind::Answer);
+        // The server's answer quotes the question it read from the app's request.
+        awaitTask(graph.ask.ask(u" What do I drink?\n"_s));
+        const QString answer = graph.ask.responseText();
+        QVERIFY2(answer.contains(u"\u201CWhat do I drink?\u201D"_s), qPrintable(answer));
     }
 
     void leavesAForeignDataFileAlone()

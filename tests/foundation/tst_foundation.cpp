@@ -73,18 +73,11 @@ private Q_SLOTS:
         server.enqueue(withCookie);
         server.enqueue(FakeResponse::json(201, "{}"));
         HttpClient client({5s, 10s});
-        const QUrl url = server.baseUrl().resolved(QUrl(QStringLiteral("v1/things?x=1")));
-        const HttpResult result = awaitTask(client.send(post(url)));
-        QVERIFY(result.ok());
-        QCOMPARE(result.value().status, 500);
-        QCOMPARE(result.value().body, QByteArray(R"({"error":"boom"})"));
-        QCOMPARE(awaitTask(client.send(post(url))).value().status, 201);
+        const HttpResult result = awaitTask(client.send(post(server.baseUrl())));
+        QVERIFY(result.ok() && result.value().status == 500);
+        QCOMPARE(awaitTask(client.send(post(server.baseUrl()))).value().status, 201);
 
-        const RecordedRequest request = server.requests().value(0);
-        QCOMPARE(request.method, QByteArray("POST"));
-        QCOMPARE(request.target, QByteArray("/v1/things?x=1"));
-        QCOMPARE(request.body, QByteArray(R"({"hello":"world"})"));
-        const QList<QByteArray> names = request.headerNames();
+        const QList<QByteArray> names = server.requests().value(0).headerNames();
         QCOMPARE(names.mid(names.indexOf("x-first"), 3), (QList<QByteArray>{"x-first", "X-Second", "Content-Type"}));
         QVERIFY(!server.requests().value(1).header("Cookie"));
     }
@@ -153,7 +146,6 @@ private Q_SLOTS:
         FileSecretStore store(path);
         checkReplaceSemantics(store, QStringLiteral("voice.anthropic"));
         QVERIFY(store.write(QStringLiteral("voice.elevenlabs"), "value").ok());
-        QCOMPARE(FileSecretStore(path).read(QStringLiteral("voice.elevenlabs")), std::optional<QByteArray>("value"));
 
         struct stat info {};
         QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
@@ -222,12 +214,13 @@ private Q_SLOTS:
         QCOMPARE(FileSecretStore(path).read(account), expected);
     }
 
-    // Every assignment is on disk at once, and each value comes back with its own type.
+    // Every assignment is on disk at once, each value comes back with its own type, and a typed
+    // read of another type finds nothing.
     void typesSurviveARestart()
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(u"nested/settings.json"_s);
-        const QVariantList values{false, u"true"_s, QString(), 72.5, u"Zoë — ✓"_s};
+        const QVariantList values{false, u"true"_s, QString(), 72.5, u"Zoë — ✓"_s, 3};
         {
             SettingsStorage storage(path);
             for (qsizetype i = 0; i < values.size(); ++i)
@@ -242,19 +235,10 @@ private Q_SLOTS:
             QCOMPARE(read.typeId(), values[i].typeId());
             QCOMPARE(read, values[i]);
         }
-    }
-
-    void typedReadsRejectOtherTypes()
-    {
-        QTemporaryDir dir;
-        SettingsStorage storage(dir.filePath(u"typed.json"_s));
-        storage.setValue(u"text"_s, u"yes"_s);
-        storage.setValue(u"flag"_s, true);
-        storage.setValue(u"whole"_s, 3);
-        QCOMPARE(storage.storedBool(u"text"_s), std::nullopt);
-        QCOMPARE(storage.storedText(u"flag"_s), std::nullopt);
-        QCOMPARE(storage.storedNumber(u"whole"_s), std::optional<double>(3.0));
-        QCOMPARE(storage.storedNumber(u"missing"_s), std::nullopt);
+        QCOMPARE(reopened.storedBool(u"key1"_s), std::nullopt);
+        QCOMPARE(reopened.storedText(u"key0"_s), std::nullopt);
+        QCOMPARE(reopened.storedNumber(u"key5"_s), std::optional<double>(3.0));
+        QCOMPARE(reopened.storedNumber(u"missing"_s), std::nullopt);
     }
 
     void unreadableFileIsSetAsideNotOverwritten()
