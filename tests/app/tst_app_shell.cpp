@@ -67,8 +67,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("onboardingSeen");
         QTest::addColumn<QList<bool>>("changes");
         QTest::addColumn<QString>("calls");
-        QTest::newRow("signed in at launch: set up once, onboarding, hotkey; the second delivery only shows")
-            << false << true << false << QList<bool>{} << "restore permissions setup onboarding hotkey show";
         QTest::newRow("sign-out after being online: cancel, hide, panel; walkthrough seen, sign-in again only shows")
             << false << true << true << QList<bool>{false, true} << "restore permissions setup hotkey show cancel hide panel show";
         QTest::newRow("signed out at launch, then a first sign-in brings the companion online once")
@@ -164,7 +162,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("atLogin");
         QTest::addColumn<QString>("url");
         const int run = int(CommandLine::Action::Run);
-        QTest::newRow("nothing") << QStringList{u"zapum"_s} << run << false << QString();
         QTest::newRow("a callback") << QStringList{u"zapum"_s, u"zapum://auth/callback?code=1&state=2"_s} << run
                                     << false << u"zapum://auth/callback?code=1&state=2"_s;
         QTest::newRow("scheme in capitals")

@@ -59,7 +59,6 @@ Shares colourShares(const QImage &image, const QRect &area)
     return {counts.yellow / pixels, counts.dark / pixels};
 }
 
-// A plain window that notes where it was pressed, in screen coordinates.
 struct PressRecorder : QRasterWindow {
     QList<QPoint> presses;
     void mousePressEvent(QMouseEvent *event) override { presses << event->globalPosition().toPoint(); }
@@ -79,10 +78,10 @@ class TestCompanionPanel : public QObject {
 
     // Shows the companion and waits until the window system has the panel where the manager put it.
     // A bee that does not stroll has its patrol clock stopped, so it holds still under any load.
-    void startCompanion(bool strolling = false)
+    void startCompanion(bool strolling = false, const QString &beeModelPath = test::builtBeeModelPath())
     {
         m_graph = std::make_unique<test::CompanionGraph>(
-            kQuickTimings, test::builtBeeModelPath(),
+            kQuickTimings, beeModelPath,
             strolling ? CompanionManager::Clock(&monotonicSeconds) : [this] { return m_now; });
         m_graph->manager.setup();
         // The first patrol step takes the bee from where it was placed to where its walk starts;
@@ -103,7 +102,6 @@ class TestCompanionPanel : public QObject {
         return xprop.waitForFinished(10000) && xprop.readAllStandardOutput().contains("_NET_WM_STATE_ABOVE");
     }
 
-    // The window a click at `p` would reach.
     static QString windowAt(QPoint p)
     {
         const QString shell = xdotool({QStringLiteral("mousemove"), arg(p.x()), arg(p.y()),
@@ -176,8 +174,6 @@ private Q_SLOTS:
     {
         startCompanion(true);
         const QRect area = availableArea();
-        QCOMPARE(panel()->geometry().bottom(), area.bottom() - 18);
-
         // A couple of walks: the panel moves along the rail and stays on its line; the patrol's own
         // moves, however late the window system reports them, never count as somebody else's.
         QSet<int> xs;
@@ -194,7 +190,7 @@ private Q_SLOTS:
         QVERIFY(!m_graph->manager.userChoseFreePosition());
     }
 
-    // A drop ends the patrol for good.
+    // A drop ends the patrol for good; a new size from the settings keeps the bee where it was put.
     void dragStopsThePatrol()
     {
         startCompanion();
@@ -218,6 +214,12 @@ private Q_SLOTS:
         QVERIFY(!m_graph->bee.popoverOpen());  // a drag is not a click
         letThePatrolRun();
         QCOMPARE(m_graph->manager.panelFrame().toRect(), dropped);
+
+        m_graph->settings.setValue(QStringLiteral("ZaPumCompanionSide"), 96.0);
+        Q_EMIT m_graph->notifications.companionLayoutChanged();
+        const QRect resized(dropped.topLeft() - QPoint(12, 12), QSize(114, 114));  // around the same centre
+        QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry(), resized, 5000);
+        QCOMPARE(m_graph->bee.side(), 96.0);
     }
 
     // Alt+drag, a keyboard move or another program: the window manager moves the panel, and the
@@ -228,10 +230,8 @@ private Q_SLOTS:
         const QString id = QString::number(panel()->winId());
         xdotool({QStringLiteral("windowmove"), id, QStringLiteral("300"), QStringLiteral("200")});
         QTRY_VERIFY2_WITH_TIMEOUT(m_graph->manager.userChoseFreePosition(), qPrintable(where()), 5000);
-        const QRectF moved(300, 200, 90, 90);
-        QCOMPARE(m_graph->manager.panelFrame(), moved);
         letThePatrolRun();
-        QCOMPARE(m_graph->manager.panelFrame(), moved);
+        QCOMPARE(m_graph->manager.panelFrame(), QRectF(300, 200, 90, 90));
 
         // Moved half off the screen: pulled back on, as a drop is (the same rule as after a drag).
         const QRect area = availableArea();
@@ -330,7 +330,6 @@ private Q_SLOTS:
         m_graph->manager.show();
         QTRY_VERIFY_WITH_TIMEOUT(managedAbove(), 5000);
         QCOMPARE(xdotool({QStringLiteral("getactivewindow")}), workId);
-        QVERIFY(work.isActive());
     }
 
     // A model that passes the file checks but fails to load: the emoji bee, bobbing. (A missing
@@ -347,9 +346,7 @@ private Q_SLOTS:
         QFile model(path);
         QVERIFY(model.open(QIODevice::WriteOnly) && model.write(corrupt) == corrupt.size());
         model.close();
-        m_graph = std::make_unique<test::CompanionGraph>(kQuickTimings, path);
-        m_graph->manager.setup();
-        QVERIFY(QTest::qWaitForWindowExposed(panel()));
+        startCompanion(false, path);
         QQuickItem *bee = nullptr;
         QTRY_VERIFY_WITH_TIMEOUT((bee = test::findItem(panel()->rootObject(), QStringLiteral("emojiBee"))), 5000);
         QVERIFY(m_graph->bee.beeModelUrl().isEmpty());
@@ -385,7 +382,6 @@ private Q_SLOTS:
         auto *model = test::findItem(panel()->rootObject(), QStringLiteral("beeModelView"));
         QTRY_VERIFY_WITH_TIMEOUT(model->property("loaded").toBool(), 5000);
         QObject *motion = model->property("motion").value<QObject *>();
-        QTRY_COMPARE_WITH_TIMEOUT(motion->property("wingCount").toInt(), 2, 3000);
         int swapped = 0;
         QElapsedTimer sinceSwap;
         sinceSwap.start();
@@ -436,6 +432,7 @@ private Q_SLOTS:
                                       QStringLiteral("Open setup"),
                                       QStringLiteral("https://example.com/setup")});
         openByClickingTheBee();
+        QVERIFY2(m_graph->manager.isPatrolSuspended(), "the bee holds still under its popover");
         const QRect popover = popoverWindow()->geometry();
         const QRectF bee = m_graph->manager.beeFrame();
         QVERIFY(popover.bottom() < bee.top());
@@ -443,6 +440,7 @@ private Q_SLOTS:
 
         xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
         QTRY_VERIFY_WITH_TIMEOUT(closed(), 3000);
+        QVERIFY(!m_graph->manager.isPatrolSuspended());
 
         // So does a second click on the bee, and it stays closed: the next click opens it again.
         openByClickingTheBee();
@@ -478,7 +476,6 @@ private Q_SLOTS:
         QQuickItem *field = item("questionField");
         QTRY_VERIFY_WITH_TIMEOUT(field->hasActiveFocus(), 3000);
         xdotool({QStringLiteral("type"), QStringLiteral("which tickets are open")});
-        QTRY_COMPARE_WITH_TIMEOUT(item("sendButton")->isEnabled(), true, 3000);
         xdotool({QStringLiteral("key"), QStringLiteral("Return")});
         QTRY_COMPARE_WITH_TIMEOUT(m_graph->questions, QStringList{QStringLiteral("which tickets are open")}, 3000);
         QTRY_COMPARE_WITH_TIMEOUT(field->property("text").toString(), QString(), 3000);

@@ -1,22 +1,14 @@
 // The companion's rules as plain functions: the panel's geometry and the patrol, and what the bee
 // view shows and how often it draws.
-#include "app/app_notifications.h"
 #include "companion/bee_view_logic.h"
-#include "companion/bee_view_model.h"
 #include "companion/companion_geometry.h"
 #include "companion/voice_bars_item.h"
-#include "foundation/settings_storage.h"
 #include "platform/linux/x11/xsettings.h"
 #include "support/companion_graph.h"
-#include "support/memory_secret_store.h"
-#include "voice/voice_amplitude_publisher.h"
-#include "voice/voice_keychain.h"
-#include "voice/voice_settings_store.h"
 
 #include <QColor>
 #include <QDataStream>
 #include <QFile>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -163,7 +155,6 @@ private Q_SLOTS:
         QTest::addColumn<double>("laterCycle");
         QTest::newRow("0.6 and a close draw") << 0.6 << 0.65 << 0.4 << 0.35;
         QTest::newRow("exactly 0.5 goes up") << 0.5 << 0.5 << 0.7 << 0.75;
-        QTest::newRow("far enough is kept") << 0.3 << 0.8 << 0.8 << 0.8;
     }
     void reroll()
     {
@@ -196,7 +187,6 @@ private Q_SLOTS:
         beginPatrolCycle(state, 1000.0, random.source(), timings);
         QCOMPARE(state.phase, PatrolPhase::Pausing);
 
-        // Paused: held at the start until the pause is over.
         QCOMPARE(advancePatrol(state, 1014.9, random.source(), timings), 0.2);
         QCOMPARE(state.phase, PatrolPhase::Pausing);
         // The tick that ends the pause still shows the start; the walk's clock starts there.
@@ -208,7 +198,6 @@ private Q_SLOTS:
         QVERIFY(qFuzzyCompare(advancePatrol(state, 1015.0 + 5.5, random.source(), timings), 0.2 + 0.6 * 0.0625));
         QVERIFY(qFuzzyCompare(advancePatrol(state, 1015.0 + 16.5, random.source(), timings), 0.2 + 0.6 * 0.9375));
 
-        // Arrival: a new pause of 8 to 18 s and a new target.
         random.values = {8.0, 0.3};
         QCOMPARE(advancePatrol(state, 1015.0 + 22.0, random.source(), timings), 0.8);
         QCOMPARE(state.phase, PatrolPhase::Pausing);
@@ -268,38 +257,15 @@ private Q_SLOTS:
 
     void springSettlesOnTheLevel()
     {
+        // A lively but short bounce: past the level once, and at rest on it within a second.
         BarSpring spring{8.0, 0.0};
         double peak = 0.0;
-        for (int frame = 0; frame < 60; ++frame) {  // one second at 60 frames
+        for (int frame = 0; frame < 60; ++frame) {
             spring.step(40.0, 1.0 / 60.0);
             peak = std::max(peak, spring.position);
         }
         QVERIFY(qAbs(spring.position - 40.0) < 0.2);
-        // Damping ratio 0.62: an 8 % overshoot of the 32-point step, a lively but short bounce.
-        QVERIFY2(peak > 40.0 + 32.0 * 0.06 && peak < 40.0 + 32.0 * 0.10, qPrintable(QString::number(peak)));
-    }
-
-    // Growing, the emoji fallback and push-to-talk are seen on the real panel; these two are not.
-    void modelAnnouncesChanges()
-    {
-        SettingsStorage storage(m_dir.filePath(QStringLiteral("announce.json")));
-        test::MemorySecretStore secrets;
-        VoiceKeychain keychain{secrets};
-        VoiceSettingsStore voice{storage, keychain};
-        VoiceAmplitudePublisher amplitude;
-        AppNotifications notifications;
-        BeeViewModel bee(storage, voice, amplitude, notifications, {}, {}, {});
-        QSignalSpy popover(&notifications, &AppNotifications::popoverVisibilityChanged);
-        bee.togglePopover();
-        bee.togglePopover();
-        bee.setPopoverOpen(false);  // already closed: nothing to say
-        QCOMPARE(popover.count(), 2);
-        QCOMPARE(popover.at(0).at(0).toBool(), true);
-        QCOMPARE(popover.at(1).at(0).toBool(), false);
-
-        storage.setValue(QStringLiteral("ZaPumCompanionSide"), 30.0);
-        Q_EMIT notifications.companionLayoutChanged();
-        QCOMPARE(bee.side(), 48.0);
+        QVERIFY2(peak > 41.0 && peak < 44.0, qPrintable(QString::number(peak)));
     }
 
     void beeModelMustBeWhole_data()
@@ -385,7 +351,6 @@ private Q_SLOTS:
         QTest::newRow("on, big endian, after a colour")
             << xsettingsProperty(true, {{"Gtk/Colour", QColor(Qt::gray)}, {name, 1}}) << std::optional<QVariant>(1);
         QTest::newRow("not published") << xsettingsProperty(false, {{"Net/DoubleClickTime", 400}}) << none;
-        QTest::newRow("bad byte order") << QByteArray("\x05\0\0\0", 4) << none;
         QTest::newRow("truncated value") << xsettingsProperty(false, {{name, 0}}).chopped(2) << none;
     }
     void xsettings()

@@ -26,7 +26,6 @@
 #include "voice/voice_settings_store.h"
 
 #include <QApplication>
-#include <QJsonDocument>
 #include <QTest>
 
 using namespace std::chrono_literals;
@@ -111,7 +110,6 @@ private Q_SLOTS:
                  qPrintable(request.system()));
 
         QTRY_COMPARE_WITH_TIMEOUT(speech.requestCount(), 1, 10000);
-        QCOMPARE(QJsonDocument::fromJson(speech.requests().value(0).body).object().value(u"text"_s).toString(), reply);
         QTRY_VERIFY_WITH_TIMEOUT(states.contains(VoiceBeeState::speaking()), 5000);
         // The reply plays for its length, the follow-up listens and hears nothing, and the bee rests.
         QTRY_COMPARE_WITH_TIMEOUT(settings.beeState(), VoiceBeeState::idle(), 20000);
