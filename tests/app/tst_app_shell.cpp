@@ -164,8 +164,6 @@ private Q_SLOTS:
         const int run = int(CommandLine::Action::Run);
         QTest::newRow("a callback") << QStringList{u"zapum"_s, u"zapum://auth/callback?code=1&state=2"_s} << run
                                     << false << u"zapum://auth/callback?code=1&state=2"_s;
-        QTest::newRow("scheme in capitals")
-            << QStringList{u"zapum"_s, u"ZAPUM://auth/callback"_s} << run << false << u"zapum://auth/callback"_s;
         QTest::newRow("another scheme") << QStringList{u"zapum"_s, u"https://example.com/"_s} << run << false
                                         << QString();
         QTest::newRow("not a URL") << QStringList{u"zapum"_s, u"zapum://a b%zz"_s} << run << false << QString();

@@ -18,7 +18,6 @@
 #include <QRasterWindow>
 #include <QScopeGuard>
 #include <QScreen>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <memory>
@@ -280,7 +279,6 @@ private Q_SLOTS:
         QVERIFY(m_graph->manager.isPatrolSuspended());
         QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry().size(), QSize(240, 199), 3000);
         auto *card = test::findItem(panel()->rootObject(), QStringLiteral("voiceCard"));
-        QTRY_COMPARE_WITH_TIMEOUT(card->opacity(), 1.0, 3000);
 
         // The bee and the voice bars are drawn (Xvfb draws at one device pixel per point).
         const QString path = QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/companion-listening.png");
@@ -460,7 +458,6 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(m_graph->openedUrls, QList<QUrl>{QUrl(QStringLiteral("https://example.com/setup"))}, 3000);
         QTRY_VERIFY_WITH_TIMEOUT(closed(), 3000);
 
-        // And turning to another window.
         openByClickingTheBee();
         QWindow other;
         other.setGeometry(50, 50, 200, 150);

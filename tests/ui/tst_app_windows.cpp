@@ -260,7 +260,7 @@ private Q_SLOTS:
         QVERIFY(!window->isOpen());
     }
 
-    // The guidance popover's rules (its window is tested beside the bee).
+    // The guidance popover's rules (its window, above the bee and centred on it, is tested beside the bee).
     void popoverRules()
     {
         QCOMPARE(popoverHeader(true, u"ada@example.com"_qs).text, u"Signed in as ada@example.com"_qs);
@@ -273,7 +273,6 @@ private Q_SLOTS:
 
         const QSizeF size(360, 300);
         const QRectF screen(0, 22, 1280, 778);
-        QCOMPARE(popoverFrame(size, QRectF(600, 710, 72, 72), screen), QRectF(456, 404, 360, 300));  // above, centred
         QCOMPARE(popoverFrame(size, QRectF(600, 40, 72, 72), screen), QRectF(456, 118, 360, 300));   // no room: below
         QCOMPARE(popoverFrame(size, QRectF(1250, 710, 72, 72), screen), QRectF(920, 404, 360, 300));  // held inside
     }
@@ -405,12 +404,7 @@ int main(int argc, char *argv[])
         qputenv(name, home.path().toUtf8() + '/' + QByteArray(name).toLower());
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + home.path().toUtf8() + "/no-bus");
     QDir().mkpath(home.path() + u"/bin"_s);
-    QFile opener(home.path() + u"/bin/xdg-open"_s);
-    if (opener.open(QIODevice::WriteOnly)) {
-        opener.write("#!/bin/sh\nexit 0\n");
-        opener.close();
-        opener.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    }
+    QFile::link(u"/bin/true"_s, home.path() + u"/bin/xdg-open"_s);
     qputenv("PATH", home.path().toUtf8() + "/bin:" + qgetenv("PATH"));
     if (qEnvironmentVariableIsEmpty("ZAPUM_TEST_SESSION"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
