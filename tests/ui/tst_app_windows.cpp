@@ -226,7 +226,6 @@ private Q_SLOTS:
         QVERIFY2(!findItem(view, "tokenButton")->property("enabled").toBool(), "blank e-mail");
 
         rig.backend.signIn(BackendGraph::userSession(std::nullopt));
-        QVERIFY(findItem(view, "signOutButton")->isVisible());
         QCOMPARE(text("signedInEmail"), QStringLiteral("ada@example.com"));
         QMetaObject::invokeMethod(findItem(view, "signOutButton"), "clicked");
         QVERIFY(!rig.account.isSignedIn());
