@@ -32,9 +32,9 @@ struct DelegateRig {
     }
     bool signedIn = false;
     bool onboardingSeen = false;
-    AppDelegate delegate{{note("restore"), note("permissions"), [this] { return signedIn; }, note("panel"), note("setup"),
-                          note("show"), note("hide"), [this] { return onboardingSeen; }, note("onboarding"), note("hotkey"),
-                          note("cancel")}};
+    AppDelegate delegate{{note("restore"), note("permissions"), [this] { return signedIn; }, note("panel"),
+                          note("setup"), note("show"), note("hide"), [this] { return onboardingSeen; },
+                          note("onboarding"), note("hotkey"), note("cancel")}};
 };
 
 // The menu as lines: "-" a separator, "[x]"/"[ ]" a toggle, "(off)" a disabled item, "Name >"
@@ -68,7 +68,8 @@ private Q_SLOTS:
         QTest::addColumn<QList<bool>>("changes");
         QTest::addColumn<QString>("calls");
         QTest::newRow("sign-out after being online: cancel, hide, panel; walkthrough seen, sign-in again only shows")
-            << false << true << true << QList<bool>{false, true} << "restore permissions setup hotkey show cancel hide panel show";
+            << false << true << true << QList<bool>{false, true}
+            << "restore permissions setup hotkey show cancel hide panel show";
         QTest::newRow("signed out at launch, then a first sign-in brings the companion online once")
             << false << false << false << QList<bool>{true, false, true}
             << "restore permissions panel panel panel setup onboarding hotkey cancel hide panel show";
@@ -110,13 +111,14 @@ private Q_SLOTS:
             return u"Show companion|Toggle companion|Companion >|  ZaPum settings…|"
                    "  Center above the taskbar (resume patrol)|-|ada@example.com (off)|Sign out|-|"
                    "Environment: Production >|  [x] Production|  [ ] Staging|  [ ] Local (dev)|%1|Never synced (off)|-|"
-                   "Refresh guidance|-|[ ] Action mode|Refresh desktop context (off)|Capture screen (Action mode) (off)|"
-                   "Talk to ZaPum|-|"_s.arg(QLatin1String(pause))
+                   "Refresh guidance|-|[ ] Action mode|Refresh desktop context (off)|"
+                   "Capture screen (Action mode) (off)|Talk to ZaPum|-|"_s.arg(QLatin1String(pause))
                    + tail;
         };
-        QTest::newRow("signed out") << false << false << int(StatusDot::None) << u"Signed out (off)|Sign in to ZaPum…|-|"_s + tail;
+        QTest::newRow("signed out") << false << false << int(StatusDot::None)
+                                    << u"Signed out (off)|Sign in to ZaPum…|-|"_s + tail;
         QTest::newRow("signed in") << true << false << int(StatusDot::SignedIn) << signedIn("[ ] Pause remote help");
-        QTest::newRow("paused: orange dot") << true << true << int(StatusDot::Paused) << signedIn("[x] Resume remote help");
+        QTest::newRow("paused") << true << true << int(StatusDot::Paused) << signedIn("[x] Resume remote help");
     }
     // The tray's menu in its three shapes; the primary click on the icon opens it too, and the
     // Talk item's hint names the chosen talk key.
@@ -149,7 +151,8 @@ private Q_SLOTS:
         if (!signedIn)
             return;
         const auto talkHint = [&menu] { return menu.menu()->actions().value(16)->toolTip(); };  // "Talk to ZaPum"
-        QCOMPARE(talkHint(), u"Hold Right Alt for 0.4 s to start listening, release to send. Or click here to toggle."_s);
+        QCOMPARE(talkHint(),
+                 u"Hold Right Alt for 0.4 s to start listening, release to send. Or click here to toggle."_s);
         voice.setTalkKey(modifier_keys::kRightControl);
         QTRY_VERIFY(talkHint().startsWith(u"Hold Right Ctrl for 0.4 s"_s));
     }
@@ -232,7 +235,6 @@ private Q_SLOTS:
             socket.connectToServer(name);
             QVERIFY(socket.waitForConnected(1000));
             socket.write(line);
-            socket.flush();
             QTRY_VERIFY(socket.state() == QLocalSocket::UnconnectedState || received.size() > 0);
         }
         QCOMPARE(received.size(), 0);

@@ -216,7 +216,8 @@ private Q_SLOTS:
         // Headless Chromium presses "Link this desktop"; the zapum:// URL it is sent to goes to a
         // second zapum, which hands it to the first and leaves.
         QProcess browser;
-        browser.start(node, {QStringLiteral(ZAPUM_SOURCE_DIR "/tests/e2e/browser_link.mjs"), link.toString(QUrl::FullyEncoded)});
+        browser.start(node, {QStringLiteral(ZAPUM_SOURCE_DIR "/tests/e2e/browser_link.mjs"),
+                             link.toString(QUrl::FullyEncoded)});
         QVERIFY(browser.waitForFinished(60000));
         // Only the reason for a failure, never the output: that holds a working pairing code.
         QVERIFY2(browser.exitCode() == 0, browser.readAllStandardError().constData());
