@@ -32,9 +32,9 @@ struct DelegateRig {
     }
     bool signedIn = false;
     bool onboardingSeen = false;
-    AppDelegate delegate{{note("restore"), note("permissions"), [this] { return signedIn; }, note("panel"), note("setup"),
-                          note("show"), note("hide"), [this] { return onboardingSeen; }, note("onboarding"), note("hotkey"),
-                          note("cancel")}};
+    AppDelegate delegate{{note("restore"), note("permissions"), [this] { return signedIn; }, note("panel"),
+                          note("setup"), note("show"), note("hide"), [this] { return onboardingSeen; },
+                          note("onboarding"), note("hotkey"), note("cancel")}};
 };
 
 // The menu as lines: "-" a separator, "[x]"/"[ ]" a toggle, "(off)" a disabled item, "Name >"
@@ -67,13 +67,10 @@ private Q_SLOTS:
         QTest::addColumn<bool>("onboardingSeen");
         QTest::addColumn<QList<bool>>("changes");
         QTest::addColumn<QString>("calls");
-        QTest::newRow("signed out at launch: panel, and again on the subscription's first value")
-            << false << false << false << QList<bool>{} << "restore permissions panel panel panel";
-        QTest::newRow("signed in at launch: set up once, onboarding, hotkey; the second delivery only shows")
-            << false << true << false << QList<bool>{} << "restore permissions setup onboarding hotkey show";
         QTest::newRow("sign-out after being online: cancel, hide, panel; walkthrough seen, sign-in again only shows")
-            << false << true << true << QList<bool>{false, true} << "restore permissions setup hotkey show cancel hide panel show";
-        QTest::newRow("first sign-in while running brings the companion online once")
+            << false << true << true << QList<bool>{false, true}
+            << "restore permissions setup hotkey show cancel hide panel show";
+        QTest::newRow("signed out at launch, then a first sign-in brings the companion online once")
             << false << false << false << QList<bool>{true, false, true}
             << "restore permissions panel panel panel setup onboarding hotkey cancel hide panel show";
         QTest::newRow("started at log-in, signed out: the panel opens; a first sign-in later brings the walkthrough")
@@ -114,13 +111,14 @@ private Q_SLOTS:
             return u"Show companion|Toggle companion|Companion >|  ZaPum settings…|"
                    "  Center above the taskbar (resume patrol)|-|ada@example.com (off)|Sign out|-|"
                    "Environment: Production >|  [x] Production|  [ ] Staging|  [ ] Local (dev)|%1|Never synced (off)|-|"
-                   "Refresh guidance|-|[ ] Action mode|Refresh desktop context (off)|Capture screen (Action mode) (off)|"
-                   "Talk to ZaPum|-|"_s.arg(QLatin1String(pause))
+                   "Refresh guidance|-|[ ] Action mode|Refresh desktop context (off)|"
+                   "Capture screen (Action mode) (off)|Talk to ZaPum|-|"_s.arg(QLatin1String(pause))
                    + tail;
         };
-        QTest::newRow("signed out") << false << false << int(StatusDot::None) << u"Signed out (off)|Sign in to ZaPum…|-|"_s + tail;
+        QTest::newRow("signed out") << false << false << int(StatusDot::None)
+                                    << u"Signed out (off)|Sign in to ZaPum…|-|"_s + tail;
         QTest::newRow("signed in") << true << false << int(StatusDot::SignedIn) << signedIn("[ ] Pause remote help");
-        QTest::newRow("paused: orange dot") << true << true << int(StatusDot::Paused) << signedIn("[x] Resume remote help");
+        QTest::newRow("paused") << true << true << int(StatusDot::Paused) << signedIn("[x] Resume remote help");
     }
     // The tray's menu in its three shapes; the primary click on the icon opens it too, and the
     // Talk item's hint names the chosen talk key.
@@ -153,7 +151,8 @@ private Q_SLOTS:
         if (!signedIn)
             return;
         const auto talkHint = [&menu] { return menu.menu()->actions().value(16)->toolTip(); };  // "Talk to ZaPum"
-        QCOMPARE(talkHint(), u"Hold Right Alt for 0.4 s to start listening, release to send. Or click here to toggle."_s);
+        QCOMPARE(talkHint(),
+                 u"Hold Right Alt for 0.4 s to start listening, release to send. Or click here to toggle."_s);
         voice.setTalkKey(modifier_keys::kRightControl);
         QTRY_VERIFY(talkHint().startsWith(u"Hold Right Ctrl for 0.4 s"_s));
     }
@@ -166,20 +165,16 @@ private Q_SLOTS:
         QTest::addColumn<bool>("atLogin");
         QTest::addColumn<QString>("url");
         const int run = int(CommandLine::Action::Run);
-        QTest::newRow("nothing") << QStringList{u"zapum"_s} << run << false << QString();
         QTest::newRow("a callback") << QStringList{u"zapum"_s, u"zapum://auth/callback?code=1&state=2"_s} << run
                                     << false << u"zapum://auth/callback?code=1&state=2"_s;
-        QTest::newRow("scheme in capitals")
-            << QStringList{u"zapum"_s, u"ZAPUM://auth/callback"_s} << run << false << u"zapum://auth/callback"_s;
         QTest::newRow("another scheme") << QStringList{u"zapum"_s, u"https://example.com/"_s} << run << false
                                         << QString();
         QTest::newRow("not a URL") << QStringList{u"zapum"_s, u"zapum://a b%zz"_s} << run << false << QString();
         QTest::newRow("the program name is no argument")
             << QStringList{u"zapum://auth/callback"_s} << run << false << QString();
-        QTest::newRow("nor an option") << QStringList{u"--version"_s} << run << false << QString();
-        QTest::newRow("at log-in") << QStringList{u"zapum"_s, u"--autostart"_s} << run << true << QString();
         QTest::newRow("the toolkit's own options pass")
             << QStringList{u"zapum"_s, u"-platform"_s, u"xcb"_s} << run << false << QString();
+        QTest::newRow("at log-in") << QStringList{u"zapum"_s, u"--autostart"_s} << run << true << QString();
         QTest::newRow("help wins over the rest") << QStringList{u"zapum"_s, u"--autostart"_s, u"-h"_s}
                                                  << int(CommandLine::Action::PrintHelp) << false << QString();
         QTest::newRow("version") << QStringList{u"zapum"_s, u"--version"_s} << int(CommandLine::Action::PrintVersion)
@@ -240,7 +235,6 @@ private Q_SLOTS:
             socket.connectToServer(name);
             QVERIFY(socket.waitForConnected(1000));
             socket.write(line);
-            socket.flush();
             QTRY_VERIFY(socket.state() == QLocalSocket::UnconnectedState || received.size() > 0);
         }
         QCOMPARE(received.size(), 0);

@@ -18,7 +18,6 @@
 #include <QRasterWindow>
 #include <QScopeGuard>
 #include <QScreen>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <memory>
@@ -39,37 +38,19 @@ QString arg(double v)
     return QString::number(qRound(v));
 }
 
-// Shares of the pixels in `area` that are clearly amber or yellow (the bee's stripes, the bars),
-// and that are opaque and dark (its black stripes, head and eyes).
-struct Shares {
-    double yellow = 0.0;
-    double dark = 0.0;
-};
-Shares colourShares(const QImage &image, const QRect &area)
+// The share of the pixels in `area` that are clearly amber or yellow: the bee's stripes, the bars.
+double yellowShare(const QImage &image, const QRect &area)
 {
-    Shares counts;
+    int yellow = 0;
     for (int y = area.top(); y <= area.bottom(); ++y) {
         for (int x = area.left(); x <= area.right(); ++x) {
             const QColor c = image.pixelColor(x, y);
-            counts.yellow += c.red() > 180 && c.green() > 110 && c.blue() < 110;
-            counts.dark += c.alpha() > 200 && c.lightness() < 60;
+            yellow += c.red() > 180 && c.green() > 110 && c.blue() < 110;
         }
     }
-    const double pixels = std::max(1, area.width() * area.height());
-    return {counts.yellow / pixels, counts.dark / pixels};
+    return double(yellow) / std::max(1, area.width() * area.height());
 }
 
-PopoverGuidance checklist()
-{
-    return {QStringLiteral("Get set up"),
-            QStringLiteral("Three steps to a linked workspace"),
-            {{QStringLiteral("1"), QStringLiteral("Install the app"), {}, true},
-             {QStringLiteral("2"), QStringLiteral("Link your account"), QStringLiteral("From the menu bar"), false}},
-            QStringLiteral("Open setup"),
-            QStringLiteral("https://example.com/setup")};
-}
-
-// A plain window that notes where it was pressed, in screen coordinates.
 struct PressRecorder : QRasterWindow {
     QList<QPoint> presses;
     void mousePressEvent(QMouseEvent *event) override { presses << event->globalPosition().toPoint(); }
@@ -89,10 +70,10 @@ class TestCompanionPanel : public QObject {
 
     // Shows the companion and waits until the window system has the panel where the manager put it.
     // A bee that does not stroll has its patrol clock stopped, so it holds still under any load.
-    void startCompanion(bool strolling = false)
+    void startCompanion(bool strolling = false, const QString &beeModelPath = test::builtBeeModelPath())
     {
         m_graph = std::make_unique<test::CompanionGraph>(
-            kQuickTimings, test::builtBeeModelPath(),
+            kQuickTimings, beeModelPath,
             strolling ? CompanionManager::Clock(&monotonicSeconds) : [this] { return m_now; });
         m_graph->manager.setup();
         // The first patrol step takes the bee from where it was placed to where its walk starts;
@@ -113,13 +94,11 @@ class TestCompanionPanel : public QObject {
         return xprop.waitForFinished(10000) && xprop.readAllStandardOutput().contains("_NET_WM_STATE_ABOVE");
     }
 
-    // The window a click at `p` would reach.
     static QString windowAt(QPoint p)
     {
         const QString shell = xdotool({QStringLiteral("mousemove"), arg(p.x()), arg(p.y()),
                                        QStringLiteral("getmouselocation"), QStringLiteral("--shell")});
-        const qsizetype at = shell.indexOf(QLatin1String("WINDOW="));
-        return at < 0 ? QString() : shell.mid(at + 7).section(QLatin1Char('\n'), 0, 0).trimmed();
+        return shell.section(QLatin1String("WINDOW="), 1).section(QLatin1Char('\n'), 0, 0).trimmed();
     }
 
     // Where the panel is, the manager's idea of it and whether the user placed it, for a failure.
@@ -129,27 +108,6 @@ class TestCompanionPanel : public QObject {
         QDebug(&text) << panel()->geometry() << m_graph->manager.panelFrame()
                       << "placed by the user:" << m_graph->manager.userChoseFreePosition();
         return text;
-    }
-
-    // Presses on the (still) bee and pulls it up by 40 px, holding the button; returns where the
-    // pointer is then, or a null point when the panel did not follow.
-    QPoint grabPanel()
-    {
-        const QRect before = panel()->geometry();
-        const QPoint grab = before.center();
-        const QPoint pulled = grab - QPoint(0, 40);
-        xdotool({QStringLiteral("mousemove"), arg(grab.x()), arg(grab.y()), QStringLiteral("mousedown"),
-                 QStringLiteral("1"), QStringLiteral("mousemove"), arg(pulled.x()), arg(pulled.y())});
-        return QTest::qWaitFor([&] { return panel()->geometry().top() == before.top() - 40; }, 5000) ? pulled : QPoint();
-    }
-
-    // Moves the held pointer to `to` and lets go once the panel got there: a release sent before
-    // the motion landed would drop the bee short of it.
-    void dropAt(QPoint to)
-    {
-        xdotool({QStringLiteral("mousemove"), arg(to.x()), arg(to.y())});
-        QTRY_VERIFY2_WITH_TIMEOUT(QRect(panel()->geometry()).contains(to), qPrintable(where()), 5000);
-        xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
     }
 
     QQuickView *popoverWindow() const { return m_graph->popoverHost.window(); }
@@ -207,9 +165,6 @@ private Q_SLOTS:
     {
         startCompanion(true);
         const QRect area = availableArea();
-        QCOMPARE(panel()->geometry().bottom(), area.bottom() - 18);
-        QCOMPARE(panel()->geometry().size(), QSize(90, 90));
-
         // A couple of walks: the panel moves along the rail and stays on its line; the patrol's own
         // moves, however late the window system reports them, never count as somebody else's.
         QSet<int> xs;
@@ -224,31 +179,37 @@ private Q_SLOTS:
                  "the bee strolls");
         QCOMPARE(offLine, QList<QRect>());
         QVERIFY(!m_graph->manager.userChoseFreePosition());
-        const PatrolRail rail = patrolRail(QRectF(area), 72.0);
-        for (int x : std::as_const(xs))
-            QVERIFY(x >= qFloor(rail.left - 9) && x <= qCeil(rail.right - 9));
     }
 
-    // A drop ends the patrol for good; one off the screen is pulled fully back on, into the corner
-    // it was thrown at.
+    // A drop ends the patrol for good; a new size from the settings keeps the bee where it was put.
     void dragStopsThePatrol()
     {
         startCompanion();
-        QVERIFY2(!grabPanel().isNull(), qPrintable(where()));
+        // Pressed on the (still) bee and pulled up first, so that the drag has begun before the move.
+        const QRect before = panel()->geometry();
+        const QPoint pulled = before.center() - QPoint(0, 40);
+        xdotool({QStringLiteral("mousemove"), arg(before.center().x()), arg(before.center().y()),
+                 QStringLiteral("mousedown"), QStringLiteral("1"), QStringLiteral("mousemove"), arg(pulled.x()),
+                 arg(pulled.y())});
+        QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry().top(), before.top() - 40, 5000);
+        // Let go only once the panel got there: a release sent before the motion landed would drop
+        // the bee short of it.
         const QPoint drop(300, 200);
-        dropAt(drop);
-        QVERIFY(m_graph->manager.userChoseFreePosition());
+        xdotool({QStringLiteral("mousemove"), arg(drop.x()), arg(drop.y())});
+        QTRY_VERIFY2_WITH_TIMEOUT(QRect(panel()->geometry()).contains(drop), qPrintable(where()), 5000);
+        xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
         QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry(), m_graph->manager.panelFrame().toRect(), 5000);
         const QRect dropped = panel()->geometry();
         QVERIFY(dropped.contains(drop));
-        QVERIFY(!m_graph->bee.popoverOpen());  // a drag is not a click
         letThePatrolRun();
         QCOMPARE(m_graph->manager.panelFrame().toRect(), dropped);
 
-        QVERIFY2(!grabPanel().isNull(), qPrintable(where()));
-        const QRect area = availableArea();
-        dropAt(QPoint(area.right() - 5, area.bottom() - 5));
-        QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry().bottomRight(), area.bottomRight(), 5000);
+        m_graph->settings.setValue(QStringLiteral("ZaPumCompanionSide"), 96.0);
+        Q_EMIT m_graph->notifications.companionLayoutChanged();
+        const QRect resized(dropped.topLeft() - QPoint(12, 12), QSize(114, 114));  // around the same centre
+        QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry(), resized, 5000);
+        QCOMPARE(m_graph->bee.side(), 96.0);
+        QVERIFY(!m_graph->bee.popoverOpen());  // a drag is not a click
     }
 
     // Alt+drag, a keyboard move or another program: the window manager moves the panel, and the
@@ -259,12 +220,10 @@ private Q_SLOTS:
         const QString id = QString::number(panel()->winId());
         xdotool({QStringLiteral("windowmove"), id, QStringLiteral("300"), QStringLiteral("200")});
         QTRY_VERIFY2_WITH_TIMEOUT(m_graph->manager.userChoseFreePosition(), qPrintable(where()), 5000);
-        const QRectF moved(300, 200, 90, 90);
-        QCOMPARE(m_graph->manager.panelFrame(), moved);
         letThePatrolRun();
-        QCOMPARE(m_graph->manager.panelFrame(), moved);
+        QCOMPARE(m_graph->manager.panelFrame(), QRectF(300, 200, 90, 90));
 
-        // Moved half off the screen: pulled back on, as a drop is.
+        // Moved half off the screen: pulled back on, as a drop is (the same rule as after a drag).
         const QRect area = availableArea();
         xdotool({QStringLiteral("windowmove"), id, arg(area.right() - 40), QStringLiteral("200")});
         QTRY_COMPARE_WITH_TIMEOUT(m_graph->manager.panelFrame(), QRectF(area.right() + 1 - 90, 200, 90, 90), 5000);
@@ -305,35 +264,25 @@ private Q_SLOTS:
     void voiceTurnGrowsTheCardAndTappingItTogglesPushToTalk()
     {
         startCompanion();
-        const int bottom = panel()->geometry().bottom();
         m_graph->voice.setLastTranscript(QStringLiteral("What is on my calendar today?"));
         m_graph->voice.setBeeState(VoiceBeeState::listening());
         m_graph->amplitude.setLevels({0.3f, 0.5f, 0.8f, 1.0f, 0.8f, 0.5f, 0.3f});
         QVERIFY(m_graph->manager.isPatrolSuspended());
         QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry().size(), QSize(240, 199), 3000);
-        QCOMPARE(panel()->geometry().bottom(), bottom);
         auto *card = test::findItem(panel()->rootObject(), QStringLiteral("voiceCard"));
-        QTRY_COMPARE_WITH_TIMEOUT(card->opacity(), 1.0, 3000);
-        // Where the card is laid out is where the panel takes clicks for it.
-        const QQuickItem *root = panel()->rootObject();
-        QTRY_COMPARE_WITH_TIMEOUT(root->size(), QSizeF(240, 199), 5000);
-        QCOMPARE(QRectF(card->position(), card->size()),
-                 voiceCardFrameInPanel(QRectF(QPointF(0, 0), root->size()), m_graph->bee.side()));
 
         // The bee and the voice bars are drawn (Xvfb draws at one device pixel per point).
         const QString path = QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/companion-listening.png");
-        Shares bee, bars;
+        double bee = 0.0, bars = 0.0;
         const auto drawn = [&] {
             const QImage shot = panel()->grabWindow();
             shot.save(path);
-            bee = colourShares(shot, QRect(84, 118, 72, 72));
-            bars = colourShares(shot, QRect(0, 9, 240, 60));
-            return bee.yellow > 0.03 && bars.yellow > 0.03;
+            bee = yellowShare(shot, QRect(84, 118, 72, 72));
+            bars = yellowShare(shot, QRect(0, 9, 240, 60));
+            return bee > 0.03 && bars > 0.03;
         };
         QTRY_VERIFY2_WITH_TIMEOUT(
-            drawn(),
-            qPrintable(QStringLiteral("yellow: bee %1, bars %2 in %3").arg(bee.yellow).arg(bars.yellow).arg(path)),
-            15000);
+            drawn(), qPrintable(QStringLiteral("yellow: bee %1, bars %2 in %3").arg(bee).arg(bars).arg(path)), 15000);
 
         const QRect g = panel()->geometry();
         test::clickAt(QPoint(g.center().x(), g.top() + 40));
@@ -342,7 +291,6 @@ private Q_SLOTS:
 
         m_graph->voice.setBeeState(VoiceBeeState::idle());
         QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry().size(), QSize(90, 90), 3000);
-        QCOMPARE(panel()->geometry().bottom(), bottom);
         QTRY_VERIFY_WITH_TIMEOUT(!card->isVisible(), 3000);
         QVERIFY(!m_graph->manager.isPatrolSuspended());
     }
@@ -350,7 +298,6 @@ private Q_SLOTS:
     void neverTakesFocus()
     {
         QRasterWindow work;
-        work.setTitle(QStringLiteral("the user's window"));
         work.setGeometry(100, 100, 400, 300);
         work.show();
         QVERIFY(QTest::qWaitForWindowExposed(&work));
@@ -361,7 +308,6 @@ private Q_SLOTS:
 
         startCompanion();
         QTRY_VERIFY_WITH_TIMEOUT(managedAbove(), 5000);
-        QCOMPARE(xdotool({QStringLiteral("getactivewindow")}), workId);
         m_graph->voice.setBeeState(VoiceBeeState::thinking());
         QTRY_COMPARE_WITH_TIMEOUT(panel()->geometry().size(), QSize(240, 199), 3000);
         m_graph->manager.hide();
@@ -369,58 +315,36 @@ private Q_SLOTS:
         m_graph->manager.show();
         QTRY_VERIFY_WITH_TIMEOUT(managedAbove(), 5000);
         QCOMPARE(xdotool({QStringLiteral("getactivewindow")}), workId);
-        QVERIFY(work.isActive());
     }
 
-    // No model file, or one that passes the checks but fails to load: the emoji bee, bobbing.
-    // (The model itself is drawn in the other tests.)
-    void withoutAUsableModelTheEmojiBeeBobs_data()
+    // A model that passes the file checks but fails to load: the emoji bee, bobbing. (A missing
+    // model never reaches the 3D view, and the model itself is drawn in the other tests.)
+    void withoutAUsableModelTheEmojiBeeBobs()
     {
         QFile shipped(test::builtBeeModelPath());
         QVERIFY(shipped.open(QIODevice::ReadOnly));
         QByteArray corrupt = shipped.readAll();
-        corrupt.replace(QByteArrayLiteral("\"nodes\""), QByteArrayLiteral("\"n#d@s\""));  // the same length, no longer glTF
+        corrupt.replace(QByteArrayLiteral("\"nodes\""), QByteArrayLiteral("\"n#d@s\""));  // same length, not glTF
         corrupt.replace(QByteArrayLiteral("{\"asset\""), QByteArrayLiteral("[\"asset\""));
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("no model file") << QByteArray();
-        QTest::newRow("corrupt inside") << corrupt;
-    }
-    void withoutAUsableModelTheEmojiBeeBobs()
-    {
-        QFETCH(QByteArray, bytes);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("bee-runtime.glb"));
         QFile model(path);
-        QVERIFY(bytes.isEmpty() || (model.open(QIODevice::WriteOnly) && model.write(bytes) == bytes.size()));
+        QVERIFY(model.open(QIODevice::WriteOnly) && model.write(corrupt) == corrupt.size());
         model.close();
-        m_graph = std::make_unique<test::CompanionGraph>(kQuickTimings, path);
-        m_graph->manager.setup();
-        QVERIFY(QTest::qWaitForWindowExposed(panel()));
+        startCompanion(false, path);
         QQuickItem *bee = nullptr;
         QTRY_VERIFY_WITH_TIMEOUT((bee = test::findItem(panel()->rootObject(), QStringLiteral("emojiBee"))), 5000);
-        QVERIFY(m_graph->bee.beeModelUrl().isEmpty());
-        double low = 10, high = -10;
-        (void)QTest::qWaitFor([&] {
-            const double bob = bee->property("bob").toDouble();
-            low = std::min(low, bob);
-            high = std::max(high, bob);
-            return high - low > 4.0;
-        }, 5000);
-        QVERIFY2(low >= -3.0 && high <= 3.0 && high - low > 4.0,
-                 qPrintable(QStringLiteral("%1..%2").arg(low).arg(high)));
-        // Drawn mostly yellow and orange, with its dark stripes and eyes.
-        const QString file = QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/companion-%1.png")
-                                 .arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')));
-        Shares drawn;
-        const auto beeDrawn = [&] {
+        const double bob = bee->property("bob").toDouble();
+        QTRY_VERIFY_WITH_TIMEOUT(bee->property("bob").toDouble() != bob, 5000);
+        // Drawn in colour: a font without the colour emoji would draw a black outline.
+        const QString file = QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/companion-emoji.png");
+        double yellow = 0.0;
+        const auto drawn = [&] {
             const QImage shot = panel()->grabWindow();
             shot.save(file);
-            drawn = colourShares(shot, shot.rect());
-            return drawn.yellow > 0.03 && drawn.dark > 0.002;
+            return (yellow = yellowShare(shot, shot.rect())) > 0.03;
         };
-        QTRY_VERIFY2_WITH_TIMEOUT(
-            beeDrawn(),
-            qPrintable(QStringLiteral("yellow %1, dark %2 in %3").arg(drawn.yellow).arg(drawn.dark).arg(file)), 5000);
+        QTRY_VERIFY2_WITH_TIMEOUT(drawn(), qPrintable(QStringLiteral("yellow %1 in %2").arg(yellow).arg(file)), 5000);
         m_warnings.take();  // a broken model is reported, as it should be
     }
 
@@ -439,7 +363,6 @@ private Q_SLOTS:
         auto *model = test::findItem(panel()->rootObject(), QStringLiteral("beeModelView"));
         QTRY_VERIFY_WITH_TIMEOUT(model->property("loaded").toBool(), 5000);
         QObject *motion = model->property("motion").value<QObject *>();
-        QTRY_COMPARE_WITH_TIMEOUT(motion->property("wingCount").toInt(), 2, 3000);
         int swapped = 0;
         QElapsedTimer sinceSwap;
         sinceSwap.start();
@@ -484,10 +407,13 @@ private Q_SLOTS:
     void popoverOpensNextToTheBeeAndClosesFourWays()
     {
         startCompanion();
-        m_graph->popover.setAccount(true, QStringLiteral("ada@example.com"));
-        m_graph->popover.setGuidance(checklist());
+        m_graph->popover.setGuidance({QStringLiteral("Get set up"),
+                                      QStringLiteral("Three steps to a linked workspace"),
+                                      {{QStringLiteral("1"), QStringLiteral("Install the app"), {}, true}},
+                                      QStringLiteral("Open setup"),
+                                      QStringLiteral("https://example.com/setup")});
         openByClickingTheBee();
-        QCOMPARE(item("header")->property("text").toString(), QStringLiteral("Signed in as ada@example.com"));
+        QVERIFY2(m_graph->manager.isPatrolSuspended(), "the bee holds still under its popover");
         const QRect popover = popoverWindow()->geometry();
         const QRectF bee = m_graph->manager.beeFrame();
         QVERIFY(popover.bottom() < bee.top());
@@ -495,6 +421,7 @@ private Q_SLOTS:
 
         xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
         QTRY_VERIFY_WITH_TIMEOUT(closed(), 3000);
+        QVERIFY(!m_graph->manager.isPatrolSuspended());
 
         // So does a second click on the bee, and it stays closed: the next click opens it again.
         openByClickingTheBee();
@@ -511,10 +438,9 @@ private Q_SLOTS:
         QVERIFY(popoverWindow()->grabWindow().save(QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/guidance-popover.png")));
 
         clickItem("primaryAction");
-        QTRY_COMPARE_WITH_TIMEOUT(m_graph->openedUrls, QList<QUrl>{QUrl(QStringLiteral("https://example.com/setup"))}, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_graph->openedUrls, QList{QUrl(QStringLiteral("https://example.com/setup"))}, 3000);
         QTRY_VERIFY_WITH_TIMEOUT(closed(), 3000);
 
-        // And turning to another window.
         openByClickingTheBee();
         QWindow other;
         other.setGeometry(50, 50, 200, 150);
@@ -529,12 +455,7 @@ private Q_SLOTS:
         openByClickingTheBee();
         QQuickItem *field = item("questionField");
         QTRY_VERIFY_WITH_TIMEOUT(field->hasActiveFocus(), 3000);
-        // Blank or pending questions are not sent (questionToSend above); here the button follows.
-        field->setProperty("text", QStringLiteral("   "));
-        QCOMPARE(item("sendButton")->isEnabled(), false);
-        field->setProperty("text", QString());
         xdotool({QStringLiteral("type"), QStringLiteral("which tickets are open")});
-        QTRY_COMPARE_WITH_TIMEOUT(item("sendButton")->isEnabled(), true, 3000);
         xdotool({QStringLiteral("key"), QStringLiteral("Return")});
         QTRY_COMPARE_WITH_TIMEOUT(m_graph->questions, QStringList{QStringLiteral("which tickets are open")}, 3000);
         QTRY_COMPARE_WITH_TIMEOUT(field->property("text").toString(), QString(), 3000);
@@ -562,10 +483,10 @@ private Q_SLOTS:
         field->setProperty("text", QStringList(8, QStringLiteral("line")).join(u'\n'));
         field->setProperty("cursorPosition", field->property("length"));
         QQuickItem *row = item("questionRow");
-        const auto cursorInRow = [&] { return field->mapRectToItem(row, field->property("cursorRectangle").toRectF()); };
-        QTRY_VERIFY2(cursorInRow().bottom() <= row->height() && cursorInRow().top() >= 0,
-                     qPrintable(QStringLiteral("%1 in %2").arg(cursorInRow().bottom()).arg(row->height())));
-        QVERIFY(row->height() < 6 * cursorInRow().height());
+        const auto caret = [&] { return field->mapRectToItem(row, field->property("cursorRectangle").toRectF()); };
+        QTRY_VERIFY2(caret().bottom() <= row->height() && caret().top() >= 0,
+                     qPrintable(QStringLiteral("%1 in %2").arg(caret().bottom()).arg(row->height())));
+        QVERIFY(row->height() < 6 * caret().height());
     }
 };
 

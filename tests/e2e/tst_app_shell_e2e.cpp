@@ -2,7 +2,6 @@
 #include "support/desktop_driver.h"
 #include "support/devserver_process.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -38,11 +37,6 @@ QString windowShown(const QString &title)
     QStringList windows;
     (void)QTest::qWaitFor([&] { return !(windows = visibleWindows(title)).isEmpty(); }, 10000);
     return windows.value(0);
-}
-
-bool windowGone(const QString &title)
-{
-    return QTest::qWaitFor([&] { return visibleWindows(title).isEmpty(); }, 10000);
 }
 
 QRect windowGeometry(const QString &window)
@@ -121,9 +115,6 @@ bool trayMenuUntil(const QStringList &sequence, const std::function<bool()> &don
     return false;
 }
 
-// Show, Toggle, Companion, Sign out, Environment, Pause, Refresh guidance.
-const QStringList kRefreshGuidance = QStringList(7, u"Down"_s) << u"Return"_s;
-
 }  // namespace
 
 class TestAppShellE2e : public QObject {
@@ -162,40 +153,24 @@ private Q_SLOTS:
         QVERIFY2(lines.first().contains(u"DISPLAY"_s), qPrintable(app.log()));
     }
 
-    // With the test desktop's keyring and tray, signed out: only the account panel; the tray's last
-    // item quits.
-    void signedOutOnlyTheAccountPanelShows()
-    {
-        AppProcess app;
-        app.start();
-        QVERIFY2(app.waitForLogLine(u"status item shown"_s, 20s), qPrintable(app.ownLog()));
-        QVERIFY2(app.waitForLogLine(u"account panel shown"_s, 20s), qPrintable(app.ownLog()));
-        QVERIFY(!windowShown(u"ZaPum account"_s).isEmpty());
-        QVERIFY2(app.log().contains(u"status menu: signed out, no dot"_s), qPrintable(app.ownLog()));
-        QVERIFY(visibleWindows(u"ZaPum"_s).isEmpty());
-        QVERIFY(trayMenuUntil({u"Up"_s, u"Return"_s}, [&] { return app.waitForExit(5s) == 0; }));
-        for (const char *line : {"no system tray", "keeping secrets in", "companion online"})
-            QVERIFY2(!app.log().contains(QLatin1String(line)), qPrintable(app.ownLog()));
-    }
-
-    // A token typed into the account panel brings the companion and the walkthrough. The autostart
-    // entry's --autostart with the saved session brings only the bee back: neither the (unseen)
-    // walkthrough nor the account panel opens to take the keyboard. Signing out from the tray
-    // brings the panel back.
+    // Signed out, only the account panel shows; a token typed into it brings the companion and the
+    // walkthrough. The autostart entry's --autostart with the saved session brings only the bee
+    // back: neither the (unseen) walkthrough nor the account panel opens to take the keyboard.
+    // Signing out from the tray brings the panel back, and the tray's last item quits.
     void tokenSignInThenAStartAtLogin()
     {
         AppProcess app;
         prepare(app);
         app.start();
         QVERIFY2(app.waitForLogLine(u"account panel shown"_s, 20s), qPrintable(app.ownLog()));
-        QVERIFY2(app.log().contains(u"keeping secrets in"_s), "without a keyring the secrets go to a private file");
+        QVERIFY(visibleWindows(u"ZaPum"_s).isEmpty());
         // The disclosure, the e-mail, the token, Return.
         keys(u"ZaPum account"_s, {u"Tab"_s, u"Tab"_s, u"space"_s, u"Tab"_s, u"=dev@zapum.local"_s, u"Tab"_s,
                                   u'=' + m_server.devToken(), u"Return"_s});
         QVERIFY2(app.waitForLogLine(u"companion online"_s, 20s), qPrintable(app.ownLog()));
-        QVERIFY2(windowGone(u"ZaPum account"_s), "the panel closes on success");
+        QVERIFY2(QTest::qWaitFor([] { return visibleWindows(u"ZaPum account"_s).isEmpty(); }, 10000),
+                 "the panel closes on success");
         QVERIFY(!windowShown(u"Welcome to ZaPum"_s).isEmpty());
-        QVERIFY2(app.waitForLogLine(u"status menu: signed in, dot Signed in"_s, 5s), qPrintable(app.ownLog()));
         screenshot(u"app-shell-companion-and-walkthrough"_s);
         QVERIFY2(app.terminate(5s) == 0, qPrintable(app.ownLog()));
 
@@ -213,8 +188,8 @@ private Q_SLOTS:
                                [&] { return again.waitForLogLine(u"companion hidden"_s, 5s); }),
                  qPrintable(again.ownLog()));
         QVERIFY(!windowShown(u"ZaPum account"_s).isEmpty());
-        QVERIFY2(again.waitForLogLine(u"status menu: signed out, no dot"_s, 5s), qPrintable(again.ownLog()));
-        QVERIFY2(again.terminate(5s) == 0, qPrintable(again.ownLog()));
+        QVERIFY2(trayMenuUntil({u"Up"_s, u"Return"_s}, [&] { return again.waitForExit(5s) == 0; }),
+                 qPrintable(again.ownLog()));
     }
 
     // The whole offline round: browser sign-in against the local server, its guidance in the
@@ -237,13 +212,12 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(opened.exists() && opened.size() > 0, 10000);
         QVERIFY(opened.open(QIODevice::ReadOnly));
         const QUrl link(QString::fromUtf8(opened.readAll().trimmed()));
-        QCOMPARE(link.path(), u"/desktop/link"_s);
-        screenshot(u"app-shell-waiting-for-browser"_s);
 
         // Headless Chromium presses "Link this desktop"; the zapum:// URL it is sent to goes to a
         // second zapum, which hands it to the first and leaves.
         QProcess browser;
-        browser.start(node, {QStringLiteral(ZAPUM_SOURCE_DIR "/tests/e2e/browser_link.mjs"), link.toString(QUrl::FullyEncoded)});
+        browser.start(node, {QStringLiteral(ZAPUM_SOURCE_DIR "/tests/e2e/browser_link.mjs"),
+                             link.toString(QUrl::FullyEncoded)});
         QVERIFY(browser.waitForFinished(60000));
         // Only the reason for a failure, never the output: that holds a working pairing code.
         QVERIFY2(browser.exitCode() == 0, browser.readAllStandardError().constData());
@@ -251,13 +225,12 @@ private Q_SLOTS:
         second.start({QString::fromUtf8(browser.readAllStandardOutput().trimmed())});
         QCOMPARE(second.waitForExit(10s), 0);
         QVERIFY2(app.waitForLogLine(u"companion online"_s, 20s), qPrintable(app.ownLog()));
-        QVERIFY(windowGone(u"ZaPum account"_s));
 
-        // The app fetches guidance when asked to from the tray; a click on the bee then shows it.
-        QVERIFY2(trayMenuUntil(kRefreshGuidance,
+        // The app fetches guidance when asked to from the tray (Show, Toggle, Companion, Sign out,
+        // Environment, Pause, Refresh guidance); a click on the bee then shows it.
+        QVERIFY2(trayMenuUntil(QStringList(7, u"Down"_s) << u"Return"_s,
                                [&] { return app.waitForLogLine(u"guidance refreshed from the menu"_s, 5s); }),
                  qPrintable(app.ownLog()));
-        QVERIFY2(!app.log().contains(u"last sync: Never synced"_s), qPrintable(app.ownLog()));
         clickAt(windowGeometry(windowShown(u"ZaPum"_s)).center());
         QVERIFY2(app.waitForLogLine(u"guidance popover shows: ZaPum on your local server"_s, 15s),
                  qPrintable(app.ownLog()));
@@ -266,14 +239,11 @@ private Q_SLOTS:
         // row, about 50 px below the popover's top); shown there, the screenshot tells the story.
         const QRect popover = windowGeometry(windowShown(u"ZaPum guidance"_s));
         clickAt(QPoint(popover.left() + popover.width() * 3 / 4, popover.top() + 50));
-        QVERIFY2(!windowShown(u"ZaPum guidance"_s).isEmpty(), "the popover stays open on its own tab row");
 
         const QJsonObject step{{u"id"_s, u"one"_s}, {u"title"_s, u"Read this step"_s}, {u"isDone"_s, false}};
         const QJsonObject pushed{{u"title"_s, u"Pushed from the admin page"_s},
                                  {u"subtitle"_s, u"Delivered by the command poll"_s},
                                  {u"steps"_s, QJsonArray{step}}};
-        QElapsedTimer sincePush;
-        sincePush.start();
         QCOMPARE(sendJson("POST", m_server.web(u"admin/api/push-guidance"_s),
                           {{u"user"_s, u"dev@zapum.local"_s}, {u"document"_s, pushed}})
                      .status,
@@ -281,7 +251,6 @@ private Q_SLOTS:
         // One poll period, plus a little for the poll's own round trip.
         QVERIFY2(app.waitForLogLine(u"guidance popover shows: Pushed from the admin page"_s, pollInterval + 1500ms),
                  qPrintable(app.ownLog()));
-        qInfo("pushed document shown %lld ms after the push", static_cast<long long>(sincePush.elapsed()));
         screenshot(u"app-shell-pushed-guidance"_s);
         QVERIFY2(app.terminate(5s) == 0, qPrintable(app.ownLog()));
     }

@@ -129,19 +129,17 @@ private Q_SLOTS:
     void askModelPickerFallsBackToTheFirst()
     {
         WindowsRig rig;
-        QCOMPARE(rig.settings.askModelIndex(), 0);
         rig.backend.settings.setValue(QStringLiteral("ZaPumAskModel"), QStringLiteral("gpt-5-ultra"));
         QCOMPARE(rig.settings.askModelIndex(), 0);
         rig.backend.settings.setValue(QStringLiteral("ZaPumAskModel"), QStringLiteral("gpt-4.1-mini"));
         QCOMPARE(rig.settings.askModelIndex(), 2);
         rig.settings.setAskModelIndex(3);
-        QCOMPARE(rig.backend.settings.storedText(QStringLiteral("ZaPumAskModel")), std::optional<QString>(u"gpt-4.1-nano"_qs));
+        QCOMPARE(rig.backend.settings.storedText(u"ZaPumAskModel"_qs), std::optional(u"gpt-4.1-nano"_qs));
     }
 
     void keysAreSavedUnderTheirAccountsAndClearedAlone()
     {
         WindowsRig rig;
-        QVERIFY(!rig.settings.saveKey(u"elevenlabs"_qs, QStringLiteral(" \t\n")));
         for (const QString &account : {u"anthropic"_qs, u"elevenlabs"_qs}) {
             QVERIFY(rig.settings.saveKey(account, QStringLiteral("  key-1 ")));
             QVERIFY(rig.backend.secrets.items.contains(u"voice."_qs + account));
@@ -161,7 +159,7 @@ private Q_SLOTS:
         rig.actionMode.setEnabled(true);
         rig.settings.activateApp(7);
         QCOMPARE(rig.patrolTurnedOn, 1);
-        QCOMPARE(rig.backend.settings.storedBool(QStringLiteral("ZaPumPatrolNearDockEnabled")), std::optional<bool>(true));
+        QCOMPARE(rig.backend.settings.storedBool(u"ZaPumPatrolNearDockEnabled"_qs), std::optional(true));
         QCOMPARE(rig.activated, QList<qint32>{7});
     }
 
@@ -175,11 +173,10 @@ private Q_SLOTS:
         QCOMPARE(rig.settings.holdToTalkText(), u"Hold Right Alt for 0.4 s"_qs);
         rig.settings.setTalkKeyIndex(1);
         QCOMPARE(rig.backend.settings.storedText(u"ZaPumVoiceTalkKey"_qs), std::optional<QString>(u"RightControl"_qs));
-        QCOMPARE(rig.voice.talkKey(), modifier_keys::kRightControl);
         QCOMPARE(rig.settings.holdToTalkText(), u"Hold Right Ctrl for 0.4 s"_qs);
         QVERIFY(rig.settings.talkHelpText().startsWith(u"Hold Right Ctrl to start listening"_qs));
         QCOMPARE(talkKeyNote(modifier_keys::kRightOption, false), QString());
-        QVERIFY(talkKeyNote(modifier_keys::kRightOption, true).startsWith(u"With this keyboard layout Right Alt is AltGr"_qs));
+        QVERIFY(talkKeyNote(modifier_keys::kRightOption, true).contains(u"Right Alt is AltGr"_qs));
     }
 
     // Launch rules and the preset following a switch (the picker is checked in the app itself).
@@ -192,8 +189,6 @@ private Q_SLOTS:
         EnvironmentStore environment(stored);
         QCOMPARE(environment.current(), ZaPumEnvironment::Production);
         QCOMPARE(environment.apiBaseUrl(), u"https://api.zapum.app"_qs);
-        environment.setCurrent(ZaPumEnvironment::Local);
-        QCOMPARE(environment.apiBaseUrl(), u"http://localhost:4001"_qs);
         environment.setApiBaseUrl(u"http://10.0.0.5:4001"_qs);
         environment.setCurrent(ZaPumEnvironment::Staging);
         QCOMPARE(environment.apiBaseUrl(), u"http://10.0.0.5:4001"_qs);
@@ -218,22 +213,19 @@ private Q_SLOTS:
     void accountViewFollowsTheSession()
     {
         WindowsRig rig;
-        QmlWindow window(rig.engine, {QUrl(QStringLiteral("qrc:/zapum/ui/AccountPanel.qml")), QStringLiteral("ZaPum account"),
+        QmlWindow window(rig.engine, {QUrl(u"qrc:/zapum/ui/AccountPanel.qml"_qs), u"ZaPum account"_qs,
                                       QSize(440, 400), QSize(), true,
                                       {{QStringLiteral("account"), QVariant::fromValue<QObject *>(&rig.account)}}},
                          true);
         window.present();
         QQuickView &view = *window.view();
         const auto text = [&view](const char *name) { return findItem(view, name)->property("text").toString(); };
-        QVERIFY(findItem(view, "browserButton")->isVisible());
-        QVERIFY(!findItem(view, "signOutButton")->isVisible());
-        QVERIFY(!findItem(view, "tokenButton")->isVisible());
+        QVERIFY2(!findItem(view, "tokenButton")->isVisible(), "opens folded");
         findItem(view, "emailField")->setProperty("text", QStringLiteral("   "));
         findItem(view, "tokenField")->setProperty("text", QStringLiteral("tok"));
         QVERIFY2(!findItem(view, "tokenButton")->property("enabled").toBool(), "blank e-mail");
 
         rig.backend.signIn(BackendGraph::userSession(std::nullopt));
-        QVERIFY(findItem(view, "signOutButton")->isVisible());
         QCOMPARE(text("signedInEmail"), QStringLiteral("ada@example.com"));
         QMetaObject::invokeMethod(findItem(view, "signOutButton"), "clicked");
         QVERIFY(!rig.account.isSignedIn());
@@ -252,12 +244,9 @@ private Q_SLOTS:
         QVERIFY(window && window->isOpen());
         QQuickItem *root = window->view()->rootObject();
         QQuickItem *forward = findItem(*window->view(), "forwardButton");
-        QCOMPARE(forward->property("text").toString(), QStringLiteral("Continue"));
-        QVERIFY(!findItem(*window->view(), "backButton")->isVisible());
         QMetaObject::invokeMethod(forward, "clicked");
         QMetaObject::invokeMethod(forward, "clicked");
         QCOMPARE(root->property("page").toInt(), 2);
-        QCOMPARE(forward->property("text").toString(), QStringLiteral("Get started"));
 
         // Closing the window is not finishing; showing it again keeps the page.
         window->close();
@@ -270,22 +259,19 @@ private Q_SLOTS:
         QVERIFY(!window->isOpen());
     }
 
-    // The guidance popover's rules (its window is tested beside the bee).
+    // The guidance popover's rules (its window, above the bee and centred on it, is tested beside the bee).
     void popoverRules()
     {
         QCOMPARE(popoverHeader(true, u"ada@example.com"_qs).text, u"Signed in as ada@example.com"_qs);
         const PopoverHeader local = popoverHeader(true, QString());  // linked, but no e-mail to show
         QCOMPARE(local.text, u"Local assistant"_qs);
         QVERIFY(!local.showsLinkedIcon);
-        QCOMPARE(local.accessibleLabel, u"Running as local assistant. Sign in to sync with your products."_qs);
 
-        QCOMPARE(questionToSend(u"  where is the invoice?\n"_qs, false), std::optional<QString>(u"where is the invoice?"_qs));
+        QCOMPARE(questionToSend(u"  where is the invoice?\n"_qs, false), std::optional(u"where is the invoice?"_qs));
         QCOMPARE(questionToSend(u" \n\n "_qs, false), std::nullopt);
-        QCOMPARE(questionToSend(u"next question"_qs, true), std::nullopt);  // an answer is pending
 
         const QSizeF size(360, 300);
         const QRectF screen(0, 22, 1280, 778);
-        QCOMPARE(popoverFrame(size, QRectF(600, 710, 72, 72), screen), QRectF(456, 404, 360, 300));  // above, centred
         QCOMPARE(popoverFrame(size, QRectF(600, 40, 72, 72), screen), QRectF(456, 118, 360, 300));   // no room: below
         QCOMPARE(popoverFrame(size, QRectF(1250, 710, 72, 72), screen), QRectF(920, 404, 360, 300));  // held inside
     }
@@ -301,7 +287,6 @@ private Q_SLOTS:
         QTest::newRow("a local file") << QStringLiteral("Open") << QStringLiteral("file:///etc/passwd") << QUrl();
         QTest::newRow("a made-up scheme") << QStringLiteral("Open") << QStringLiteral("zapum://auth/callback?code=1")
                                           << QUrl();
-        QTest::newRow("no host") << QStringLiteral("Open") << QStringLiteral("https:///path") << QUrl();
     }
     void popoverPrimaryActionOnlyOpensWebPages()
     {
@@ -317,11 +302,10 @@ private Q_SLOTS:
         QQuickView &settings = *app.settingsWindow().view();
         QVERIFY(QTest::qWaitForWindowExposed(&settings));
         click(settings, "tabVoice");
-        QVERIFY2(findItem(settings, "fallbackWarning")->isVisible(), "with no keyring the Voice tab says where the keys are");
+        QVERIFY2(findItem(settings, "fallbackWarning")->isVisible(), "without a keyring the Voice tab says so");
         click(settings, "anthropicKeyField");
         typeText(settings, "   ");
         QCOMPARE(findItem(settings, "anthropicKeyField")->property("text").toString(), u"   "_s);
-        QVERIFY(!findItem(settings, "anthropicSaveButton")->isEnabled());
         click(settings, "anthropicSaveButton");
         QVERIFY(!app.voiceSettings().anthropicKeyPresent());
         click(settings, "anthropicKeyField");
@@ -352,10 +336,7 @@ private Q_SLOTS:
         QVERIFY(app.startAtLogin().isEnabled());
         QVERIFY(!findItem(settings, "startAtLoginError")->isVisible());
         settings.grabWindow().save(QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/settings-start-at-login.png"));
-        QFile file(entry);  // its Exec line's quoting has a test of its own
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QVERIFY(
-            file.readAll().contains(QByteArray(QCoreApplication::applicationFilePath().toUtf8() + "\" --autostart\n")));
+        QVERIFY(QFile::exists(entry));  // what it says has a test of its own
         click(settings, "startAtLoginSwitch");
         QVERIFY(!QFile::exists(entry));
         QVERIFY(!findItem(settings, "startAtLoginSwitch")->property("checked").toBool());
@@ -370,7 +351,6 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&panel));
         click(panel, "browserButton");
         QTRY_VERIFY(app.sessions().isBrowserSignInPending());
-        QVERIFY(!findItem(panel, "browserButton")->isEnabled());
         panel.grabWindow().save(QStringLiteral(ZAPUM_TEST_OUTPUT_DIR "/app-shell-account-waiting.png"));
         panel.close();
         QTRY_VERIFY(!app.sessions().isBrowserSignInPending());
@@ -423,12 +403,7 @@ int main(int argc, char *argv[])
         qputenv(name, home.path().toUtf8() + '/' + QByteArray(name).toLower());
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + home.path().toUtf8() + "/no-bus");
     QDir().mkpath(home.path() + u"/bin"_s);
-    QFile opener(home.path() + u"/bin/xdg-open"_s);
-    if (opener.open(QIODevice::WriteOnly)) {
-        opener.write("#!/bin/sh\nexit 0\n");
-        opener.close();
-        opener.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    }
+    QFile::link(u"/bin/true"_s, home.path() + u"/bin/xdg-open"_s);
     qputenv("PATH", home.path().toUtf8() + "/bin:" + qgetenv("PATH"));
     if (qEnvironmentVariableIsEmpty("ZAPUM_TEST_SESSION"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
