@@ -36,10 +36,11 @@ View3D {
     }
 
     // Framed from the model's bounds as seen from the camera (turned three-quarters towards it),
-    // with room for the wings and the bob.
+    // with room for the wings and the bob. The bounds are taken once, at rest, before the bee
+    // moves: they follow the wings, and a bee framed mid-beat would stay smaller for good.
     readonly property real yaw: -26
-    readonly property vector3d low: loader.bounds.minimum
-    readonly property vector3d high: loader.bounds.maximum
+    property vector3d low
+    property vector3d high
     readonly property real yawRadians: yaw * Math.PI / 180
     readonly property real seenWidth: (high.x - low.x) * Math.abs(Math.cos(yawRadians))
                                       + (high.z - low.z) * Math.abs(Math.sin(yawRadians))
@@ -80,14 +81,22 @@ View3D {
                                   -(view.low.z + view.high.z) / 2)
             // Once the loader has built the model's nodes, which is after it reports the status.
             onStatusChanged: Qt.callLater(view.settle)
+            onBoundsChanged: Qt.callLater(view.settle)
         }
     }
 
     function settle() {
-        if (loader.status === RuntimeLoader.Success)
-            motion.attach(loader)
-        else if (loader.status === RuntimeLoader.Error)
+        if (loader.status === RuntimeLoader.Error) {
             view.failed(loader.errorString)
+            return
+        }
+        const bounds = loader.bounds
+        const framed = !high.fuzzyEquals(low)
+        if (loader.status !== RuntimeLoader.Success || framed || bounds.maximum.fuzzyEquals(bounds.minimum))
+            return
+        low = bounds.minimum
+        high = bounds.maximum
+        motion.attach(loader)
     }
     Component.onCompleted: Qt.callLater(view.settle)
 }
