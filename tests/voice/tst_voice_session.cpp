@@ -268,7 +268,6 @@ private Q_SLOTS:
             QCOMPARE(userText(graph.model.lastRequest()), heard.trimmed());
         } else {  // a run would have shown as thinking above
             QCOMPARE(graph.model.requestCount(), 0);
-            QCOMPARE(graph.voiceSettings.lastTranscript(), QString());
         }
     }
 
@@ -463,7 +462,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("ending");
         QTest::newRow("words spoken wait, then run") << u"spoken"_s;
         QTest::newRow("a silent hold") << u"silent"_s;
-        QTest::newRow("nothing heard") << u"cancel"_s;
         QTest::newRow("words dropped with the setting off") << u"dropped"_s;
     }
     void listeningDuringATypedAnswer()
@@ -479,12 +477,8 @@ private Q_SLOTS:
         graph.model.waitForRequests(1);
         graph.model.enqueueText(u"Spoken answer."_s);
         awaitTask(graph.session->beginListening());
-        if (ending == "cancel"_L1) {
-            awaitTask(graph.session->cancelListening());
-        } else {
-            graph.scripted.partial(ending == "silent"_L1 ? u" "_s : u"spoken question"_s);
-            awaitTask(graph.session->finishListeningAndAct());
-        }
+        graph.scripted.partial(ending == "silent"_L1 ? u" "_s : u"spoken question"_s);
+        awaitTask(graph.session->finishListeningAndAct());
         QCOMPARE(graph.voiceSettings.beeState(), runs ? VoiceBeeState::thinking() : VoiceBeeState::idle());
         QCOMPARE(graph.session->hasWaitingTurn(), runs);
         QCOMPARE(awaitTask(std::move(answer)).value(), u"Typed answer."_s);
