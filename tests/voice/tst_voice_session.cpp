@@ -587,8 +587,8 @@ private Q_SLOTS:
         row("activate, action mode off: same answer, nothing moves", u"activate_app"_s, {{u"app_name"_s, u"Files"_s}},
             u"Activated Files."_s, {}, u"off"_s);
         const QString asked = u"asked ZaPum will click at (100, 200) for 2 s; "_s;
-        row("click, asked first and allowed, fraction dropped", u"click"_s, {{u"x"_s, 100.7}, {u"y"_s, 200.2}}, u"Clicked at (100, 200)."_s,
-            asked + u"click 100.7,200.2"_s, u"allow"_s);
+        row("click, asked first and allowed, fraction dropped", u"click"_s, {{u"x"_s, 100.7}, {u"y"_s, 200.2}},
+            u"Clicked at (100, 200)."_s, asked + u"click 100.7,200.2"_s, u"allow"_s);
         row("click, asked first and declined", u"click"_s, {{u"x"_s, 100.7}, {u"y"_s, 200.2}},
             u"User cancelled the click."_s, asked.chopped(2), u"decline"_s);
         row("click, negative", u"click"_s, {{u"x"_s, 100}, {u"y"_s, -0.5}}, u"click needs x and y numbers."_s);
