@@ -67,13 +67,11 @@ public:
 
     std::unique_ptr<AudioStreamPlayer> createPlayer() override
     {
-        ++clipsOpened;
         lastClip.clear();
         return std::make_unique<Player>(*this);
     }
 
     std::chrono::milliseconds clipLength{20};
-    int clipsOpened = 0;
     int stops = 0;  // utterances cut off
     QByteArray lastClip;
 };

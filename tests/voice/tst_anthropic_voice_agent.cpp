@@ -1,17 +1,12 @@
-#include "foundation/http_client.h"
 #include "support/await_task.h"
 #include "support/fake_messages_api.h"
 #include "voice/anthropic_voice_agent.h"
 
-#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QRegularExpression>
-#include <QSet>
 #include <QTcpServer>
 #include <QTest>
-
-#include <optional>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace zapum;
@@ -35,19 +30,13 @@ QJsonArray userSays(const QString &text)
     return {QJsonObject{{u"role"_s, u"user"_s}, {u"content"_s, text}}};
 }
 
-Result<Turn> runAgainst(const QUrl &baseUrl, HttpTimeouts timeouts = AnthropicVoiceAgent::defaultTimeouts(),
-                        QJsonArray messages = userSays(u"hello"_s), VoiceAgentContext context = {})
+Result<Turn> runAgainst(const QUrl &baseUrl, QJsonArray messages = userSays(u"hello"_s), VoiceAgentContext context = {})
 {
-    AnthropicVoiceAgent agent(baseUrl, timeouts);
+    AnthropicVoiceAgent agent(baseUrl);
     return awaitTask(agent.run(kKey, kModel, std::move(messages), std::move(context)));
 }
 
-// Every log message, gathered while a test looks for the key in them.
 QStringList g_logLines;
-void gatherLog(QtMsgType, const QMessageLogContext &, const QString &message)
-{
-    g_logLines.append(message);
-}
 
 }  // namespace
 
@@ -67,7 +56,7 @@ private Q_SLOTS:
         // The prefix without its trailing slash must still keep its last segment.
         QUrl base = api.baseUrl();
         base.setPath(u"/proxy/anthropic"_s);
-        QVERIFY(runAgainst(base, AnthropicVoiceAgent::defaultTimeouts(), conversation).ok());
+        QVERIFY(runAgainst(base, conversation).ok());
         QCOMPARE(api.requestCount(), 1);
 
         const MessagesRequest request = api.lastRequest();
@@ -106,10 +95,9 @@ private Q_SLOTS:
             FakeMessagesApi api;
             api.enqueueText(u"ok"_s);
             const VoiceAgentContext context{u"- Firefox: \"Inbox\""_s, u"- Files"_s, memories};
-            QVERIFY(runAgainst(api.baseUrl(), AnthropicVoiceAgent::defaultTimeouts(), userSays(u"hi"_s), context).ok());
+            QVERIFY(runAgainst(api.baseUrl(), userSays(u"hi"_s), context).ok());
             const QString system = api.lastRequest().system();
             QVERIFY(system.startsWith(u"  You are ZaPum, pronounced \"zah-pum\"."_s));
-            QVERIFY(system.contains(u"Never click without being asked"_s));
             // The model is told what machine this is, never a Mac on a PC.
             QVERIFY(system.contains(u"a friendly desktop companion on the user's computer."_s));
             QVERIFY(!system.contains(u"Mac"_s));
@@ -122,7 +110,6 @@ private Q_SLOTS:
     {
         // Only an http(s) URL overrides the vendor; anything else is ignored rather than half-used.
         const QList<std::pair<QByteArray, QUrl>> cases{
-            {"proxy here", AnthropicVoiceAgent::defaultBaseUrl()},
             {"ftp://proxy/", AnthropicVoiceAgent::defaultBaseUrl()},
             {" http://127.0.0.1:9000/anthropic ", QUrl(u"http://127.0.0.1:9000/anthropic"_s)}};
         for (const auto &[value, expected] : cases) {
@@ -175,14 +162,11 @@ private Q_SLOTS:
 
         static const QRegularExpression uuid(u"^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$"_s);
         QJsonArray actual;
-        QSet<QString> ids;
         for (const VoiceAgentToolCall &call : turn.toolCalls) {
             const QString id = uuid.match(call.id).hasMatch() ? u"<uuid>"_s : call.id;
             actual.append(QJsonObject{{u"id"_s, id}, {u"name"_s, call.name}, {u"input"_s, call.input}});
-            ids.insert(call.id);
         }
         QCOMPARE(compact(actual), compact(QJsonDocument::fromJson(calls).array()));
-        QCOMPARE(ids.size(), turn.toolCalls.size());  // fresh ids are unique
     }
 
     // Failed replies become a sentence for the user; a 2xx that is not a reply fails as bad JSON.
@@ -203,7 +187,6 @@ private Q_SLOTS:
         row("429 body not JSON", 429, "Too Many Requests", u"Anthropic HTTP 429 — check key and model in Settings → Voice."_s);
         row("429 without the word", 429, error("error", "Slow down"), rateLimit);
         row("503 mentions rate", 503, error("rate_limit_error", "Slow down"), rateLimit);
-        row("400 model, type says invalid", 400, error("invalid_request_error", "model: claude-nope-1"), modelGone);
         row("404 not_found_error is not 'not found'", 404, error("not_found_error", "model: claude-nope-1"),
             u"model: claude-nope-1"_s);
         row("401 invalid x-api-key", 401, error("authentication_error", "invalid x-api-key"), keyRejected);
@@ -226,21 +209,6 @@ private Q_SLOTS:
             QCOMPARE(result.failure(), expected);
     }
 
-    // The agent's own time-outs reach the client.
-    void stalledReplyTimesOut()
-    {
-        FakeMessagesApi api;
-        FakeResponse stalled = FakeResponse::json(200, messages::textReply(u"late"_s));
-        stalled.stall = std::chrono::seconds(4);
-        api.enqueue(stalled);
-        QElapsedTimer clock;
-        clock.start();
-        const Result<Turn> result = runAgainst(api.baseUrl(), {std::chrono::milliseconds(300), std::chrono::seconds(20)});
-        QVERIFY(!result.ok());
-        QVERIFY2(clock.elapsed() >= 250 && clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(transportErrorOf(result.failure()), std::optional(TransportError::TimedOut));
-    }
-
     void keyNeverLogged()
     {
         FakeMessagesApi api;
@@ -255,7 +223,8 @@ private Q_SLOTS:
 
         QLoggingCategory::setFilterRules(u"zapum.*=true"_s);
         g_logLines.clear();
-        const QtMessageHandler previous = qInstallMessageHandler(gatherLog);
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext &, const QString &message) { g_logLines.append(message); });
         for (int i = 0; i < 3; ++i)
             runAgainst(api.baseUrl());
         runAgainst(refused);

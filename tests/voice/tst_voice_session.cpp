@@ -48,7 +48,6 @@ struct StateLog : QObject {
     QList<std::pair<VoiceBeeState, qint64>> entries;
 };
 
-// Signed in, voice mode on, both keys stored.
 struct ReadyGraph : VoiceSessionGraph {
     explicit ReadyGraph(std::function<double()> clock = {}) : VoiceSessionGraph(std::move(clock)) { readyToTalk(); }
 };
@@ -75,17 +74,6 @@ QStringList spokenTexts(const VoiceSessionGraph &graph)
     for (const RecordedRequest &request : graph.speech.requests())
         said << QJsonDocument::fromJson(request.body).object().value("text"_L1).toString();
     return said;
-}
-
-// A typed question whose answer takes 300 ms, already sent.
-QCoro::Task<Result<QString>> slowTypedQuestion(VoiceSessionGraph &graph)
-{
-    FakeResponse typed = FakeResponse::json(200, messages::textReply(u"Typed answer."_s));
-    typed.stall = 300ms;
-    graph.model.enqueue(typed);
-    QCoro::Task<Result<QString>> answer = graph.session->runTypedQuery(u"typed question"_s);
-    graph.model.waitForRequests(1);
-    return answer;
 }
 
 // A modifier-key source the test drives. It remembers which modifiers are held and reports each
@@ -123,18 +111,6 @@ quint16 keyNamed(const QString &name)
     return keys.value(name);
 }
 
-// The hold threshold passes now: the service's hold timer, if running, fires as the event loop
-// would fire it. The threshold itself is an hour, so that time only passes here, however loaded
-// the machine.
-void thresholdPasses(GlobalHotkeyService &service)
-{
-    QTimer *timer = service.findChild<QTimer *>();
-    if (timer->isActive()) {
-        QTimerEvent due(timer->timerId());
-        QCoreApplication::sendEvent(timer, &due);
-    }
-}
-
 }  // namespace
 
 class TestVoiceSession : public QObject {
@@ -153,9 +129,9 @@ private Q_SLOTS:
         QTest::newRow("tap, and the other Alt held alone") << "+lalt hold -lalt +ralt -ralt hold" << "press" << false;
         QTest::newRow("hold through repeats and other modifiers")
             << "+ralt again +shift -shift +lalt -lalt hold -ralt again" << "press start end" << false;
-        // The release of Right Alt still carries the option flag of the Left Alt held meanwhile.
-        QTest::newRow("left option held through the release") << "+lalt +ralt hold -ralt -lalt" << "press start" << true;
-        QTest::newRow("left option case ends at the next trigger change")
+        // The release of Right Alt still carries the option flag of the Left Alt held meanwhile, so
+        // the hold only ends at the talk key's next change.
+        QTest::newRow("left option held through the release ends at the next change")
             << "+lalt +ralt hold -ralt -lalt +ralt -ralt" << "press start end" << false;
         QTest::newRow("a release cancels the wait, a re-press starts its own")
             << "+ralt -ralt hold +ralt hold" << "press press start" << true;
@@ -180,10 +156,15 @@ private Q_SLOTS:
         service.setOnEnd([&] { called << u"end"_s; });
         service.registerHotkey();
 
+        // The threshold is an hour, so that it only passes when a step says so: the hold timer
+        // then fires as the event loop would fire it, however loaded the machine.
+        QTimer *holdTimer = service.findChild<QTimer *>();
         for (const QString &step : script.split(u' ')) {
-            if (step == "hold"_L1)
-                thresholdPasses(service);
-            else if (step.startsWith(u'+'))
+            if (step == "hold"_L1) {
+                QTimerEvent due(holdTimer->timerId());
+                if (holdTimer->isActive())
+                    QCoreApplication::sendEvent(holdTimer, &due);
+            } else if (step.startsWith(u'+'))
                 keyboard.press(keyNamed(step.mid(1)));
             else if (step.startsWith(u'-'))
                 keyboard.release(keyNamed(step.mid(1)));
@@ -287,7 +268,6 @@ private Q_SLOTS:
             QCOMPARE(userText(graph.model.lastRequest()), heard.trimmed());
         } else {  // a run would have shown as thinking above
             QCOMPARE(graph.model.requestCount(), 0);
-            QCOMPARE(graph.voiceSettings.lastTranscript(), QString());
         }
     }
 
@@ -309,11 +289,8 @@ private Q_SLOTS:
         QCOMPARE(graph.model.requestCount(), 4);
         QCOMPARE(graph.workspace.activated, QList<qint32>({41, 41, 41, 41}));
 
-        const QList<MessagesRequest> requests = graph.model.requests();
-        for (int i = 0; i < 4; ++i)
-            QCOMPARE(requests[i].messages().size(), 1 + 2 * i);
         // The model's turn goes back as it came, and each result answers its own call.
-        const MessagesRequest &last = requests[3];
+        const MessagesRequest last = graph.model.lastRequest();
         QCOMPARE(QJsonDocument(last.messages().at(1).toObject().value("content"_L1).toArray()).toJson(QJsonDocument::Compact),
                  QByteArray(R"([{"text":"Let me look.","type":"text"},)"
                             R"({"id":"a0","input":{"app_name":"files"},"name":"activate_app","type":"tool_use"},)"
@@ -339,9 +316,6 @@ private Q_SLOTS:
         graph.actionMode.setEnabled(true);
         graph.model.enqueueReply(messages::reply({messages::textBlock(u"Terminal is in front."_s),
                                                   toolUseBlock(u"t1"_s, u"activate_app"_s, {{u"app_name"_s, u"terminal"_s}})}));
-        QStringList replies;
-        QObject::connect(&graph.voiceSettings, &VoiceSettingsStore::lastAssistantReplyChanged, &graph.voiceSettings,
-                         [&] { replies.append(graph.voiceSettings.lastAssistantReply()); });
 
         say(graph, u" show the terminal "_s);
         QCOMPARE(graph.workspace.activated, QList<qint32>{7});
@@ -349,7 +323,6 @@ private Q_SLOTS:
         QCOMPARE(userText(request), u"show the terminal"_s);
         QVERIFY(request.system().contains(u"likes short answers"_s));  // recalled from memory
         QCOMPARE(spokenTexts(graph), QStringList{u"Terminal is in front."_s});
-        QCOMPARE(replies, QStringList({u"Terminal is in front."_s, QString()}));  // cleared by the follow-up
         QTRY_COMPARE(graph.backendRequests("memory/remember"), 1);
         QCOMPARE(graph.scripted.starts, 2);
         QTRY_COMPARE_WITH_TIMEOUT(graph.voiceSettings.beeState(), VoiceBeeState::idle(), 2000);
@@ -473,10 +446,6 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(graph.backendRequests("memory/remember"), remembered.size(), 4000);
         QTRY_VERIFY(!graph.session->isRunning());
         QCOMPARE(spokenTexts(graph), spoken);
-        QStringList asked;
-        for (const MessagesRequest &request : graph.model.requests())
-            asked << userText(request, 0);
-        QCOMPARE(asked, interrupts ? (QStringList{u"first question"_s, u"second question"_s}) : (QStringList{u"first question"_s}));
         QStringList kept;
         for (const RecordedRequest &request : graph.backendServer.requests()) {
             if (request.path().endsWith("memory/remember"))
@@ -493,7 +462,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("ending");
         QTest::newRow("words spoken wait, then run") << u"spoken"_s;
         QTest::newRow("a silent hold") << u"silent"_s;
-        QTest::newRow("nothing heard") << u"cancel"_s;
         QTest::newRow("words dropped with the setting off") << u"dropped"_s;
     }
     void listeningDuringATypedAnswer()
@@ -502,16 +470,15 @@ private Q_SLOTS:
         const bool runs = ending == "spoken"_L1;
         ReadyGraph graph;
         graph.voiceSettings.setTalkKeyInterrupts(ending != "dropped"_L1);
-        StateLog log(graph.voiceSettings);
-        QCoro::Task<Result<QString>> answer = slowTypedQuestion(graph);
+        FakeResponse typed = FakeResponse::json(200, messages::textReply(u"Typed answer."_s));
+        typed.stall = 300ms;
+        graph.model.enqueue(typed);
+        QCoro::Task<Result<QString>> answer = graph.session->runTypedQuery(u"typed question"_s);
+        graph.model.waitForRequests(1);
         graph.model.enqueueText(u"Spoken answer."_s);
         awaitTask(graph.session->beginListening());
-        if (ending == "cancel"_L1) {
-            awaitTask(graph.session->cancelListening());
-        } else {
-            graph.scripted.partial(ending == "silent"_L1 ? u" "_s : u"spoken question"_s);
-            awaitTask(graph.session->finishListeningAndAct());
-        }
+        graph.scripted.partial(ending == "silent"_L1 ? u" "_s : u"spoken question"_s);
+        awaitTask(graph.session->finishListeningAndAct());
         QCOMPARE(graph.voiceSettings.beeState(), runs ? VoiceBeeState::thinking() : VoiceBeeState::idle());
         QCOMPARE(graph.session->hasWaitingTurn(), runs);
         QCOMPARE(awaitTask(std::move(answer)).value(), u"Typed answer."_s);
@@ -521,16 +488,9 @@ private Q_SLOTS:
             QCOMPARE(graph.model.requestCount(), 1);
             return;
         }
-        QTRY_COMPARE(graph.speech.requestCount(), 1);
+        QTRY_COMPARE(spokenTexts(graph), QStringList{u"Spoken answer."_s});
         QCOMPARE(userText(graph.model.lastRequest()), u"spoken question"_s);
-        QCOMPARE(spokenTexts(graph), QStringList{u"Spoken answer."_s});
         QTRY_COMPARE_WITH_TIMEOUT(graph.voiceSettings.beeState(), VoiceBeeState::idle(), 2000);
-        QList<Kind> kinds;
-        for (const auto &[state, at] : std::as_const(log.entries)) {
-            if (kinds.isEmpty() || kinds.last() != state.kind())
-                kinds << state.kind();
-        }
-        QCOMPARE(kinds.mid(0, 3), (QList<Kind>{Kind::Listening, Kind::Thinking, Kind::Speaking}));
     }
 
     // The talk key let go while the recogniser is still loading (just after launch): the turn is
@@ -599,12 +559,10 @@ private Q_SLOTS:
             QTRY_COMPARE(graph.backendRequests("memory/remember"), 1);
         }
         QCOMPARE(graph.speech.requestCount(), 0);
-        QCOMPARE(graph.audio.clipsOpened, 0);
         QVERIFY(log.entries.isEmpty());
         QVERIFY(!graph.session->isLingering());
         QCOMPARE(graph.voiceSettings.lastErrorText(), trouble == "lingering"_L1 ? VoiceSession::kVoiceModeOff : QString());
         QCOMPARE(graph.voiceSettings.lastAssistantReply(), QString());
-        QVERIFY(!graph.session->isRunning());
     }
 
     void toolResults_data()
@@ -628,11 +586,9 @@ private Q_SLOTS:
             u"Activated notes."_s, u"activate 4"_s);
         row("activate, action mode off: same answer, nothing moves", u"activate_app"_s, {{u"app_name"_s, u"Files"_s}},
             u"Activated Files."_s, {}, u"off"_s);
-        row("click, fraction dropped", u"click"_s, {{u"x"_s, 100.7}, {u"y"_s, 200.2}}, u"Clicked at (100, 200)."_s,
-            u"click 100.7,200.2"_s);
         const QString asked = u"asked ZaPum will click at (100, 200) for 2 s; "_s;
-        row("click, asked first and allowed", u"click"_s, {{u"x"_s, 100.7}, {u"y"_s, 200.2}}, u"Clicked at (100, 200)."_s,
-            asked + u"click 100.7,200.2"_s, u"allow"_s);
+        row("click, asked first and allowed, fraction dropped", u"click"_s, {{u"x"_s, 100.7}, {u"y"_s, 200.2}},
+            u"Clicked at (100, 200)."_s, asked + u"click 100.7,200.2"_s, u"allow"_s);
         row("click, asked first and declined", u"click"_s, {{u"x"_s, 100.7}, {u"y"_s, 200.2}},
             u"User cancelled the click."_s, asked.chopped(2), u"decline"_s);
         row("click, negative", u"click"_s, {{u"x"_s, 100}, {u"y"_s, -0.5}}, u"click needs x and y numbers."_s);
@@ -680,7 +636,6 @@ private Q_SLOTS:
         if (graph.speech.requestCount() > 0)
             seen << u"speak"_s;
         QCOMPARE(seen.join(u"; "_s), effects);
-        QCOMPARE(graph.toast.countdown(), nullptr);
     }
 
     // The talk key's own wire is exercised end to end with a real keyboard; typed questions get here through Ask.

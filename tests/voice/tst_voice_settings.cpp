@@ -46,8 +46,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("rewritten");
         QTest::newRow("legacy model migrates") << kVoiceClaudeModel << QVariant(u"claude-3-opus-latest"_s)
                                                << QVariant(VoiceSettingsStore::kDefaultClaudeModel) << true;
-        QTest::newRow("legacy match is case-sensitive")
-            << kVoiceClaudeModel << QVariant(u"Claude-3-Opus-Latest"_s) << QVariant(u"Claude-3-Opus-Latest"_s) << false;
         QTest::newRow("confirmation as text reads true")
             << kVoiceRequireClickConfirmation << QVariant(u"no"_s) << QVariant(true) << false;
         QTest::newRow("talk key") << kVoiceTalkKey << QVariant(u"RightControl"_s) << QVariant(62) << false;
@@ -114,10 +112,6 @@ private Q_SLOTS:
         QVERIFY(!keychain.hasKey(kAnthropicAccount));
         secrets.items.insert(kAnthropicAccount, "sk-\xff\xfe");
         QCOMPARE(keychain.read(kAnthropicAccount), std::nullopt);  // not UTF-8
-
-        keychain.save(u"key-1"_s, kElevenLabsAccount);
-        keychain.save(QString(), kElevenLabsAccount);  // removes
-        QCOMPARE(keychain.read(kElevenLabsAccount), std::nullopt);
     }
 };
 

@@ -21,16 +21,7 @@ void xdotool(const QString &command)
     QCOMPARE(process.exitCode(), 0);
 }
 
-using Changes = QList<QPair<int, quint64>>;
-
-// The changes seen so far, as (key code, flags) pairs.
-Changes changes(const QSignalSpy &spy)
-{
-    Changes seen;
-    for (const QList<QVariant> &arguments : spy)
-        seen.append({arguments.at(0).toInt(), arguments.at(1).toULongLong()});
-    return seen;
-}
+using Changes = QList<QPair<int, quint64>>;  // (key code, flags)
 
 }  // namespace
 
@@ -51,7 +42,7 @@ private Q_SLOTS:
     }
 
     // X keycodes of the test session's keymap (evdev): 64 Left Alt, 92 AltGr, 105 Right Ctrl, 108
-    // Right Alt, 134 Right Super. Sent by keycode, xdotool adds no twin: every change is the key's own.
+    // Right Alt. Sent by keycode, xdotool adds no twin: every change is the key's own.
     void translatesModifierKeys_data()
     {
         using namespace modifier_flags;
@@ -59,7 +50,6 @@ private Q_SLOTS:
         QTest::addColumn<Changes>("expected");
         const auto tap = [](const QString &key) { return QStringList{u"keydown "_s + key, u"keyup "_s + key}; };
         QTest::newRow("AltGr") << tap(u"92"_s) << Changes{{kRightOption, kOption}, {kRightOption, 0}};
-        QTest::newRow("Right Super") << tap(u"134"_s) << Changes{{kRightCommand, kCommand}, {kRightCommand, 0}};
         QTest::newRow("Right Ctrl") << tap(u"105"_s) << Changes{{kRightControl, kControl}, {kRightControl, 0}};
         QTest::newRow("either Alt keeps the option flag")
             << QStringList{u"keydown 64"_s, u"keydown 108"_s, u"keyup 108"_s, u"keyup 64"_s}
@@ -75,7 +65,10 @@ private Q_SLOTS:
         for (const QString &step : std::as_const(steps))
             xdotool(step);
         QTRY_COMPARE(spy.size(), expected.size());
-        QCOMPARE(changes(spy), expected);
+        Changes seen;
+        for (const QList<QVariant> &arguments : std::as_const(spy))
+            seen.append({arguments.at(0).toInt(), arguments.at(1).toULongLong()});
+        QCOMPARE(seen, expected);
     }
 
     // A release must end the hold even while another client grabs the keyboard (as its open menu
@@ -111,10 +104,8 @@ private Q_SLOTS:
         QVERIFY(!modifierKeyTypesCharacters(kRightOption));
         QCOMPARE(QProcess::execute(u"setxkbmap"_s, {u"de"_s}), 0);
         const bool german = modifierKeyTypesCharacters(kRightOption);
-        const bool control = modifierKeyTypesCharacters(kRightControl);
         QCOMPARE(QProcess::execute(u"setxkbmap"_s, {layout}), 0);
         QVERIFY(german);
-        QVERIFY(!control);
     }
 };
 
